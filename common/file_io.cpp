@@ -1,0 +1,121 @@
+#include "file_io.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+std::string systemReason() { return std::strerror(errno); }
+
+namespace {
+
+void requireRegularFile(const std::string& path) {
+    std::error_code error;
+    auto status = std::filesystem::status(path, error);
+    if (error) throw IoError(path, error.message());
+    if (std::filesystem::is_directory(status)) throw IoError(path, "is a directory");
+    if (!std::filesystem::is_regular_file(status)) throw IoError(path, "not a regular file");
+}
+
+}  // namespace
+
+InputFile::InputFile(const std::string& path) : path_(path) {
+    requireRegularFile(path);
+    file_ = std::fopen(path.c_str(), "rb");
+    if (!file_) throw IoError(path, systemReason());
+    // Reads go straight into the caller's large buffer, never via a copy.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+    if (std::fseek(file_, 0, SEEK_END) != 0) throw IoError(path, systemReason());
+    long end = std::ftell(file_);
+    if (end < 0) throw IoError(path, systemReason());
+    size_ = end;
+}
+
+InputFile::~InputFile() {
+    if (file_) std::fclose(file_);
+}
+
+void InputFile::readAt(std::int64_t offset, char* destination, std::int64_t length) {
+    if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0)
+        throw IoError(path_, systemReason());
+    std::size_t got = std::fread(destination, 1, static_cast<std::size_t>(length), file_);
+    if (got == static_cast<std::size_t>(length)) return;
+    if (std::ferror(file_)) throw IoError(path_, systemReason());
+    throw IoError(path_, "file shrank while being read (got " + std::to_string(got) + " of " +
+                             std::to_string(length) + " bytes at offset " +
+                             std::to_string(offset) + ")");
+}
+
+void InputFile::close() {
+    std::FILE* file = file_;
+    file_ = nullptr;
+    if (file && std::fclose(file) != 0) throw IoError(path_, systemReason());
+}
+
+ByteBuffer allocateBytes(std::int64_t size) {
+    // new char[] leaves the bytes uninitialised: no pass over a buffer that
+    // the next read fills anyway.
+    return ByteBuffer{std::unique_ptr<char[]>(new char[static_cast<std::size_t>(size) + 1]), size};
+}
+
+ByteBuffer readWholeFile(const std::string& path) {
+    InputFile input(path);
+    ByteBuffer buffer = allocateBytes(input.size());
+    input.readAt(0, buffer.data(), buffer.size);
+    input.close();
+    return buffer;
+}
+
+OutputFile::OutputFile(const std::string& path)
+    : path_(path), buffer_(new char[BufferSize]) {
+    file_ = std::fopen(path.c_str(), "wb");
+    if (!file_) throw IoError(path, systemReason());
+    // Our own buffer already batches the writes; stdio's would only copy.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+}
+
+OutputFile::~OutputFile() {
+    if (file_) std::fclose(file_);
+}
+
+void OutputFile::flushBuffer() {
+    if (used_ > 0 && std::fwrite(buffer_.get(), 1, used_, file_) != used_)
+        throw IoError(path_, systemReason());
+    used_ = 0;
+}
+
+void OutputFile::write(std::string_view bytes) {
+    if (bytes.size() > BufferSize - used_) {
+        flushBuffer();
+        if (bytes.size() > BufferSize) {
+            if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
+                throw IoError(path_, systemReason());
+            return;
+        }
+    }
+    std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
+}
+
+void OutputFile::writeText(std::string_view bytes) {
+    for (std::size_t lineFeed; (lineFeed = bytes.find('\n')) != std::string_view::npos;) {
+        write(bytes.substr(0, lineFeed));
+        write("\r\n");
+        bytes.remove_prefix(lineFeed + 1);
+    }
+    write(bytes);
+}
+
+void OutputFile::writeDecimal(std::int64_t value) {
+    char digits[24];
+    auto result = std::to_chars(digits, digits + sizeof digits, value);
+    write(std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
+}
+
+void OutputFile::close() {
+    flushBuffer();
+    std::FILE* file = file_;
+    file_ = nullptr;
+    if (std::fclose(file) != 0) throw IoError(path_, systemReason());
+}

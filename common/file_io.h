@@ -1,0 +1,80 @@
+// Checked file access shared by the three programs: every failure becomes an
+// IoError that names the file, so each program reports it the same way.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+struct IoError : std::runtime_error {
+    IoError(std::string path, const std::string& reason)
+        : std::runtime_error(reason), path(std::move(path)) {}
+    std::string path;
+};
+
+// The reason text of the current errno, for IoError.
+std::string systemReason();
+
+// A regular file opened for reading. Directories, pipes and devices are
+// refused before they are opened, so a FIFO never blocks the program.
+class InputFile {
+public:
+    explicit InputFile(const std::string& path);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    std::int64_t size() const { return size_; }
+    // Reads exactly `length` bytes at `offset`; a short read is an error.
+    void readAt(std::int64_t offset, char* destination, std::int64_t length);
+    void close();
+
+private:
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    std::int64_t size_ = 0;
+};
+
+// A byte array without the cost of zero-filling it first.
+struct ByteBuffer {
+    std::unique_ptr<char[]> bytes;
+    std::int64_t size = 0;
+    char* data() const { return bytes.get(); }
+};
+ByteBuffer allocateBytes(std::int64_t size);
+
+// The whole file in one buffer of its exact size, the file closed again.
+ByteBuffer readWholeFile(const std::string& path);
+
+// A file written through one large buffer; every write, flush and close
+// error is raised, so a full disk never looks like success.
+class OutputFile {
+public:
+    explicit OutputFile(const std::string& path);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    void write(std::string_view bytes);
+    void write(char byte) {
+        if (used_ == BufferSize) flushBuffer();
+        buffer_[used_++] = byte;
+    }
+    // Writes the bytes with every LF as CR LF, the line end of text files.
+    void writeText(std::string_view bytes);
+    void writeDecimal(std::int64_t value);
+    void writeLineEnd() { write("\r\n"); }
+    void close();
+
+private:
+    static constexpr std::size_t BufferSize = 1 << 20;
+    void flushBuffer();
+
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+};

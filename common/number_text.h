@@ -1,0 +1,28 @@
+// Number texts are read as the C library's atoi reads them (leading white
+// space, one optional sign, decimal digits up to the first other byte, no
+// digits giving 0), but into 64 bits and with overflow detected instead of
+// left undefined.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+// The value of the text, or nothing when it does not fit in 64 bits.
+inline std::optional<std::int64_t> parseLeadingInteger(std::string_view text) {
+    std::size_t i = 0;
+    auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (i < text.size() && isSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    // Accumulate the negative value: its range holds the most negative count.
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        int digit = text[i] - '0';
+        if (__builtin_mul_overflow(value, 10, &value) || __builtin_sub_overflow(value, digit, &value))
+            return std::nullopt;
+    }
+    if (negative) return value;
+    if (value == INT64_MIN) return std::nullopt;
+    return -value;
+}

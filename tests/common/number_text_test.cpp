@@ -1,0 +1,38 @@
+#include "number_text.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ParseLeadingInteger, ReadsAsAtoiDoesButIn64Bits) {
+    struct Case {
+        std::string_view text;
+        std::optional<std::int64_t> value;
+    };
+    const Case cases[] = {
+        {"12", 12},
+        {"  12", 12},
+        {"\t\n\v\f\r 7", 7},
+        {"+3", 3},
+        {"-4", -4},
+        {"12\r", 12},
+        {"12;5", 12},
+        {"3x", 3},
+        {"", 0},
+        {"x", 0},
+        {"-", 0},
+        {"+-3", 0},
+        {"- 3", 0},
+        {"\r", 0},
+        {"2147483648", 2147483648},
+        {"9223372036854775807", INT64_MAX},
+        {"-9223372036854775808", INT64_MIN},
+        {"9223372036854775808", std::nullopt},
+        {"-9223372036854775809", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+        {"00000000000000000000000012", 12},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parseLeadingInteger(c.text), c.value) << '"' << c.text << '"';
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+// tallomer run as a user runs it: console transcript, exit codes, files.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "run_program.h"
+
+namespace {
+
+const std::string Banner = "********Massive NGram counter********\n";
+const std::string Usage =
+    "Wrong Arguments.\nUsage:\nngram [w/c word or character] [N] [input file] [output file]\n"
+    "Input file needs to be one byte encoded ISO8592\n";
+
+ProgramRun tallomer(const std::vector<std::string>& arguments) { return runProgram(TALLOMER_PROGRAM, arguments); }
+
+TEST(Tallomer, SmallRunTranscriptAndCountFile) {
+    TempDir dir;
+    writeFile(dir.path("in"), "abab");
+    ProgramRun run = tallomer({"c", "2", dir.path("in"), dir.path("out")});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, Banner + "Start...\nFilesize: 4e-06 MB\n\nLoading chunk into memory 1/1\n.\nDone.\n");
+    std::string counts = readFile(dir.path("out"));
+    EXPECT_TRUE(counts == "ab;2\r\nba;1\r\n" || counts == "ba;1\r\nab;2\r\n") << counts;
+}
+
+TEST(Tallomer, EmptyInputGivesAnEmptyCountFile) {
+    TempDir dir;
+    writeFile(dir.path("in"), "");
+    writeFile(dir.path("out"), "old");
+    ProgramRun run = tallomer({"characters", "1", dir.path("in"), dir.path("out")});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, Banner + "Start...\nFilesize: 0 MB\n\nLoading chunk into memory 1/1\n\nDone.\n");
+    EXPECT_EQ(readFile(dir.path("out")), "");
+}
+
+TEST(Tallomer, OutputMayNameTheInput) {
+    TempDir dir;
+    writeFile(dir.path("file"), "aaa");
+    ProgramRun run = tallomer({"c", "1", dir.path("file"), dir.path("file")});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(readFile(dir.path("file")), "a;3\r\n");
+}
+
+TEST(Tallomer, WrongArgumentCountPrintsTheUsageBlock) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{}, {"c", "3", "in"}, {"c", "3", "in", "out", "extra"}}) {
+        ProgramRun run = tallomer(arguments);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.out, Banner + Usage);
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+TEST(Tallomer, BadModeOrNIsRefusedBeforeAnythingIsOpened) {
+    TempDir dir;
+    writeFile(dir.path("in"), "abc");
+    for (const auto& [mode, n] : std::vector<std::pair<std::string, std::string>>{
+             {"C", "3"}, {"x", "3"}, {"", "3"}, {"c", "0"}, {"c", "abc"}, {"c", "20"}, {"c", "-3"},
+             {"w", "0"}, {"w", "85899346"}}) {
+        ProgramRun run = tallomer({mode, n, dir.path("in"), dir.path("out")});
+        EXPECT_EQ(run.exitCode, 1) << mode << " " << n;
+        EXPECT_EQ(run.out, Banner);
+        EXPECT_EQ(run.err.rfind("tallomer: ", 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_FALSE(fileExists(dir.path("out")));
+    }
+}
+
+TEST(Tallomer, UnreadableInputIsReportedAndLeavesTheOutputAlone) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path("dir"));
+    writeFile(dir.path("file"), "abc");
+    ASSERT_EQ(mkfifo(dir.path("fifo").c_str(), 0600), 0);
+    writeFile(dir.path("existing"), "keep me");
+    for (const std::string& input :
+         {dir.path("missing"), dir.path("dir"), dir.path("fifo"), dir.path("file/below")}) {
+        for (const std::string& output : {dir.path("new"), dir.path("existing")}) {
+            ProgramRun run = tallomer({"c", "2", input, output});
+            EXPECT_EQ(run.exitCode, 2) << input;
+            EXPECT_EQ(run.out, Banner + "Start...\n");
+            EXPECT_EQ(run.err.rfind("tallomer: " + input + ": ", 0), 0u) << run.err;
+            EXPECT_FALSE(fileExists(dir.path("new")));
+            EXPECT_EQ(readFile(dir.path("existing")), "keep me");
+        }
+    }
+}
+
+TEST(Tallomer, UnwritableOutputIsReported) {
+    TempDir dir;
+    writeFile(dir.path("in"), "abc");
+    std::filesystem::create_directory(dir.path("dir"));
+    for (const std::string& output : {dir.path("missing/out"), dir.path("dir"), std::string("/dev/full")}) {
+        ProgramRun run = tallomer({"c", "1", dir.path("in"), output});
+        EXPECT_EQ(run.exitCode, 2) << output;
+        EXPECT_EQ(run.err.rfind("tallomer: " + output + ": ", 0), 0u) << run.err;
+        EXPECT_EQ(run.out.find("Done."), std::string::npos);
+        // The dots have no line end: the report starts on a line of its own
+        // only if standard output went out before it.
+        EXPECT_EQ(run.out.back(), '.');
+    }
+}
+
+}  // namespace
