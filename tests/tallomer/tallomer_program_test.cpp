@@ -1,5 +1,8 @@
 // tallomer run as a user runs it: console transcript, exit codes, files.
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
 
 #include <gtest/gtest.h>
 
@@ -100,6 +103,38 @@ TEST(Tallomer, UnwritableOutputIsReported) {
         // only if standard output went out before it.
         EXPECT_EQ(run.out.back(), '.');
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Tallomer, InputThatShrinksWhileBeingReadIsAnError) {
+    TempDir dir;
+    const std::string input = dir.path("in"), output = dir.path("out");
+    writeFile(input, "");
+    std::filesystem::resize_file(input, 150'000'000);  // sparse: two chunks
+    std::string command = std::string(TALLOMER_PROGRAM) + " c 1 '" + input + "' '" + output + "' </dev/null 2>'" +
+                          dir.path("err") + "'";
+    FILE* console = popen(command.c_str(), "r");
+    ASSERT_NE(console, nullptr);
+    std::string seen;
+    char buffer[256];
+    bool truncated = false;
+    while (std::fgets(buffer, sizeof buffer, console)) {
+        seen += buffer;
+        // Whichever chunk is read next, the file is now shorter than sized.
+        if (!truncated && seen.find("Loading chunk into memory 1/2") != std::string::npos) {
+            std::filesystem::resize_file(input, 1000);
+            truncated = true;
+        }
+    }
+    int status = pclose(console);
+    ASSERT_TRUE(truncated) << seen;
+    EXPECT_EQ(WEXITSTATUS(status), 2) << seen;
+    EXPECT_EQ(readFile(dir.path("err")).rfind("tallomer: " + input + ": ", 0), 0u) << readFile(dir.path("err"));
+    EXPECT_FALSE(fileExists(output));
+    EXPECT_EQ(seen.find("Done."), std::string::npos);
 }
 
 }  // namespace
