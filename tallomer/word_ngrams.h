@@ -1,8 +1,58 @@
 // Word mode: words found by the word scanner, and runs of N of them.
+//
+// Only five bytes separate words: space ! , . ? Every other byte, line ends,
+// NUL and bytes from 0x80 up included, is a word byte. A word begins after a
+// separator, so a scan that starts inside a word passes over its rest.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
+#include <string>
+#include <string_view>
 
-// Counts the word n-grams of one chunk, scanned on its own.
+// One scan examines at most this many bytes from its start.
+inline constexpr std::int32_t WordScanLimit = 20;
+// Bytes kept free at a chunk's end per word of an n-gram: no n-gram starts at
+// or after length - N x WordMargin, so no scan reads past the chunk.
+inline constexpr std::int32_t WordMargin = 25;
+
+// A byte below 0x40 is a separator when its bit is set: space, !, comma, full
+// stop and question mark (bits 32, 33, 44, 46, 63).
+inline constexpr std::uint64_t SeparatorMask = 0x8000500300000000;
+
+inline bool isSeparator(unsigned char byte) { return byte < 0x40 && ((SeparatorMask >> byte) & 1) != 0; }
+
+// The word a scan delivers: at most 17 bytes, no separator, no NUL.
+struct Word {
+    char bytes[WordScanLimit];
+    std::int32_t length = 0;
+    std::string_view text() const { return {bytes, static_cast<std::size_t>(length)}; }
+};
+
+// Scans the next word after `start`: it begins after the first separator and
+// ends at the next separator that is not directly behind the first. Returns
+// the chunk position of that ending separator, or 0 when it is not found
+// within WordScanLimit bytes (the word is then to be ignored). The word is
+// cut at its first NUL. The caller keeps WordScanLimit bytes from `start`
+// inside the chunk.
+std::int32_t extractWord(const char* chunk, std::int32_t start, Word& word);
+
+// Joins the word scanned from `start` and the N - 1 words that follow it,
+// each scanned from where the one before ended, with single spaces. A later
+// word that fails is left out, and so are all after it. Returns the first
+// word's result; `text` is replaced only when that is not 0. This is the
+// plain form, scanning all N words; the chunk scan reuses words instead.
+std::int32_t buildWordNGram(const char* chunk, std::int32_t start, std::int32_t n, std::string& text);
+
+// Hands every word n-gram text of one chunk to `count`, in text order: from
+// each position below length - N x WordMargin, the n-gram whose first word
+// is scanned from there; the next n-gram then starts where its first word
+// ended. With N = 1, prints a progress dot at each visited position p with
+// p mod 10,000,000 < 5. N below 1 counts nothing. `length` is at most
+// INT32_MAX.
+void scanWordNGrams(const char* chunk, std::int64_t length, std::int32_t n, std::ostream& progress,
+                    const std::function<void(std::string_view)>& count);
+
+// Counts the word n-grams of one chunk, scanned on its own, with addNGram.
 void scanWordChunk(const char* chunk, std::int64_t length, std::int32_t n, std::ostream& progress);
