@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
     std::map<std::string, std::int64_t> counted;
     forEachNGram([&](std::string_view t, std::int64_t count) {
-        if (t.size() > static_cast<std::size_t>(n) || t.find('\0') != std::string_view::npos) __builtin_trap();
+        if (t.size() > static_cast<std::size_t>(n) || t.find('\0') != std::string_view::npos)
+            __builtin_trap();
         if (!counted.emplace(std::string(t), count).second) __builtin_trap();  // one entry per text
     });
     if (counted != expected) __builtin_trap();

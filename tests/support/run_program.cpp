@@ -21,11 +21,16 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
     pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
-        int in = open(stdinPath.c_str(), O_RDONLY);
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0) _exit(127);
-        dup2(in, 0);
+        if (out < 0 || err < 0) _exit(127);
+        if (stdinPath.empty()) {
+            close(0);
+        } else {
+            int in = open(stdinPath.c_str(), O_RDONLY);
+            if (in < 0) _exit(127);
+            dup2(in, 0);
+        }
         dup2(out, 1);
         dup2(err, 2);
         execv(program.c_str(), argv.data());

@@ -13,7 +13,8 @@ struct ProgramRun {
 };
 
 // Runs the program with the arguments; standard input comes from
-// `stdinPath` (by default /dev/null, so a closing pause ends at once).
+// `stdinPath` (by default /dev/null, so a closing pause ends at once); an
+// empty path runs the program with standard input closed.
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
                       const std::string& stdinPath = "/dev/null");
 

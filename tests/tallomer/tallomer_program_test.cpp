@@ -1,10 +1,9 @@
 // tallomer run as a user runs it: console transcript, exit codes, files.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
-
-#include <gtest/gtest.h>
 
 #include "run_program.h"
 
@@ -15,7 +14,9 @@ const std::string Usage =
     "Wrong Arguments.\nUsage:\nngram [w/c word or character] [N] [input file] [output file]\n"
     "Input file needs to be one byte encoded ISO8592\n";
 
-ProgramRun tallomer(const std::vector<std::string>& arguments) { return runProgram(TALLOMER_PROGRAM, arguments); }
+ProgramRun tallomer(const std::vector<std::string>& arguments) {
+    return runProgram(TALLOMER_PROGRAM, arguments);
+}
 
 TEST(Tallomer, SmallRunTranscriptAndCountFile) {
     TempDir dir;
@@ -59,9 +60,15 @@ TEST(Tallomer, WrongArgumentCountPrintsTheUsageBlock) {
 TEST(Tallomer, BadModeOrNIsRefusedBeforeAnythingIsOpened) {
     TempDir dir;
     writeFile(dir.path("in"), "abc");
-    for (const auto& [mode, n] : std::vector<std::pair<std::string, std::string>>{
-             {"C", "3"}, {"x", "3"}, {"", "3"}, {"c", "0"}, {"c", "abc"}, {"c", "20"}, {"c", "-3"},
-             {"w", "0"}, {"w", "85899346"}}) {
+    for (const auto& [mode, n] : std::vector<std::pair<std::string, std::string>>{{"C", "3"},
+                                                                                  {"x", "3"},
+                                                                                  {"", "3"},
+                                                                                  {"c", "0"},
+                                                                                  {"c", "abc"},
+                                                                                  {"c", "20"},
+                                                                                  {"c", "-3"},
+                                                                                  {"w", "0"},
+                                                                                  {"w", "85899346"}}) {
         ProgramRun run = tallomer({mode, n, dir.path("in"), dir.path("out")});
         EXPECT_EQ(run.exitCode, 1) << mode << " " << n;
         EXPECT_EQ(run.out, Banner);
@@ -114,8 +121,8 @@ TEST(Tallomer, InputThatShrinksWhileBeingReadIsAnError) {
     const std::string input = dir.path("in"), output = dir.path("out");
     writeFile(input, "");
     std::filesystem::resize_file(input, 150'000'000);  // sparse: two chunks
-    std::string command = std::string(TALLOMER_PROGRAM) + " c 1 '" + input + "' '" + output + "' </dev/null 2>'" +
-                          dir.path("err") + "'";
+    std::string command = std::string(TALLOMER_PROGRAM) + " c 1 '" + input + "' '" + output +
+                          "' </dev/null 2>'" + dir.path("err") + "'";
     FILE* console = popen(command.c_str(), "r");
     ASSERT_NE(console, nullptr);
     std::string seen;
@@ -132,9 +139,29 @@ TEST(Tallomer, InputThatShrinksWhileBeingReadIsAnError) {
     int status = pclose(console);
     ASSERT_TRUE(truncated) << seen;
     EXPECT_EQ(WEXITSTATUS(status), 2) << seen;
-    EXPECT_EQ(readFile(dir.path("err")).rfind("tallomer: " + input + ": ", 0), 0u) << readFile(dir.path("err"));
+    EXPECT_EQ(readFile(dir.path("err")).rfind("tallomer: " + input + ": ", 0), 0u)
+        << readFile(dir.path("err"));
     EXPECT_FALSE(fileExists(output));
     EXPECT_EQ(seen.find("Done."), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The closing pause is the only read of standard input, and it ends on a
+// number, on a non-number, at the end of input and with input closed.
+TEST(Tallomer, ThePauseEndsWhateverStandardInputHolds) {
+    TempDir dir;
+    writeFile(dir.path("in"), "ab");
+    writeFile(dir.path("number"), "\n\n  42\n");
+    writeFile(dir.path("word"), "go\n");
+    for (const std::string& stdinPath :
+         {dir.path("number"), dir.path("word"), std::string("/dev/null"), std::string()}) {
+        ProgramRun run = runProgram(TALLOMER_PROGRAM, {"c", "1", dir.path("in"), dir.path("out")}, stdinPath);
+        EXPECT_EQ(run.exitCode, 0) << stdinPath;
+        EXPECT_TRUE(run.out.ends_with("\nDone.\n")) << run.out;
+    }
 }
 
 }  // namespace
