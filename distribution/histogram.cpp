@@ -33,8 +33,8 @@ std::optional<std::int64_t> parseBucketSize(const char* text) {
 
 void countBucket(std::int64_t index) { ++BucketCountTable[index]; }
 
-void bucketCounts(std::string_view countFile, const std::string& path, std::int64_t bucketSize) {
-    forEachCount(countFile, path, [&](std::int64_t count) {
+void bucketCounts(const std::string& path, std::int64_t bucketSize) {
+    forEachCountInFile(path, [&](std::int64_t count) {
         // The one quotient that leaves 64 bits.
         if (bucketSize == -1 && count == INT64_MIN)
             throw IoError(path, "the count " + std::to_string(count) +
@@ -75,20 +75,16 @@ int runDistribution(int argc, const char* const* argv) {
     }
     const std::string input = argv[2], output = argv[3];
     try {
-        {
-            // Read, counted and released before the histogram file is
-            // opened: the output may name the input, and a failed input
-            // leaves an existing histogram alone.
-            ByteBuffer countFile = readWholeFile(input);
-            bucketCounts(std::string_view(countFile.data(), static_cast<std::size_t>(countFile.size)), input,
-                         *bucketSize);
-        }
+        // The count file is read in full and closed before the histogram
+        // file is opened: the output may name the input, and an input that
+        // fails leaves an existing histogram alone.
+        bucketCounts(input, *bucketSize);
         writeHistogramFile(output);
     } catch (const IoError& error) {
         reportFailure(Program, error.path, error.what());
         return 2;
     } catch (const std::bad_alloc&) {
-        reportFailure(Program, input, "out of memory: the count file does not fit in memory");
+        reportFailure(Program, input, "out of memory");
         return 2;
     }
     return 0;

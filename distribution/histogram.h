@@ -10,7 +10,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 
 // The bucket size argument, read as atoi reads it; nothing when it is 0
 // (also what a text without digits gives) or does not fit in 64 bits.
@@ -19,10 +18,10 @@ std::optional<std::int64_t> parseBucketSize(const char* text);
 // Adds one entry to the bucket of that index in BucketCountTable.
 void countBucket(std::int64_t index);
 
-// Counts every entry of the count file held in `countFile` in the bucket of
-// count / bucketSize (truncated toward zero). Throws IoError naming the path
-// for a count or a bucket index that does not fit in 64 bits.
-void bucketCounts(std::string_view countFile, const std::string& path, std::int64_t bucketSize);
+// Counts every entry of the count file in the bucket of count / bucketSize
+// (truncated toward zero). Throws IoError naming the path when the file
+// cannot be read or a count or a bucket index does not fit in 64 bits.
+void bucketCounts(const std::string& path, std::int64_t bucketSize);
 
 // Writes BucketCountTable to the path, creating or truncating the file.
 // Throws IoError on any failure to create, write or close it.

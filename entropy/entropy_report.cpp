@@ -28,9 +28,9 @@ void waitForNumber() {
 
 }  // namespace
 
-EntryTotals countEntries(std::string_view countFile, const std::string& path) {
+EntryTotals countEntries(const std::string& path) {
     EntryTotals totals;
-    forEachCount(countFile, path, [&](std::int64_t count) {
+    forEachCountInFile(path, [&](std::int64_t count) {
         ++totals.distinct;
         if (__builtin_add_overflow(totals.total, count, &totals.total))
             throw IoError(path, "the total of the counts does not fit in 64 bits");
@@ -38,23 +38,27 @@ EntryTotals countEntries(std::string_view countFile, const std::string& path) {
     return totals;
 }
 
-// A second pass over the file instead of a list of its counts: the same
-// counts in the same order, without 8 more bytes a line.
-double sumPLog2P(std::string_view countFile, const std::string& path, std::int64_t total) {
-    const double denominator = static_cast<double>(total);
+double sumPLog2P(const std::string& path, const EntryTotals& totals) {
+    const double denominator = static_cast<double>(totals.total);
     double sum = 0.0;
-    forEachCount(countFile, path, [&](std::int64_t count) {
+    EntryTotals seen;
+    std::uint64_t total = 0;  // wraps instead of overflowing if the file changed
+    forEachCountInFile(path, [&](std::int64_t count) {
         double p = static_cast<double>(count) / denominator;
         sum += std::log2(p) * p;
+        ++seen.distinct;
+        total += static_cast<std::uint64_t>(count);
     });
+    if (seen.distinct != totals.distinct || total != static_cast<std::uint64_t>(totals.total))
+        throw IoError(path, "the file changed while being read");
     return sum;
 }
 
-void reportEntropy(std::string_view countFile, const std::string& path, std::ostream& console) {
-    EntryTotals totals = countEntries(countFile, path);
+void reportEntropy(const std::string& path, std::ostream& console) {
+    EntryTotals totals = countEntries(path);
     console << "Number of different NGrams: " << totals.distinct << std::endl;
     console << "Total number of NGrams: " << totals.total << std::endl;
-    console << "Sum: " << sumPLog2P(countFile, path, totals.total) << std::endl;
+    console << "Sum: " << sumPLog2P(path, totals) << std::endl;
 }
 
 int runEntropy(int argc, const char* const* argv) {
@@ -64,14 +68,12 @@ int runEntropy(int argc, const char* const* argv) {
     }
     const std::string path = argv[1];
     try {
-        ByteBuffer countFile = readWholeFile(path);
-        reportEntropy(std::string_view(countFile.data(), static_cast<std::size_t>(countFile.size)), path,
-                      std::cout);
+        reportEntropy(path, std::cout);
     } catch (const IoError& error) {
         reportFailure(Program, error.path, error.what());
         return 2;
     } catch (const std::bad_alloc&) {
-        reportFailure(Program, path, "out of memory: the count file does not fit in memory");
+        reportFailure(Program, path, "out of memory");
         return 2;
     }
     waitForNumber();

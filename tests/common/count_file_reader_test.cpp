@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "file_io.h"
+#include "run_program.h"
 
 namespace {
 
@@ -145,6 +146,59 @@ TEST(CountFileReader, ATextHoldingACountBeforeItsOwnLineFeedReadsAsAnExtraEntry)
     EXPECT_EQ(countsOf(writtenEntry("a;12\nb", 5)), (Counts{12, 5}));
     EXPECT_EQ(countsOf(writtenEntry(";0\n", 5)), (Counts{0, 5}));
     EXPECT_EQ(countsOf(writtenEntry("12\n;", 5)), (Counts{5}));
+}
+
+// The same file read through blocks of every small size: lines cut at
+// every position by a block's end, and lines longer than a block.
+TEST(CountFileReader, ReadsAFileInBlocksOfAnySizeAsItReadsItWhole) {
+    const std::string files[] = {
+        "",
+        ";",
+        "a;1\r\nb;22\r\nc;333\r\n",
+        "a;1\r\nb;2",
+        ";\r\na;5\r\nx;12;5\r\n\r\nno entry\r\nlong text without an entry;x\r\nz;  -77\r\n;",
+        "\n\n\na;4444444444444\n",
+    };
+    TempDir dir;
+    for (const auto& bytes : files) {
+        writeFile(dir.path("counts"), bytes);
+        Counts whole = countsOf(bytes);
+        for (std::int64_t blockSize : {1, 2, 3, 4, 5, 7, 16, 1 << 20}) {
+            Counts counts;
+            forEachCountInFile(dir.path("counts"), [&](std::int64_t count) { counts.push_back(count); }, blockSize);
+            EXPECT_EQ(counts, whole) << "block size " << blockSize << " of " << bytes;
+        }
+    }
+}
+
+TEST(CountFileReader, NamesTheLineOfACountBeyond64BitsInAnyBlock) {
+    TempDir dir;
+    std::string bytes;
+    for (int line = 1; line < 1000; ++line) bytes += line % 3 ? "a;1\r\n" : "a\r\n";
+    bytes += "b;9223372036854775808\r\nc;1\r\n";
+    writeFile(dir.path("counts"), bytes);
+    for (std::int64_t blockSize : {1, 7, 100, 1 << 20}) {
+        try {
+            forEachCountInFile(dir.path("counts"), [](std::int64_t) {}, blockSize);
+            ADD_FAILURE() << "no error with block size " << blockSize;
+        } catch (const IoError& error) {
+            EXPECT_EQ(error.path, dir.path("counts"));
+            EXPECT_STREQ(error.what(), "line 1000: the count does not fit in 64 bits");
+        }
+    }
+}
+
+TEST(CountFileReader, AFileThatCannotBeReadIsRaised) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path("dir"));
+    for (const std::string& path : {dir.path("missing"), dir.path("dir")}) {
+        try {
+            forEachCountInFile(path, [](std::int64_t) {});
+            ADD_FAILURE() << "no error for " << path;
+        } catch (const IoError& error) {
+            EXPECT_EQ(error.path, path);
+        }
+    }
 }
 
 }  // namespace

@@ -12,8 +12,10 @@ namespace {
 using Buckets = std::map<std::int64_t, std::int64_t>;
 
 Buckets bucketsOf(const std::string& countFile, std::int64_t bucketSize) {
+    TempDir dir;
+    writeFile(dir.path("counts.txt"), countFile);
     clearBucketCountTable();
-    bucketCounts(countFile, "counts.txt", bucketSize);
+    bucketCounts(dir.path("counts.txt"), bucketSize);
     Buckets buckets;
     forEachBucket([&](std::int64_t index, std::int64_t number) { buckets[index] += number; });
     return buckets;
@@ -57,7 +59,7 @@ TEST(BucketCounts, CountsOrBucketsBeyond64BitsAreRaised) {
             bucketsOf(countFile, bucketSize);
             ADD_FAILURE() << "no error for " << countFile;
         } catch (const IoError& error) {
-            EXPECT_EQ(error.path, "counts.txt");
+            EXPECT_EQ(error.path.substr(error.path.size() - 10), "counts.txt");
             EXPECT_EQ(error.what(), reason);
         }
     }

@@ -6,13 +6,27 @@
 #include <sstream>
 
 #include "file_io.h"
+#include "run_program.h"
 
 namespace {
 
-std::string reportOf(const std::string& countFile) {
+// A count file with these bytes, for as long as the object lives.
+struct CountFile {
+    explicit CountFile(const std::string& bytes) { writeFile(path, bytes); }
+    TempDir dir;
+    std::string path = dir.path("counts.txt");
+};
+
+std::string reportOf(const std::string& bytes) {
+    CountFile file(bytes);
     std::ostringstream console;
-    reportEntropy(countFile, "counts.txt", console);
+    reportEntropy(file.path, console);
     return console.str();
+}
+
+double sumOf(const std::string& bytes, std::int64_t distinct, std::int64_t total) {
+    CountFile file(bytes);
+    return sumPLog2P(file.path, EntryTotals{distinct, total});
 }
 
 std::string report(const char* distinct, const char* total, const char* sum) {
@@ -64,16 +78,29 @@ TEST(EntropyReport, ZeroOrNegativeCountsGiveNaN) {
 
 TEST(EntropyReport, SumsInFileOrderWithTheTotalMadeADoubleOnce) {
     // 1, 1, 2 sums to -1.5 exactly; four equal counts to exactly -2.
-    EXPECT_EQ(sumPLog2P("a;1\nb;1\nc;2\n", "counts", 4), -1.5);
-    EXPECT_EQ(sumPLog2P("a;3\nb;3\nc;3\nd;3\n", "counts", 12), -2.0);
-    EXPECT_EQ(sumPLog2P("", "counts", 0), 0.0);
+    EXPECT_EQ(sumOf("a;1\nb;1\nc;2\n", 3, 4), -1.5);
+    EXPECT_EQ(sumOf("a;3\nb;3\nc;3\nd;3\n", 4, 12), -2.0);
+    EXPECT_EQ(sumOf("", 0, 0), 0.0);
     // The order of the additions shows in the last bits: the file order counts.
     double forward = 0.0, backward = 0.0;
     const double counts[] = {1, 10, 100, 1000, 10000, 7};
     for (double count : counts) forward += std::log2(count / 11118) * (count / 11118);
     for (int i = 5; i >= 0; --i) backward += std::log2(counts[i] / 11118) * (counts[i] / 11118);
     ASSERT_NE(forward, backward);
-    EXPECT_EQ(sumPLog2P("a;1\nb;10\nc;100\nd;1000\ne;10000\nf;7\n", "counts", 11118), forward);
+    EXPECT_EQ(sumOf("a;1\nb;10\nc;100\nd;1000\ne;10000\nf;7\n", 6, 11118), forward);
+}
+
+TEST(EntropyReport, AFileThatChangedBetweenItsTwoReadingsIsRaised) {
+    const std::tuple<const char*, std::int64_t, std::int64_t> cases[] = {
+        {"a;1\nb;1\n", 3, 2}, {"a;1\nb;1\n", 2, 3}, {"a;1\nb;1\n", 1, 2}};
+    for (const auto& [bytes, distinct, total] : cases) {
+        try {
+            sumOf(bytes, distinct, total);
+            ADD_FAILURE() << "no error for " << distinct << " " << total;
+        } catch (const IoError& error) {
+            EXPECT_STREQ(error.what(), "the file changed while being read");
+        }
+    }
 }
 
 TEST(EntropyReport, CountOrTotalBeyond64BitsIsRaisedBeforeAnythingIsPrinted) {
@@ -82,13 +109,14 @@ TEST(EntropyReport, CountOrTotalBeyond64BitsIsRaisedBeforeAnythingIsPrinted) {
         {"a;9223372036854775807\r\nb;1\r\n", "the total of the counts does not fit in 64 bits"},
         {"a;-9223372036854775808\r\nb;-1\r\n", "the total of the counts does not fit in 64 bits"},
     };
-    for (const auto& [countFile, reason] : cases) {
+    for (const auto& [bytes, reason] : cases) {
+        CountFile file(bytes);
         std::ostringstream console;
         try {
-            reportEntropy(countFile, "counts.txt", console);
-            ADD_FAILURE() << "no error for " << countFile;
+            reportEntropy(file.path, console);
+            ADD_FAILURE() << "no error for " << bytes;
         } catch (const IoError& error) {
-            EXPECT_EQ(error.path, "counts.txt");
+            EXPECT_EQ(error.path, file.path);
             EXPECT_EQ(error.what(), reason);
         }
         EXPECT_EQ(console.str(), "");
