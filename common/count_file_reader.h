@@ -91,7 +91,7 @@ public:
 private:
     InputFile file_;
     ByteBuffer buffer_;
-    std::int64_t offset_ = 0;    // of the next byte to read from the file
+    std::int64_t offset_ = 0;     // of the next byte to read from the file
     std::int64_t tailStart_ = 0;  // the unfinished line after the last block
     std::int64_t tailEnd_ = 0;
 };

@@ -165,7 +165,8 @@ TEST(CountFileReader, ReadsAFileInBlocksOfAnySizeAsItReadsItWhole) {
         Counts whole = countsOf(bytes);
         for (std::int64_t blockSize : {1, 2, 3, 4, 5, 7, 16, 1 << 20}) {
             Counts counts;
-            forEachCountInFile(dir.path("counts"), [&](std::int64_t count) { counts.push_back(count); }, blockSize);
+            forEachCountInFile(
+                dir.path("counts"), [&](std::int64_t count) { counts.push_back(count); }, blockSize);
             EXPECT_EQ(counts, whole) << "block size " << blockSize << " of " << bytes;
         }
     }
@@ -179,7 +180,8 @@ TEST(CountFileReader, NamesTheLineOfACountBeyond64BitsInAnyBlock) {
     writeFile(dir.path("counts"), bytes);
     for (std::int64_t blockSize : {1, 7, 100, 1 << 20}) {
         try {
-            forEachCountInFile(dir.path("counts"), [](std::int64_t) {}, blockSize);
+            forEachCountInFile(
+                dir.path("counts"), [](std::int64_t) {}, blockSize);
             ADD_FAILURE() << "no error with block size " << blockSize;
         } catch (const IoError& error) {
             EXPECT_EQ(error.path, dir.path("counts"));

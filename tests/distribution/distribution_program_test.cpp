@@ -1,7 +1,6 @@
 // distribution run as a user runs it, and on count files that tallomer wrote.
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <map>
 
@@ -76,7 +75,8 @@ TEST(Distribution, WrongArgumentCountPrintsTheUsageBlockAndTouchesNothing) {
     TempDir dir;
     writeFile(dir.path("counts"), "a;1\r\n");
     for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{}, {"10", dir.path("counts")},
+         {std::vector<std::string>{},
+          {"10", dir.path("counts")},
           {"10", dir.path("counts"), dir.path("hist"), dir.path("extra")}}) {
         ProgramRun run = distribution(arguments);
         EXPECT_EQ(run.exitCode, 1);
@@ -153,7 +153,8 @@ std::int64_t entries(const Buckets& buckets) {
 void checkHistograms(const std::string& corpus, int n, const std::vector<std::int64_t>& counts) {
     TempDir dir;
     writeFile(dir.path("corpus"), corpus);
-    ProgramRun counted = runProgram(TALLOMER_PROGRAM, {"c", std::to_string(n), dir.path("corpus"), dir.path("counts")});
+    ProgramRun counted =
+        runProgram(TALLOMER_PROGRAM, {"c", std::to_string(n), dir.path("corpus"), dir.path("counts")});
     ASSERT_EQ(counted.exitCode, 0) << counted.err;
     for (std::int64_t bucketSize : {1, 3, -7, 1000}) {
         ProgramRun run = distribution({std::to_string(bucketSize), dir.path("counts"), dir.path("hist")});

@@ -34,14 +34,19 @@ TEST(BucketCounts, PutsEachEntryIntoCountDividedByTheBucketSize) {
         {"the same with LF line ends", "a;1\nb;9\nc;10\nd;25\ne;10\n", 10, {{0, 2}, {1, 2}, {2, 1}}},
         {"bucket size 1", example, 1, {{1, 1}, {9, 1}, {10, 2}, {25, 1}}},
         {"bucket size -10", "a;10\r\nb;19\r\nc;25\r\nd;9\r\n", -10, {{-1, 2}, {-2, 1}, {0, 1}}},
-        {"negative counts truncate toward zero", "a;-19\r\nb;-9\r\nc;-20\r\n", 10, {{-1, 1}, {0, 1}, {-2, 1}}},
+        {"negative counts truncate toward zero",
+         "a;-19\r\nb;-9\r\nc;-20\r\n",
+         10,
+         {{-1, 1}, {0, 1}, {-2, 1}}},
         {"empty file", "", 10, {}},
         {"one byte", ";", 10, {}},
         {"text holding ';' is bucketed by its count", "a;b;7\r\n", 1, {{7, 1}}},
         {"text ';' LF 'a' is one entry", ";\r\na;5\r\n", 1, {{5, 1}}},
         {"last line without line end", "a;3\r\nb;4", 1, {{3, 1}, {4, 1}}},
         {"counts above 2^31", "a;4294967296\r\nb;4294967297\r\n", 2, {{2147483648, 2}}},
-        {"largest bucket size", "a;9223372036854775807\r\nb;-9223372036854775808\r\n", INT64_MAX,
+        {"largest bucket size",
+         "a;9223372036854775807\r\nb;-9223372036854775808\r\n",
+         INT64_MAX,
          {{1, 1}, {-1, 1}}},
         {"smallest bucket size", "a;-9223372036854775808\r\nb;5\r\n", INT64_MIN, {{1, 1}, {0, 1}}},
     };
@@ -67,10 +72,17 @@ TEST(BucketCounts, CountsOrBucketsBeyond64BitsAreRaised) {
 
 TEST(ParseBucketSize, AcceptsAnyNonZero64BitNumberInAtoiSyntax) {
     const std::pair<const char*, std::optional<std::int64_t>> cases[] = {
-        {"10", 10},         {"  +10x", 10},      {"-10", -10},
-        {"1", 1},           {"0", std::nullopt}, {"abc", std::nullopt},
-        {"", std::nullopt}, {"-0", std::nullopt}, {"9223372036854775807", INT64_MAX},
-        {"-9223372036854775808", INT64_MIN},     {"9223372036854775808", std::nullopt},
+        {"10", 10},
+        {"  +10x", 10},
+        {"-10", -10},
+        {"1", 1},
+        {"0", std::nullopt},
+        {"abc", std::nullopt},
+        {"", std::nullopt},
+        {"-0", std::nullopt},
+        {"9223372036854775807", INT64_MAX},
+        {"-9223372036854775808", INT64_MIN},
+        {"9223372036854775808", std::nullopt},
     };
     for (const auto& [text, size] : cases) EXPECT_EQ(parseBucketSize(text), size) << '"' << text << '"';
 }

@@ -1,7 +1,6 @@
 // entropy run as a user runs it, and on count files that tallomer wrote.
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <numeric>
@@ -93,7 +92,8 @@ std::string sixDigits(double value) {
 // Runs tallomer c N on the text, then entropy on its count file.
 ProgramRun entropyOfTallomer(const TempDir& dir, const std::string& text, int n) {
     writeFile(dir.path("corpus"), text);
-    ProgramRun counted = runProgram(TALLOMER_PROGRAM, {"c", std::to_string(n), dir.path("corpus"), dir.path("counts")});
+    ProgramRun counted =
+        runProgram(TALLOMER_PROGRAM, {"c", std::to_string(n), dir.path("corpus"), dir.path("counts")});
     EXPECT_EQ(counted.exitCode, 0) << counted.err;
     return entropy({dir.path("counts")});
 }

@@ -21,7 +21,8 @@ std::map<std::string, std::int64_t> characterWindows(const std::string& text, in
 std::vector<std::int64_t> countsReadFor(const std::string& text, std::int64_t count) {
     std::vector<std::int64_t> counts;
     std::size_t start = 0;
-    for (std::size_t lineFeed; (lineFeed = text.find('\n', start)) != std::string::npos; start = lineFeed + 1) {
+    for (std::size_t lineFeed; (lineFeed = text.find('\n', start)) != std::string::npos;
+         start = lineFeed + 1) {
         // The writer turns this LF into CR LF: the line ends in a CR.
         std::string line = text.substr(start, lineFeed - start) + "\r";
         std::size_t separator = line.rfind(';');
