@@ -58,7 +58,8 @@ void reportEntropy(const std::string& path, std::ostream& console) {
     EntryTotals totals = countEntries(path);
     console << "Number of different NGrams: " << totals.distinct << std::endl;
     console << "Total number of NGrams: " << totals.total << std::endl;
-    console << "Sum: " << sumPLog2P(path, totals) << std::endl;
+    double sum = sumPLog2P(path, totals);
+    console << "Sum: " << sum << std::endl;
 }
 
 int runEntropy(int argc, const char* const* argv) {
