@@ -1,0 +1,86 @@
+#include "entropy_report.h"
+
+#include <cmath>
+#include <iostream>
+#include <new>
+
+#include "count_file_reader.h"
+#include "file_io.h"
+#include "report.h"
+
+namespace {
+
+constexpr const char* Program = "entropy";
+
+void printUsage() {
+    std::cout << "Wrong Arguments." << std::endl
+              << "Usage:" << std::endl
+              << "entropy [input file]" << std::endl
+              << "Input file needs to be one byte encoded ISO8592" << std::endl;
+}
+
+// The closing pause keeps a console window open until a number is typed;
+// end of input or a non-number ends it as well.
+void waitForNumber() {
+    long long ignored;
+    std::cin >> ignored;
+}
+
+}  // namespace
+
+EntryTotals countEntries(const std::string& path) {
+    EntryTotals totals;
+    forEachCountInFile(path, [&](std::int64_t count) {
+        ++totals.distinct;
+        if (__builtin_add_overflow(totals.total, count, &totals.total))
+            throw IoError(path, "the total of the counts does not fit in 64 bits");
+    });
+    return totals;
+}
+
+double sumPLog2P(const std::string& path, const EntryTotals& totals) {
+    const double denominator = static_cast<double>(totals.total);
+    double sum = 0.0;
+    EntryTotals seen;
+    std::uint64_t total = 0;  // wraps instead of overflowing if the file changed
+    forEachCountInFile(path, [&](std::int64_t count) {
+        double p = static_cast<double>(count) / denominator;
+        sum += std::log2(p) * p;
+        ++seen.distinct;
+        total += static_cast<std::uint64_t>(count);
+    });
+    if (seen.distinct != totals.distinct || total != static_cast<std::uint64_t>(totals.total))
+        throw IoError(path, "the file changed while being read");
+    return sum;
+}
+
+void reportEntropy(const std::string& path, std::ostream& console) {
+    EntryTotals totals = countEntries(path);
+    console << "Number of different NGrams: " << totals.distinct << std::endl;
+    console << "Total number of NGrams: " << totals.total << std::endl;
+    double sum = sumPLog2P(path, totals);
+    console << "Sum: " << sum << std::endl;
+}
+
+int runEntropy(int argc, const char* const* argv) {
+    if (argc != 2) {
+        printUsage();
+        return 1;
+    }
+    const std::string path = argv[1];
+    try {
+        reportEntropy(path, std::cout);
+    } catch (const IoError& error) {
+        reportFailure(Program, error.path, error.what());
+        return 2;
+    } catch (const std::bad_alloc&) {
+        reportFailure(Program, path, "out of memory");
+        return 2;
+    }
+    waitForNumber();
+    if (!std::cout) {
+        reportFailure(Program, "standard output", "write error");
+        return 2;
+    }
+    return 0;
+}
