@@ -59,14 +59,6 @@ ByteBuffer allocateBytes(std::int64_t size) {
     return ByteBuffer{std::unique_ptr<char[]>(new char[static_cast<std::size_t>(size) + 1]), size};
 }
 
-ByteBuffer readWholeFile(const std::string& path) {
-    InputFile input(path);
-    ByteBuffer buffer = allocateBytes(input.size());
-    input.readAt(0, buffer.data(), buffer.size);
-    input.close();
-    return buffer;
-}
-
 OutputFile::OutputFile(const std::string& path)
     : path_(path), buffer_(new char[BufferSize]) {
     file_ = std::fopen(path.c_str(), "wb");

@@ -46,9 +46,6 @@ struct ByteBuffer {
 };
 ByteBuffer allocateBytes(std::int64_t size);
 
-// The whole file in one buffer of its exact size, the file closed again.
-ByteBuffer readWholeFile(const std::string& path);
-
 // A file written through one large buffer; every write, flush and close
 // error is raised, so a full disk never looks like success.
 class OutputFile {

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "count_file_reader.h"
+#include "console.h"
 #include "file_io.h"
 #include "number_text.h"
 #include "report.h"
@@ -15,13 +16,6 @@ constexpr const char* Program = "distribution";
 
 // Buckets are few, so a plain hash map costs nothing worth measuring.
 std::unordered_map<std::int64_t, std::int64_t> BucketCountTable;
-
-void printUsage() {
-    std::cout << "Wrong Arguments." << std::endl
-              << "Usage:" << std::endl
-              << "histogramm [bucket size] [input file] [output file]" << std::endl
-              << "Input file needs to be one byte encoded ISO8592" << std::endl;
-}
 
 }  // namespace
 
@@ -62,7 +56,7 @@ void clearBucketCountTable() { BucketCountTable.clear(); }
 
 int runDistribution(int argc, const char* const* argv) {
     if (argc != 4) {
-        printUsage();
+        printUsageBlock("histogramm [bucket size] [input file] [output file]");
         return 1;
     }
     auto bucketSize = parseBucketSize(argv[1]);

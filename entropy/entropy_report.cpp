@@ -5,28 +5,11 @@
 #include <new>
 
 #include "count_file_reader.h"
+#include "console.h"
 #include "file_io.h"
 #include "report.h"
 
-namespace {
-
 constexpr const char* Program = "entropy";
-
-void printUsage() {
-    std::cout << "Wrong Arguments." << std::endl
-              << "Usage:" << std::endl
-              << "entropy [input file]" << std::endl
-              << "Input file needs to be one byte encoded ISO8592" << std::endl;
-}
-
-// The closing pause keeps a console window open until a number is typed;
-// end of input or a non-number ends it as well.
-void waitForNumber() {
-    long long ignored;
-    std::cin >> ignored;
-}
-
-}  // namespace
 
 EntryTotals countEntries(const std::string& path) {
     EntryTotals totals;
@@ -64,7 +47,7 @@ void reportEntropy(const std::string& path, std::ostream& console) {
 
 int runEntropy(int argc, const char* const* argv) {
     if (argc != 2) {
-        printUsage();
+        printUsageBlock("entropy [input file]");
         return 1;
     }
     const std::string path = argv[1];

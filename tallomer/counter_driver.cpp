@@ -5,31 +5,14 @@
 #include <new>
 
 #include "character_ngrams.h"
+#include "console.h"
 #include "file_io.h"
 #include "ngram_count_table.h"
 #include "number_text.h"
 #include "report.h"
 #include "word_ngrams.h"
 
-namespace {
-
 constexpr const char* Program = "tallomer";
-
-void printUsage() {
-    std::cout << "Wrong Arguments." << std::endl
-              << "Usage:" << std::endl
-              << "ngram [w/c word or character] [N] [input file] [output file]" << std::endl
-              << "Input file needs to be one byte encoded ISO8592" << std::endl;
-}
-
-// The closing pause keeps a console window open until a number is typed;
-// end of input or a non-number ends it as well.
-void waitForNumber() {
-    long long ignored;
-    std::cin >> ignored;
-}
-
-}  // namespace
 
 ParsedArguments parseArguments(const char* mode, const char* n, const char* input, const char* output) {
     Mode chosen;
@@ -87,7 +70,7 @@ void countInput(const Arguments& arguments, std::int64_t chunkSize, std::ostream
 int runTallomer(int argc, const char* const* argv) {
     std::cout << "********Massive NGram counter********" << std::endl;
     if (argc != 5) {
-        printUsage();
+        printUsageBlock("ngram [w/c word or character] [N] [input file] [output file]");
         return 1;
     }
     ParsedArguments parsed = parseArguments(argv[1], argv[2], argv[3], argv[4]);

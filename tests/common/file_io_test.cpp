@@ -54,14 +54,4 @@ TEST(InputFile, ReadsAtOffsetsAndRefusesShortReads) {
     EXPECT_THROW(file.readAt(0, bytes, 4), IoError);
 }
 
-TEST(ReadWholeFile, HoldsEveryByte) {
-    TempDir dir;
-    std::string bytes("a\0b\r\n\xFF", 6);
-    writeFile(dir.path("file"), bytes);
-    ByteBuffer buffer = readWholeFile(dir.path("file"));
-    EXPECT_EQ(std::string(buffer.data(), buffer.size), bytes);
-    writeFile(dir.path("empty"), "");
-    EXPECT_EQ(readWholeFile(dir.path("empty")).size, 0);
-}
-
 }  // namespace
