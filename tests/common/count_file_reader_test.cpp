@@ -203,4 +203,15 @@ TEST(CountFileReader, AFileThatCannotBeReadIsRaised) {
     }
 }
 
+TEST(CountFileReader, AFileThatShrinksWhileBeingReadIsRaised) {
+    TempDir dir;
+    std::string lines;
+    for (int i = 0; i < 100; ++i) lines += "a;1\r\n";
+    writeFile(dir.path("counts"), lines);
+    LineBlockReader blocks(dir.path("counts"), 16);
+    EXPECT_FALSE(blocks.nextBlock().empty());
+    std::filesystem::resize_file(dir.path("counts"), 20);
+    EXPECT_THROW(while (!blocks.nextBlock().empty()){}, IoError);
+}
+
 }  // namespace

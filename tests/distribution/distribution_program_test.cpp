@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "run_program.h"
@@ -186,6 +189,23 @@ TEST(Distribution, BucketsWhatTheRuleFindsInTextsHoldingCounts) {
         ASSERT_GT(counts.size(), table.size()) << "the corpus should hold such texts for N " << n;
         checkHistograms(corpus, n, counts);
     }
+}
+
+// Positions beyond 2^31: a sparse file of more than 2 GiB whose last entry
+// lies past that mark. Opt-in, as it needs about 3 GB of memory for a moment.
+TEST(Distribution, ReadsAFileLargerThan2GiB) {
+    if (!std::getenv("NGRAM_LARGE_TESTS")) GTEST_SKIP() << "set NGRAM_LARGE_TESTS=1 to run";
+    TempDir dir;
+    const std::string counts = dir.path("counts");
+    writeFile(counts, "b;3\r\n");
+    std::filesystem::resize_file(counts, (std::int64_t{1} << 31) + 100);
+    {
+        std::ofstream tail(counts, std::ios::binary | std::ios::in | std::ios::ate);
+        tail << "a;25\r\n";
+    }
+    ProgramRun run = distribution({"10", counts, dir.path("hist")});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(readHistogram(dir.path("hist")), (Buckets{{0, 1}, {2, 1}}));
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
 // entropy run as a user runs it, and on count files that tallomer wrote.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <numeric>
 #include <sstream>
 
@@ -141,6 +146,54 @@ TEST(Entropy, ReadsWhatTheRuleFindsInTextsHoldingCounts) {
         else
             EXPECT_EQ(sum, sixDigits(expected.sum) + "\n");
     }
+}
+
+// The sum is worked out in a second reading of the file; a file cut short
+// after the first reading is an error, not a sum over what is left.
+TEST(Entropy, AFileThatShrinksWhileBeingReadIsAnError) {
+    TempDir dir;
+    const std::string counts = dir.path("counts");
+    writeFile(counts, "b;3\r\n");
+    std::filesystem::resize_file(counts, 150'000'000);  // sparse, then one more entry
+    {
+        std::ofstream tail(counts, std::ios::binary | std::ios::in | std::ios::ate);
+        tail << "a;5\r\n";
+    }
+    std::string command =
+        std::string(ENTROPY_PROGRAM) + " '" + counts + "' </dev/null 2>'" + dir.path("err") + "'";
+    FILE* console = popen(command.c_str(), "r");
+    ASSERT_NE(console, nullptr);
+    std::string seen;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, console)) {
+        seen += buffer;
+        if (seen.find("Total number of NGrams: 8") != std::string::npos && seen.back() == '\n' &&
+            std::filesystem::file_size(counts) > 20)
+            std::filesystem::resize_file(counts, 20);
+    }
+    int status = pclose(console);
+    EXPECT_EQ(WEXITSTATUS(status), 2) << seen;
+    EXPECT_EQ(seen.find("Sum:"), std::string::npos) << seen;
+    EXPECT_EQ(readFile(dir.path("err")).rfind("entropy: " + counts + ": ", 0), 0u)
+        << readFile(dir.path("err"));
+}
+
+// Positions beyond 2^31: a sparse file of more than 2 GiB whose last entry
+// lies past that mark. Opt-in, as it needs about 3 GB of memory for a moment.
+TEST(Entropy, ReadsAFileLargerThan2GiB) {
+    if (!std::getenv("NGRAM_LARGE_TESTS")) GTEST_SKIP() << "set NGRAM_LARGE_TESTS=1 to run";
+    TempDir dir;
+    const std::string counts = dir.path("counts");
+    writeFile(counts, "b;3\r\n");
+    std::filesystem::resize_file(counts, (std::int64_t{1} << 31) + 100);
+    {
+        std::ofstream tail(counts, std::ios::binary | std::ios::in | std::ios::ate);
+        tail << "a;5\r\n";
+    }
+    ProgramRun run = entropy({counts});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find("Sum")),
+              "Number of different NGrams: 2\nTotal number of NGrams: 8\n");
 }
 
 }  // namespace
