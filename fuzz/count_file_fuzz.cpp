@@ -1,0 +1,89 @@
+// The count-file reader against the count-file writer. The fuzz input is a
+// table: texts separated by NUL (a text never holds one), each counted a few
+// times. tallomer's writer writes it; the shared reader reads it back in
+// small blocks. Every entry the writer wrote comes back with its count, in
+// order; only a text holding LF can add entries of its own (its lines before
+// the LF), so without LF the two lists are equal. The raw input is also read
+// as a count file on its own, from a buffer that ends where its allocation
+// ends.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "count_file_reader.h"
+#include "ngram_count_table.h"
+
+namespace {
+
+void require(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+const std::string& scratchPath() {
+    static const std::string path = [] {
+        std::atexit([] { std::remove(scratchPath().c_str()); });
+        return (std::filesystem::temp_directory_path() / ("count_file_fuzz." + std::to_string(getpid())))
+            .string();
+    }();
+    return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+    if (size < 1) return 0;
+    std::int64_t blockSize = bytes[0] % 64 + 1;
+    std::string_view input(reinterpret_cast<const char*>(bytes) + 1, size - 1);
+
+    std::unique_ptr<char[]> raw(new char[input.size()]);
+    std::memcpy(raw.get(), input.data(), input.size());
+    try {
+        forEachCount(std::string_view(raw.get(), input.size()), "raw", [](std::int64_t) {});
+    } catch (const IoError&) {
+        // a count beyond 64 bits: refused, as it must be
+    }
+
+    clearNGramCountTable();
+    bool anyLineFeed = false;
+    std::size_t occurrences = 1;
+    for (std::size_t start = 0; start <= input.size();) {
+        std::size_t end = std::min(input.find('\0', start), input.size());
+        std::string_view text = input.substr(start, end - start);
+        anyLineFeed |= text.find('\n') != std::string_view::npos;
+        for (std::size_t i = 0; i < occurrences; ++i) addNGram(text);
+        occurrences = occurrences % 3 + 1;
+        start = end + 1;
+    }
+    std::vector<std::int64_t> written;
+    forEachNGram([&](std::string_view, std::int64_t count) { written.push_back(count); });
+    writeCountFile(scratchPath());
+
+    std::vector<std::int64_t> read;
+    try {
+        forEachCountInFile(
+            scratchPath(), [&](std::int64_t count) { read.push_back(count); }, blockSize);
+    } catch (const IoError&) {
+        // Only a line of a text's own, cut off by its LF, can hold a number
+        // beyond 64 bits after a ';'.
+        require(anyLineFeed);
+        return 0;
+    }
+    if (!anyLineFeed) {
+        require(read == written);
+    } else {
+        // The written counts come back in order, among extra entries.
+        std::size_t next = 0;
+        for (std::int64_t count : read)
+            if (next < written.size() && count == written[next]) ++next;
+        require(next == written.size());
+    }
+    return 0;
+}
