@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 #include "run_program.h"
@@ -197,12 +196,7 @@ TEST(Distribution, ReadsAFileLargerThan2GiB) {
     if (!std::getenv("NGRAM_LARGE_TESTS")) GTEST_SKIP() << "set NGRAM_LARGE_TESTS=1 to run";
     TempDir dir;
     const std::string counts = dir.path("counts");
-    writeFile(counts, "b;3\r\n");
-    std::filesystem::resize_file(counts, (std::int64_t{1} << 31) + 100);
-    {
-        std::ofstream tail(counts, std::ios::binary | std::ios::in | std::ios::ate);
-        tail << "a;25\r\n";
-    }
+    writeSparseFile(counts, "b;3\r\n", (std::int64_t{1} << 31) + 100, "a;25\r\n");
     ProgramRun run = distribution({"10", counts, dir.path("hist")});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(readHistogram(dir.path("hist")), (Buckets{{0, 1}, {2, 1}}));

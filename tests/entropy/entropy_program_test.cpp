@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <numeric>
 #include <sstream>
 
@@ -153,12 +152,7 @@ TEST(Entropy, ReadsWhatTheRuleFindsInTextsHoldingCounts) {
 TEST(Entropy, AFileThatShrinksWhileBeingReadIsAnError) {
     TempDir dir;
     const std::string counts = dir.path("counts");
-    writeFile(counts, "b;3\r\n");
-    std::filesystem::resize_file(counts, 150'000'000);  // sparse, then one more entry
-    {
-        std::ofstream tail(counts, std::ios::binary | std::ios::in | std::ios::ate);
-        tail << "a;5\r\n";
-    }
+    writeSparseFile(counts, "b;3\r\n", 150'000'000, "a;5\r\n");
     std::string command =
         std::string(ENTROPY_PROGRAM) + " '" + counts + "' </dev/null 2>'" + dir.path("err") + "'";
     FILE* console = popen(command.c_str(), "r");
@@ -184,12 +178,7 @@ TEST(Entropy, ReadsAFileLargerThan2GiB) {
     if (!std::getenv("NGRAM_LARGE_TESTS")) GTEST_SKIP() << "set NGRAM_LARGE_TESTS=1 to run";
     TempDir dir;
     const std::string counts = dir.path("counts");
-    writeFile(counts, "b;3\r\n");
-    std::filesystem::resize_file(counts, (std::int64_t{1} << 31) + 100);
-    {
-        std::ofstream tail(counts, std::ios::binary | std::ios::in | std::ios::ate);
-        tail << "a;5\r\n";
-    }
+    writeSparseFile(counts, "b;3\r\n", (std::int64_t{1} << 31) + 100, "a;5\r\n");
     ProgramRun run = entropy({counts});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out.substr(0, run.out.find("Sum")),

@@ -62,6 +62,15 @@ void writeFile(const std::string& path, const std::string& bytes) {
     if (!file) throw std::runtime_error("cannot write " + path);
 }
 
+void writeSparseFile(const std::string& path, const std::string& head, std::int64_t size,
+                     const std::string& tail) {
+    writeFile(path, head);
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size) - tail.size());
+    std::ofstream file(path, std::ios::binary | std::ios::app);
+    file << tail;
+    if (!file.flush()) throw std::runtime_error("cannot write " + path);
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::ostringstream bytes;

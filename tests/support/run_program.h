@@ -2,6 +2,7 @@
 // standard input from a file, standard output and error captured.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -32,5 +33,9 @@ private:
 };
 
 void writeFile(const std::string& path, const std::string& bytes);
+// A sparse file: `head`, then zero bytes (a hole on disk), then `tail`, so
+// that the file is `size` bytes long.
+void writeSparseFile(const std::string& path, const std::string& head, std::int64_t size,
+                     const std::string& tail);
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);

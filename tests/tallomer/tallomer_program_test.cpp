@@ -119,8 +119,7 @@ namespace {
 TEST(Tallomer, InputThatShrinksWhileBeingReadIsAnError) {
     TempDir dir;
     const std::string input = dir.path("in"), output = dir.path("out");
-    writeFile(input, "");
-    std::filesystem::resize_file(input, 150'000'000);  // sparse: two chunks
+    writeSparseFile(input, "", 150'000'000, "");  // two chunks
     std::string command = std::string(TALLOMER_PROGRAM) + " c 1 '" + input + "' '" + output +
                           "' </dev/null 2>'" + dir.path("err") + "'";
     FILE* console = popen(command.c_str(), "r");
