@@ -329,7 +329,7 @@ struct CountTable {
 
     template <typename Visit>
     void forEach(Visit&& visit) const {
-        if (emptyTextCount > 0) visit(std::string_view(), emptyTextCount);
+        if (emptyTextCount > 0) visit(std::string_view("", 0), emptyTextCount);
         shortTexts.forEach(visit);
         longTexts.forEach(visit);
     }
@@ -410,6 +410,11 @@ void writeCountFile(const std::string& path) {
         file.writeLineEnd();
     });
     file.close();
+}
+
+std::uint64_t hashNGramText(std::string_view text) {
+    if (text.size() > MaxPackedLength) return hashText(text.data(), text.size());
+    return hashKey(text.empty() ? 0 : packShortText(text.data(), text.size()));
 }
 
 std::int64_t distinctNGrams() {

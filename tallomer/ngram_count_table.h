@@ -27,7 +27,7 @@ void addNGrams(const std::string_view* texts, std::size_t count);
 inline constexpr std::size_t MaxPackedLength = 8;
 inline std::uint64_t packText(std::string_view text) {
     std::uint64_t key = 0;
-    std::memcpy(&key, text.data(), text.size());
+    if (!text.empty()) std::memcpy(&key, text.data(), text.size());
     return key;
 }
 
@@ -42,7 +42,9 @@ void addPackedNGram(std::uint64_t key, std::int64_t occurrences);
 // Throws IoError on any failure to create, write or close it.
 void writeCountFile(const std::string& path);
 
-// Inspection, for the tests.
+// Inspection, for the tests. The hash lets a test build texts whose
+// stored hash bits collide.
+std::uint64_t hashNGramText(std::string_view text);
 std::int64_t distinctNGrams();
 void forEachNGram(const std::function<void(std::string_view text, std::int64_t count)>& visit);
 void clearNGramCountTable();
