@@ -1,45 +1,430 @@
+// NGramCountTable, built for counting many short byte strings.
+//
+// A general-purpose hash map spends a heap node per entry and a chain of
+// cache misses per lookup. Here every lookup is one hash and a linear probe
+// through a flat array, so a repeated n-gram usually costs one cache line.
+//
+// Invariants:
+// - The empty text is counted in EmptyTextCount, apart from the slots: it
+//   packs to 0, which marks a free slot.
+// - A text of 1 to 8 bytes lives in ShortSlots as {packed key, count} (see
+//   packText). Texts hold no NUL, so keys are distinct and never 0.
+// - A text of 9 bytes or more is stored once in the Arena as a record:
+//   its count (8 bytes), its length (a varint), its bytes. A LongSlots entry
+//   is the record's offset in the low 40 bits and the top 24 bits of the
+//   text's hash above them. Offset 0 holds no record, so a free slot is 0.
+//   A probe reads a record only when the stored hash bits match.
+// - Both slot arrays have a power-of-two capacity (or none yet) and are at
+//   most MaxLoadNumerator/MaxLoadDenominator full. An entry sits at the first
+//   free slot at or after its home slot, hash & (capacity - 1), wrapping at
+//   the end: no free slot lies between an entry's home and the entry.
+//   Entries are never removed, and every count is at least 1.
+// - Growth doubles a slot array. ShortSlots is re-placed in place, so the
+//   old and the new array never exist side by side; LongSlots is rebuilt
+//   from the arena, which holds every long text in insertion order.
 #include "ngram_count_table.h"
 
-#include <unordered_map>
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+#include <new>
 
 #include "file_io.h"
 
 namespace {
 
-struct TextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+static_assert(std::endian::native == std::endian::little, "packed keys are little-endian loads");
+
+constexpr std::uint64_t InitialCapacity = 16;
+constexpr std::uint64_t MaxLoadNumerator = 4;
+constexpr std::uint64_t MaxLoadDenominator = 5;
+// How many keys ahead of the one being counted a batch fetches slots.
+constexpr std::size_t PrefetchDistance = 16;
+
+constexpr int OffsetBits = 40;
+constexpr std::uint64_t OffsetMask = (std::uint64_t{1} << OffsetBits) - 1;
+constexpr std::size_t CountBytes = sizeof(std::int64_t);
+
+std::uint64_t load64(const char* bytes) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
+// The finaliser of a well-known 64-bit mixer: every input bit reaches every
+// output bit, so the low bits that pick the home slot are as good as any.
+std::uint64_t mixBits(std::uint64_t x) {
+    x ^= x >> 33;
+    x *= 0xFF51AFD7ED558CCDu;
+    x ^= x >> 33;
+    x *= 0xC4CEB9FE1A85EC53u;
+    x ^= x >> 33;
+    return x;
+}
+
+std::uint64_t hashKey(std::uint64_t key) { return mixBits(key); }
+
+// For texts of more than 8 bytes: whole words, then the last 8 bytes (which
+// may overlap the word before them).
+std::uint64_t hashText(const char* bytes, std::size_t length) {
+    std::uint64_t h = length * 0x9E3779B97F4A7C15u;
+    for (std::size_t i = 0; i + 8 < length; i += 8) h = (h ^ load64(bytes + i)) * 0xBF58476D1CE4E5B9u;
+    return mixBits(h ^ load64(bytes + length - 8));
+}
+
+// Packs a text of 1 to 8 bytes with two overlapping loads instead of a copy
+// of variable length.
+std::uint64_t packShortText(const char* bytes, std::size_t length) {
+    auto byte = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(bytes[i])}; };
+    if (length >= 4) {
+        std::uint32_t low, high;
+        std::memcpy(&low, bytes, 4);
+        std::memcpy(&high, bytes + length - 4, 4);
+        return low | std::uint64_t{high} << (8 * (length - 4));
+    }
+    return byte(0) | byte(length / 2) << (8 * (length / 2)) | byte(length - 1) << (8 * (length - 1));
+}
+
+std::size_t packedLength(std::uint64_t key) {
+    return MaxPackedLength - static_cast<std::size_t>(std::countl_zero(key)) / 8;
+}
+
+bool overLoaded(std::uint64_t size, std::uint64_t capacity) {
+    return (size + 1) * MaxLoadDenominator > capacity * MaxLoadNumerator;
+}
+
+// Slot arrays are trivially copyable and grow with realloc, which for large
+// blocks remaps pages instead of copying them.
+template <typename T>
+T* resizeArray(T* array, std::uint64_t count) {
+    void* moved = std::realloc(array, count * sizeof(T));
+    if (!moved) throw std::bad_alloc();
+    return static_cast<T*>(moved);
+}
+
+struct ShortEntry {
+    std::uint64_t key;  // 0: free
+    std::int64_t count;
 };
 
-// Heterogeneous lookup: a window is looked up as a view, and a string is
-// built only for a text seen for the first time.
-std::unordered_map<std::string, std::int64_t, TextHash, std::equal_to<>> NGramCountTable;
+struct ShortTable {
+    ShortEntry* slots = nullptr;
+    std::uint64_t capacity = 0;
+    std::uint64_t size = 0;
+
+    std::uint64_t freeSlotFor(std::uint64_t hash) const {
+        std::uint64_t i = hash & (capacity - 1);
+        while (slots[i].key != 0) i = (i + 1) & (capacity - 1);
+        return i;
+    }
+
+    void add(std::uint64_t key, std::uint64_t hash, std::int64_t occurrences) {
+        std::uint64_t mask = capacity - 1;
+        std::uint64_t i = hash & mask;
+        if (capacity != 0) {
+            for (; slots[i].key != 0; i = (i + 1) & mask) {
+                if (slots[i].key == key) {
+                    slots[i].count += occurrences;
+                    return;
+                }
+            }
+        }
+        if (overLoaded(size, capacity)) {
+            grow();
+            i = freeSlotFor(hash);
+        }
+        slots[i] = {key, occurrences};
+        ++size;
+    }
+
+    void prefetch(std::uint64_t hash) const {
+        if (capacity != 0) __builtin_prefetch(slots + (hash & (capacity - 1)), 1);
+    }
+
+    // Doubles the capacity and re-places, in place, every entry of the old
+    // (lower) half: its new home is its old home or that plus the old
+    // capacity. The pass starts just after a free slot, so no cluster is cut
+    // in two at the start, and an entry then always lands in the upper half or
+    // on a slot of the lower half that the pass has already emptied. No entry
+    // waiting to move is overwritten, and no moved entry's probe path crosses
+    // a slot that the pass will still empty.
+    void grow() {
+        std::uint64_t oldCapacity = capacity;
+        capacity = oldCapacity == 0 ? InitialCapacity : 2 * oldCapacity;
+        slots = resizeArray(slots, capacity);
+        std::memset(static_cast<void*>(slots + oldCapacity), 0, (capacity - oldCapacity) * sizeof(ShortEntry));
+        if (oldCapacity == 0) return;
+        std::uint64_t firstFree = 0;
+        while (slots[firstFree].key != 0) ++firstFree;
+        for (std::uint64_t step = 1; step < oldCapacity; ++step) {
+            std::uint64_t i = (firstFree + step) & (oldCapacity - 1);
+            if (slots[i].key == 0) continue;
+            ShortEntry entry = slots[i];
+            slots[i] = {0, 0};
+            slots[freeSlotFor(hashKey(entry.key))] = entry;
+        }
+    }
+
+    template <typename Visit>
+    void forEach(Visit&& visit) const {
+        for (std::uint64_t i = 0; i < capacity; ++i) {
+            if (slots[i].key == 0) continue;
+            char bytes[MaxPackedLength];
+            std::memcpy(bytes, &slots[i].key, sizeof bytes);
+            visit(std::string_view(bytes, packedLength(slots[i].key)), slots[i].count);
+        }
+    }
+};
+
+// Arena records: count, length as a varint (7 bits a byte, low bits first),
+// text bytes. Records are not aligned; counts are read and written by copy.
+struct Arena {
+    char* bytes = nullptr;
+    std::uint64_t used = 0;
+    std::uint64_t capacity = 0;
+
+    // Appends a record with the text and count; returns its offset.
+    std::uint64_t append(std::string_view text, std::int64_t count) {
+        std::uint64_t needed = used + CountBytes + 10 + text.size();
+        if (needed > capacity) reserve(needed);
+        if (used == 0) used = 1;  // offset 0 stays unused: a zero slot is free
+        std::uint64_t offset = used;
+        if (offset > OffsetMask) throw std::bad_alloc();
+        char* out = bytes + used;
+        std::memcpy(out, &count, CountBytes);
+        out += CountBytes;
+        for (std::uint64_t length = text.size();; length >>= 7) {
+            if (length < 0x80) {
+                *out++ = static_cast<char>(length);
+                break;
+            }
+            *out++ = static_cast<char>((length & 0x7F) | 0x80);
+        }
+        std::memcpy(out, text.data(), text.size());
+        used = static_cast<std::uint64_t>(out - bytes) + text.size();
+        return offset;
+    }
+
+    void reserve(std::uint64_t needed) {
+        std::uint64_t grown = std::max<std::uint64_t>({needed, 2 * capacity, 1 << 20});
+        bytes = resizeArray(bytes, grown);
+        capacity = grown;
+    }
+
+    std::string_view text(std::uint64_t offset) const {
+        const unsigned char* in = reinterpret_cast<const unsigned char*>(bytes + offset + CountBytes);
+        std::uint64_t length = 0;
+        for (int shift = 0;; shift += 7) {
+            length |= std::uint64_t{*in & 0x7Fu} << shift;
+            if (*in++ < 0x80) break;
+        }
+        return {reinterpret_cast<const char*>(in), length};
+    }
+
+    std::int64_t count(std::uint64_t offset) const {
+        std::int64_t count;
+        std::memcpy(&count, bytes + offset, CountBytes);
+        return count;
+    }
+
+    void addToCount(std::uint64_t offset, std::int64_t occurrences) {
+        std::int64_t updated = count(offset) + occurrences;
+        std::memcpy(bytes + offset, &updated, CountBytes);
+    }
+
+    // The offset of the record after the one at `offset`.
+    std::uint64_t next(std::uint64_t offset) const {
+        std::string_view record = text(offset);
+        return static_cast<std::uint64_t>(record.data() + record.size() - bytes);
+    }
+};
+
+struct LongTable {
+    std::uint64_t* slots = nullptr;  // 0: free; else hash bits | record offset
+    std::uint64_t capacity = 0;
+    std::uint64_t size = 0;
+    Arena arena;
+
+    static std::uint64_t hashBits(std::uint64_t hash) { return hash & ~OffsetMask; }
+
+    std::uint64_t freeSlotFor(std::uint64_t hash) const {
+        std::uint64_t i = hash & (capacity - 1);
+        while (slots[i] != 0) i = (i + 1) & (capacity - 1);
+        return i;
+    }
+
+    void add(std::string_view text, std::uint64_t hash, std::int64_t occurrences) {
+        std::uint64_t mask = capacity - 1;
+        std::uint64_t i = hash & mask;
+        if (capacity != 0) {
+            for (; slots[i] != 0; i = (i + 1) & mask) {
+                std::uint64_t offset = slots[i] & OffsetMask;
+                if ((slots[i] & ~OffsetMask) == hashBits(hash) && arena.text(offset) == text) {
+                    arena.addToCount(offset, occurrences);
+                    return;
+                }
+            }
+        }
+        if (overLoaded(size, capacity)) {
+            grow();
+            i = freeSlotFor(hash);
+        }
+        slots[i] = hashBits(hash) | arena.append(text, occurrences);
+        ++size;
+    }
+
+    void prefetchSlot(std::uint64_t hash) const {
+        if (capacity != 0) __builtin_prefetch(slots + (hash & (capacity - 1)), 1);
+    }
+
+    // Once the home slot has arrived: fetches the record it names if that
+    // may be the text's own.
+    void prefetchRecord(std::uint64_t hash) const {
+        if (capacity == 0) return;
+        std::uint64_t slot = slots[hash & (capacity - 1)];
+        if (slot != 0 && (slot & ~OffsetMask) == hashBits(hash))
+            __builtin_prefetch(arena.bytes + (slot & OffsetMask), 1);
+    }
+
+    // Doubles the capacity, clears the slots and places every record again,
+    // read from the arena in order. The old pages are reused, so growing
+    // never holds two slot arrays.
+    void grow() {
+        capacity = capacity == 0 ? InitialCapacity : 2 * capacity;
+        slots = resizeArray(slots, capacity);
+        std::memset(slots, 0, capacity * sizeof(std::uint64_t));
+        constexpr std::size_t Batch = 32;
+        std::uint64_t offsets[Batch], hashes[Batch];
+        for (std::uint64_t offset = 1; offset < arena.used;) {
+            std::size_t batch = 0;
+            for (; batch < Batch && offset < arena.used; ++batch, offset = arena.next(offset)) {
+                std::string_view text = arena.text(offset);
+                offsets[batch] = offset;
+                hashes[batch] = hashText(text.data(), text.size());
+                prefetchSlot(hashes[batch]);
+            }
+            for (std::size_t i = 0; i < batch; ++i) slots[freeSlotFor(hashes[i])] = hashBits(hashes[i]) | offsets[i];
+        }
+    }
+
+    template <typename Visit>
+    void forEach(Visit&& visit) const {
+        for (std::uint64_t offset = 1; offset < arena.used; offset = arena.next(offset))
+            visit(arena.text(offset), arena.count(offset));
+    }
+};
+
+struct CountTable {
+    std::int64_t emptyTextCount = 0;
+    ShortTable shortTexts;
+    LongTable longTexts;
+
+    // The process's end returns the memory; only the tests start afresh.
+    void release() {
+        std::free(shortTexts.slots);
+        std::free(longTexts.slots);
+        std::free(longTexts.arena.bytes);
+        *this = CountTable{};
+    }
+
+    template <typename Visit>
+    void forEach(Visit&& visit) const {
+        if (emptyTextCount > 0) visit(std::string_view("", 0), emptyTextCount);
+        shortTexts.forEach(visit);
+        longTexts.forEach(visit);
+    }
+};
+
+CountTable NGramCountTable;
+
+void addPacked(std::uint64_t key, std::uint64_t hash, std::int64_t occurrences) {
+    if (key == 0)
+        NGramCountTable.emptyTextCount += occurrences;
+    else
+        NGramCountTable.shortTexts.add(key, hash, occurrences);
+}
 
 }  // namespace
 
 void addNGram(std::string_view text) {
-    auto entry = NGramCountTable.find(text);
-    if (entry != NGramCountTable.end())
-        ++entry->second;
-    else
-        NGramCountTable.emplace(text, 1);
+    if (text.size() > MaxPackedLength) {
+        NGramCountTable.longTexts.add(text, hashText(text.data(), text.size()), 1);
+    } else if (text.empty()) {
+        ++NGramCountTable.emptyTextCount;
+    } else {
+        std::uint64_t key = packShortText(text.data(), text.size());
+        NGramCountTable.shortTexts.add(key, hashKey(key), 1);
+    }
 }
+
+void addNGrams(const std::string_view* texts, std::size_t count) {
+    // Texts of more than 8 bytes go through a pipeline: the home slot is
+    // fetched 2 x PrefetchDistance texts ahead, the record it names
+    // PrefetchDistance ahead, so both have usually arrived when needed.
+    constexpr std::size_t Batch = 256;
+    std::uint64_t hashes[Batch];
+    LongTable& table = NGramCountTable.longTexts;
+    for (std::size_t start = 0; start < count; start += Batch) {
+        const std::string_view* batchTexts = texts + start;
+        std::size_t batch = std::min(Batch, count - start);
+        auto isLong = [&](std::size_t i) { return batchTexts[i].size() > MaxPackedLength; };
+        for (std::size_t i = 0; i < batch; ++i) {
+            if (isLong(i)) hashes[i] = hashText(batchTexts[i].data(), batchTexts[i].size());
+            if (isLong(i) && i < 2 * PrefetchDistance) table.prefetchSlot(hashes[i]);
+        }
+        for (std::size_t i = 0; i < batch; ++i) {
+            std::size_t slotAhead = i + 2 * PrefetchDistance, recordAhead = i + PrefetchDistance;
+            if (slotAhead < batch && isLong(slotAhead)) table.prefetchSlot(hashes[slotAhead]);
+            if (recordAhead < batch && isLong(recordAhead)) table.prefetchRecord(hashes[recordAhead]);
+            if (isLong(i))
+                table.add(batchTexts[i], hashes[i], 1);
+            else
+                addNGram(batchTexts[i]);
+        }
+    }
+}
+
+void addPackedNGrams(const std::uint64_t* keys, std::size_t count) {
+    constexpr std::size_t Batch = 256;
+    std::uint64_t hashes[Batch];
+    const ShortTable& slots = NGramCountTable.shortTexts;
+    for (std::size_t start = 0; start < count; start += Batch) {
+        std::size_t batch = std::min(Batch, count - start);
+        for (std::size_t i = 0; i < batch; ++i) hashes[i] = hashKey(keys[start + i]);
+        for (std::size_t i = 0; i < std::min(batch, PrefetchDistance); ++i) slots.prefetch(hashes[i]);
+        for (std::size_t i = 0; i < batch; ++i) {
+            if (i + PrefetchDistance < batch) slots.prefetch(hashes[i + PrefetchDistance]);
+            addPacked(keys[start + i], hashes[i], 1);
+        }
+    }
+}
+
+void addPackedNGram(std::uint64_t key, std::int64_t occurrences) { addPacked(key, hashKey(key), occurrences); }
 
 void writeCountFile(const std::string& path) {
     OutputFile file(path);
-    for (const auto& [text, count] : NGramCountTable) {
+    NGramCountTable.forEach([&](std::string_view text, std::int64_t count) {
         file.writeText(text);
         file.write(';');
         file.writeDecimal(count);
         file.writeLineEnd();
-    }
+    });
     file.close();
 }
 
-std::int64_t distinctNGrams() { return static_cast<std::int64_t>(NGramCountTable.size()); }
-
-void forEachNGram(const std::function<void(std::string_view, std::int64_t)>& visit) {
-    for (const auto& [text, count] : NGramCountTable) visit(text, count);
+std::uint64_t hashNGramText(std::string_view text) {
+    if (text.size() > MaxPackedLength) return hashText(text.data(), text.size());
+    return hashKey(text.empty() ? 0 : packShortText(text.data(), text.size()));
 }
 
-void clearNGramCountTable() { NGramCountTable.clear(); }
+std::int64_t distinctNGrams() {
+    const CountTable& table = NGramCountTable;
+    return (table.emptyTextCount > 0 ? 1 : 0) + static_cast<std::int64_t>(table.shortTexts.size) +
+           static_cast<std::int64_t>(table.longTexts.size);
+}
+
+void forEachNGram(const std::function<void(std::string_view, std::int64_t)>& visit) {
+    NGramCountTable.forEach(visit);
+}
+
+void clearNGramCountTable() { NGramCountTable.release(); }

@@ -2,12 +2,67 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <map>
+#include <random>
 
 #include "file_io.h"
 #include "run_program.h"
 
 namespace {
+
+using Counts = std::map<std::string, std::int64_t>;
+
+Counts tableContents() {
+    Counts counts;
+    forEachNGram([&](std::string_view text, std::int64_t count) {
+        auto [entry, inserted] = counts.emplace(text, count);
+        EXPECT_TRUE(inserted) << "text listed twice: " << text;
+    });
+    EXPECT_EQ(distinctNGrams(), static_cast<std::int64_t>(counts.size()));
+    return counts;
+}
+
+// Reads a count file back, for texts without LF: a line ends at CR LF and
+// its count follows its last ';'.
+Counts parseCountFile(const std::string& bytes) {
+    Counts counts;
+    for (std::size_t start = 0; start < bytes.size();) {
+        std::size_t end = bytes.find("\r\n", start);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "last line has no CR LF";
+            break;
+        }
+        std::string line = bytes.substr(start, end - start);
+        std::size_t semicolon = line.rfind(';');
+        if (semicolon == std::string::npos) {
+            ADD_FAILURE() << "line without ';': " << line;
+            break;
+        }
+        std::string digits = line.substr(semicolon + 1);
+        EXPECT_EQ(digits.find_first_not_of("0123456789"), std::string::npos) << line;
+        EXPECT_TRUE(counts.emplace(line.substr(0, semicolon), std::stoll(digits)).second) << line;
+        start = end + 2;
+    }
+    return counts;
+}
+
+Counts writtenCounts() {
+    TempDir dir;
+    writeCountFile(dir.path("counts"));
+    return parseCountFile(readFile(dir.path("counts")));
+}
+
+// Bytes 1 to 255 except LF and ';', so that parseCountFile can read the
+// texts back; high bytes and CR included.
+std::string randomText(std::mt19937_64& random, std::size_t length) {
+    std::string text;
+    while (text.size() < length) {
+        char byte = static_cast<char>(random() % 255 + 1);
+        if (byte != '\n' && byte != ';') text += byte;
+    }
+    return text;
+}
 
 std::string countFileOf(const std::vector<std::string>& texts) {
     clearNGramCountTable();
@@ -68,6 +123,159 @@ TEST(CountFile, FailuresToCreateOrWriteAreRaised) {
             EXPECT_STRNE(error.what(), "");
         }
     }
+}
+
+TEST(CountTable, CountsTextsOfEveryLengthUpTo40) {
+    // Each length once with low bytes, once with high bytes, and once more
+    // differing from the first only in its last byte.
+    clearNGramCountTable();
+    Counts expected;
+    for (std::size_t length = 0; length <= 40; ++length) {
+        std::string low, high;
+        for (std::size_t i = 0; i < length; ++i) {
+            low += static_cast<char>('a' + (i * 7 + length) % 26);
+            high += static_cast<char>(0x80 + (i * 13 + length) % 128);
+        }
+        std::string lastByteDiffers = low;
+        if (length > 0) lastByteDiffers.back() = 'Z';
+        const std::pair<std::string, std::int64_t> cases[] = {
+            {low, 1 + static_cast<std::int64_t>(length % 3)}, {high, 2}, {lastByteDiffers, 5}};
+        for (const auto& [text, times] : cases) {
+            for (std::int64_t i = 0; i < times; ++i) addNGram(text);
+            expected[text] += times;
+        }
+    }
+    EXPECT_EQ(tableContents(), expected);
+    EXPECT_EQ(writtenCounts(), expected);
+}
+
+TEST(CountTable, KeepsLongTextsOfAnyLengthApart) {
+    clearNGramCountTable();
+    Counts expected;
+    for (std::size_t length : {127, 128, 129, 300, 16383, 16384, 100'000}) {
+        std::string text(length, 'x');
+        text[length / 2] = '\xE9';
+        std::string other = text;
+        other.back() = 'y';
+        for (const std::string& each : {text, text, other}) {
+            addNGram(each);
+            ++expected[each];
+        }
+    }
+    EXPECT_EQ(tableContents(), expected);
+    EXPECT_EQ(writtenCounts(), expected);
+}
+
+TEST(CountTable, TellsLongTextsApartWhoseStoredHashBitsMatch) {
+    // A slot keeps only the top 24 bits of a long text's hash; find two
+    // texts that share them and their home slot in a table of 16.
+    std::map<std::uint64_t, std::string> seen;
+    std::string first, second;
+    for (int i = 0; first.empty(); ++i) {
+        std::string text = "long text number " + std::to_string(i);
+        std::uint64_t hash = hashNGramText(text);
+        auto [entry, inserted] = seen.emplace((hash >> 40) << 4 | (hash & 15), text);
+        if (!inserted) first = entry->second, second = text;
+    }
+    clearNGramCountTable();
+    addNGram(first);
+    addNGram(second);
+    addNGram(second);
+    EXPECT_EQ(tableContents(), (Counts{{first, 1}, {second, 2}}));
+}
+
+TEST(CountTable, KeepsExactCountsThroughManyDoublings) {
+    // 150,000 distinct texts of 1 to 24 bytes, each added 1 to 4 times in a
+    // shuffled order, through all four ways into the table.
+    std::mt19937_64 random(7);
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < 150'000; ++i) texts.push_back(randomText(random, 1 + random() % 24));
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        for (std::size_t times = 1 + i % 4; times > 0; --times) order.push_back(i);
+    std::shuffle(order.begin(), order.end(), random);
+
+    clearNGramCountTable();
+    Counts expected;
+    std::vector<std::string_view> run;
+    std::vector<std::uint64_t> packedRun;
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const std::string& text = texts[order[k]];
+        ++expected[text];
+        switch (k % 4) {
+        case 0:
+            addNGram(text);
+            break;
+        case 1:
+            run.push_back(text);
+            break;
+        case 2:
+            if (text.size() <= MaxPackedLength)
+                packedRun.push_back(packText(text));
+            else
+                run.push_back(text);
+            break;
+        case 3:
+            if (text.size() <= MaxPackedLength)
+                addPackedNGram(packText(text), 1);
+            else
+                addNGram(text);
+            break;
+        }
+        if (run.size() == 1000) {
+            addNGrams(run.data(), run.size());
+            run.clear();
+        }
+        if (packedRun.size() == 777) {
+            addPackedNGrams(packedRun.data(), packedRun.size());
+            packedRun.clear();
+        }
+    }
+    addNGrams(run.data(), run.size());
+    addPackedNGrams(packedRun.data(), packedRun.size());
+    EXPECT_EQ(tableContents(), expected);
+    EXPECT_EQ(writtenCounts(), expected);
+}
+
+TEST(CountTable, SmallTablesGrowCorrectlyWhateverTheirLayout) {
+    // Many tables through their first doublings, where runs of taken slots
+    // often wrap around the end of the array.
+    std::mt19937_64 random(11);
+    for (int table = 0; table < 300; ++table) {
+        clearNGramCountTable();
+        Counts expected;
+        std::size_t distinct = 5 + random() % 120;
+        std::vector<std::string> texts;
+        for (std::size_t i = 0; i < distinct; ++i) texts.push_back(randomText(random, 1 + random() % (table % 2 ? 8 : 14)));
+        for (std::size_t k = 0; k < 3 * distinct; ++k) {
+            const std::string& text = texts[random() % distinct];
+            addNGram(text);
+            ++expected[text];
+        }
+        ASSERT_EQ(tableContents(), expected) << "table " << table;
+    }
+}
+
+TEST(CountTable, PackedTextsMatchTheirTexts) {
+    clearNGramCountTable();
+    const std::uint64_t keys[] = {packText("ab"), packText(""), packText("\xFF\x80"), packText("ab"), packText("12345678")};
+    addPackedNGrams(keys, std::size(keys));
+    addPackedNGram(packText("\xFF\x80"), 3'000'000'000);
+    addNGram("12345678");
+    EXPECT_EQ(tableContents(),
+              (Counts{{"ab", 2}, {"", 1}, {"\xFF\x80", 3'000'000'001}, {"12345678", 2}}));
+    EXPECT_EQ(writtenCounts(), tableContents());
+}
+
+TEST(CountTable, ClearingEmptiesTheTable) {
+    addNGram("");
+    addNGram("short");
+    addNGram("a text longer than eight bytes");
+    clearNGramCountTable();
+    EXPECT_EQ(distinctNGrams(), 0);
+    EXPECT_EQ(tableContents(), Counts{});
+    addNGram("a text longer than eight bytes");
+    EXPECT_EQ(tableContents(), (Counts{{"a text longer than eight bytes", 1}}));
 }
 
 }  // namespace
