@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstdlib>
 #include <new>
 
@@ -403,11 +404,24 @@ void addPackedNGram(std::uint64_t key, std::int64_t occurrences) { addPacked(key
 
 void writeCountFile(const std::string& path) {
     OutputFile file(path);
+    // Most lines are short and hold no LF: they are put together here and
+    // written with one call.
+    constexpr std::size_t ShortLine = 64;
+    char line[ShortLine + 24];
     NGramCountTable.forEach([&](std::string_view text, std::int64_t count) {
-        file.writeText(text);
-        file.write(';');
-        file.writeDecimal(count);
-        file.writeLineEnd();
+        if (text.size() > ShortLine || text.find('\n') != std::string_view::npos) {
+            file.writeText(text);
+            file.write(';');
+            file.writeDecimal(count);
+            file.writeLineEnd();
+            return;
+        }
+        char* end = std::copy(text.begin(), text.end(), line);
+        *end++ = ';';
+        end = std::to_chars(end, line + sizeof line, count).ptr;
+        *end++ = '\r';
+        *end++ = '\n';
+        file.write(std::string_view(line, static_cast<std::size_t>(end - line)));
     });
     file.close();
 }
