@@ -5,29 +5,32 @@
 // through a flat array, so a repeated n-gram usually costs one cache line.
 //
 // Invariants:
-// - The empty text is counted in EmptyTextCount, apart from the slots: it
+// - The empty text is counted in emptyTextCount, apart from the slots: it
 //   packs to 0, which marks a free slot.
-// - A text of 1 to 8 bytes lives in ShortSlots as {packed key, count} (see
-//   packText). Texts hold no NUL, so keys are distinct and never 0.
-// - A text of 9 bytes or more is stored once in the Arena as a record:
-//   its count (8 bytes), its length (a varint), its bytes. A LongSlots entry
+// - A text of 1 to 8 bytes lives in shortTexts under its packed key (see
+//   packText), a text of 9 to 16 bytes in mediumTexts under two words: its
+//   first 8 bytes and its other bytes packed. Texts hold no NUL, so keys are
+//   distinct and their first word is never 0; a free slot's first word is 0.
+// - A text of 17 bytes or more is stored once in the arena as a record:
+//   its count (8 bytes), its length (a varint), its bytes. A longTexts slot
 //   is the record's offset in the low 40 bits and the top 24 bits of the
 //   text's hash above them. Offset 0 holds no record, so a free slot is 0.
 //   A probe reads a record only when the stored hash bits match.
-// - Both slot arrays have a power-of-two capacity (or none yet) and are at
+// - Every slot array has a power-of-two capacity (or none yet) and is at
 //   most MaxLoadNumerator/MaxLoadDenominator full. An entry sits at the first
 //   free slot at or after its home slot, hash & (capacity - 1), wrapping at
 //   the end: no free slot lies between an entry's home and the entry.
 //   Entries are never removed, and every count is at least 1.
-// - Growth doubles a slot array. ShortSlots is re-placed in place, so the
-//   old and the new array never exist side by side; LongSlots is rebuilt
-//   from the arena, which holds every long text in insertion order.
+// - Growth doubles a slot array without holding two of them: packed slots
+//   are re-placed in place, long slots are rebuilt from the arena, which
+//   holds every long text in insertion order.
 #include "ngram_count_table.h"
 
 #include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "file_io.h"
@@ -63,9 +66,7 @@ std::uint64_t mixBits(std::uint64_t x) {
     return x;
 }
 
-std::uint64_t hashKey(std::uint64_t key) { return mixBits(key); }
-
-// For texts of more than 8 bytes: whole words, then the last 8 bytes (which
+// For texts of 8 bytes or more: whole words, then the last 8 bytes (which
 // may overlap the word before them).
 std::uint64_t hashText(const char* bytes, std::size_t length) {
     std::uint64_t h = length * 0x9E3779B97F4A7C15u;
@@ -103,27 +104,61 @@ T* resizeArray(T* array, std::uint64_t count) {
     return static_cast<T*>(moved);
 }
 
-struct ShortEntry {
-    std::uint64_t key;  // 0: free
-    std::int64_t count;
+// Texts of up to 8 x Words bytes, packed into Words integers.
+template <std::size_t Words>
+struct PackedKey {
+    std::uint64_t words[Words];
+
+    bool isFree() const { return words[0] == 0; }
+    bool operator==(const PackedKey&) const = default;
+
+    std::uint64_t hash() const {
+        std::uint64_t h = words[0];
+        for (std::size_t i = 1; i < Words; ++i) h ^= mixBits(h) + words[i];
+        return mixBits(h);
+    }
+
+    // Whole words of 8 bytes, then the rest packed.
+    static PackedKey of(std::string_view text) {
+        PackedKey key{};
+        std::size_t whole = (text.size() - 1) / 8;
+        for (std::size_t i = 0; i < whole; ++i) key.words[i] = load64(text.data() + 8 * i);
+        key.words[whole] = packShortText(text.data() + 8 * whole, text.size() - 8 * whole);
+        return key;
+    }
+
+    template <typename Visit>
+    void visitText(std::int64_t count, Visit&& visit) const {
+        char bytes[sizeof words];
+        std::memcpy(bytes, words, sizeof bytes);
+        std::size_t used = 0;
+        while (used + 1 < Words && words[used + 1] != 0) ++used;
+        visit(std::string_view(bytes, 8 * used + packedLength(words[used])), count);
+    }
 };
 
-struct ShortTable {
-    ShortEntry* slots = nullptr;
+template <std::size_t Words>
+struct PackedTable {
+    using Key = PackedKey<Words>;
+    struct Slot {
+        Key key;
+        std::int64_t count;
+    };
+    Slot* slots = nullptr;
     std::uint64_t capacity = 0;
     std::uint64_t size = 0;
 
     std::uint64_t freeSlotFor(std::uint64_t hash) const {
         std::uint64_t i = hash & (capacity - 1);
-        while (slots[i].key != 0) i = (i + 1) & (capacity - 1);
+        while (!slots[i].key.isFree()) i = (i + 1) & (capacity - 1);
         return i;
     }
 
-    void add(std::uint64_t key, std::uint64_t hash, std::int64_t occurrences) {
+    void add(const Key& key, std::uint64_t hash, std::int64_t occurrences) {
         std::uint64_t mask = capacity - 1;
         std::uint64_t i = hash & mask;
         if (capacity != 0) {
-            for (; slots[i].key != 0; i = (i + 1) & mask) {
+            for (; !slots[i].key.isFree(); i = (i + 1) & mask) {
                 if (slots[i].key == key) {
                     slots[i].count += occurrences;
                     return;
@@ -153,27 +188,23 @@ struct ShortTable {
         std::uint64_t oldCapacity = capacity;
         capacity = oldCapacity == 0 ? InitialCapacity : 2 * oldCapacity;
         slots = resizeArray(slots, capacity);
-        std::memset(static_cast<void*>(slots + oldCapacity), 0, (capacity - oldCapacity) * sizeof(ShortEntry));
+        std::memset(static_cast<void*>(slots + oldCapacity), 0, (capacity - oldCapacity) * sizeof(Slot));
         if (oldCapacity == 0) return;
         std::uint64_t firstFree = 0;
-        while (slots[firstFree].key != 0) ++firstFree;
+        while (!slots[firstFree].key.isFree()) ++firstFree;
         for (std::uint64_t step = 1; step < oldCapacity; ++step) {
             std::uint64_t i = (firstFree + step) & (oldCapacity - 1);
-            if (slots[i].key == 0) continue;
-            ShortEntry entry = slots[i];
-            slots[i] = {0, 0};
-            slots[freeSlotFor(hashKey(entry.key))] = entry;
+            if (slots[i].key.isFree()) continue;
+            Slot entry = slots[i];
+            slots[i] = Slot{};
+            slots[freeSlotFor(entry.key.hash())] = entry;
         }
     }
 
     template <typename Visit>
     void forEach(Visit&& visit) const {
-        for (std::uint64_t i = 0; i < capacity; ++i) {
-            if (slots[i].key == 0) continue;
-            char bytes[MaxPackedLength];
-            std::memcpy(bytes, &slots[i].key, sizeof bytes);
-            visit(std::string_view(bytes, packedLength(slots[i].key)), slots[i].count);
-        }
+        for (std::uint64_t i = 0; i < capacity; ++i)
+            if (!slots[i].key.isFree()) slots[i].key.visitText(slots[i].count, visit);
     }
 };
 
@@ -317,12 +348,14 @@ struct LongTable {
 
 struct CountTable {
     std::int64_t emptyTextCount = 0;
-    ShortTable shortTexts;
+    PackedTable<1> shortTexts;
+    PackedTable<2> mediumTexts;
     LongTable longTexts;
 
     // The process's end returns the memory; only the tests start afresh.
     void release() {
         std::free(shortTexts.slots);
+        std::free(mediumTexts.slots);
         std::free(longTexts.slots);
         std::free(longTexts.arena.bytes);
         *this = CountTable{};
@@ -332,55 +365,74 @@ struct CountTable {
     void forEach(Visit&& visit) const {
         if (emptyTextCount > 0) visit(std::string_view("", 0), emptyTextCount);
         shortTexts.forEach(visit);
+        mediumTexts.forEach(visit);
         longTexts.forEach(visit);
     }
 };
 
 CountTable NGramCountTable;
 
+constexpr std::size_t MaxMediumLength = 2 * MaxPackedLength;
+
+std::uint64_t hashOf(std::string_view text) {
+    if (text.size() > MaxMediumLength) return hashText(text.data(), text.size());
+    if (text.size() > MaxPackedLength) return PackedKey<2>::of(text).hash();
+    return text.empty() ? 0 : PackedKey<1>::of(text).hash();
+}
+
+void addHashed(std::string_view text, std::uint64_t hash) {
+    CountTable& table = NGramCountTable;
+    if (text.size() > MaxMediumLength)
+        table.longTexts.add(text, hash, 1);
+    else if (text.size() > MaxPackedLength)
+        table.mediumTexts.add(PackedKey<2>::of(text), hash, 1);
+    else if (!text.empty())
+        table.shortTexts.add(PackedKey<1>::of(text), hash, 1);
+    else
+        ++table.emptyTextCount;
+}
+
+void prefetchSlot(std::string_view text, std::uint64_t hash) {
+    const CountTable& table = NGramCountTable;
+    if (text.size() > MaxMediumLength)
+        table.longTexts.prefetchSlot(hash);
+    else if (text.size() > MaxPackedLength)
+        table.mediumTexts.prefetch(hash);
+    else
+        table.shortTexts.prefetch(hash);
+}
+
 void addPacked(std::uint64_t key, std::uint64_t hash, std::int64_t occurrences) {
     if (key == 0)
         NGramCountTable.emptyTextCount += occurrences;
     else
-        NGramCountTable.shortTexts.add(key, hash, occurrences);
+        NGramCountTable.shortTexts.add({key}, hash, occurrences);
 }
 
 }  // namespace
 
-void addNGram(std::string_view text) {
-    if (text.size() > MaxPackedLength) {
-        NGramCountTable.longTexts.add(text, hashText(text.data(), text.size()), 1);
-    } else if (text.empty()) {
-        ++NGramCountTable.emptyTextCount;
-    } else {
-        std::uint64_t key = packShortText(text.data(), text.size());
-        NGramCountTable.shortTexts.add(key, hashKey(key), 1);
-    }
-}
+void addNGram(std::string_view text) { addHashed(text, hashOf(text)); }
 
 void addNGrams(const std::string_view* texts, std::size_t count) {
-    // Texts of more than 8 bytes go through a pipeline: the home slot is
-    // fetched 2 x PrefetchDistance texts ahead, the record it names
-    // PrefetchDistance ahead, so both have usually arrived when needed.
+    // A pipeline: a text's home slot is fetched 2 x PrefetchDistance texts
+    // ahead, and for a long text the record that slot names PrefetchDistance
+    // ahead, so both have usually arrived when the text is counted.
     constexpr std::size_t Batch = 256;
     std::uint64_t hashes[Batch];
-    LongTable& table = NGramCountTable.longTexts;
+    const LongTable& longTexts = NGramCountTable.longTexts;
     for (std::size_t start = 0; start < count; start += Batch) {
         const std::string_view* batchTexts = texts + start;
         std::size_t batch = std::min(Batch, count - start);
-        auto isLong = [&](std::size_t i) { return batchTexts[i].size() > MaxPackedLength; };
         for (std::size_t i = 0; i < batch; ++i) {
-            if (isLong(i)) hashes[i] = hashText(batchTexts[i].data(), batchTexts[i].size());
-            if (isLong(i) && i < 2 * PrefetchDistance) table.prefetchSlot(hashes[i]);
+            hashes[i] = hashOf(batchTexts[i]);
+            if (i < 2 * PrefetchDistance) prefetchSlot(batchTexts[i], hashes[i]);
         }
         for (std::size_t i = 0; i < batch; ++i) {
             std::size_t slotAhead = i + 2 * PrefetchDistance, recordAhead = i + PrefetchDistance;
-            if (slotAhead < batch && isLong(slotAhead)) table.prefetchSlot(hashes[slotAhead]);
-            if (recordAhead < batch && isLong(recordAhead)) table.prefetchRecord(hashes[recordAhead]);
-            if (isLong(i))
-                table.add(batchTexts[i], hashes[i], 1);
-            else
-                addNGram(batchTexts[i]);
+            if (slotAhead < batch) prefetchSlot(batchTexts[slotAhead], hashes[slotAhead]);
+            if (recordAhead < batch && batchTexts[recordAhead].size() > MaxMediumLength)
+                longTexts.prefetchRecord(hashes[recordAhead]);
+            addHashed(batchTexts[i], hashes[i]);
         }
     }
 }
@@ -388,19 +440,21 @@ void addNGrams(const std::string_view* texts, std::size_t count) {
 void addPackedNGrams(const std::uint64_t* keys, std::size_t count) {
     constexpr std::size_t Batch = 256;
     std::uint64_t hashes[Batch];
-    const ShortTable& slots = NGramCountTable.shortTexts;
+    const PackedTable<1>& table = NGramCountTable.shortTexts;
     for (std::size_t start = 0; start < count; start += Batch) {
         std::size_t batch = std::min(Batch, count - start);
-        for (std::size_t i = 0; i < batch; ++i) hashes[i] = hashKey(keys[start + i]);
-        for (std::size_t i = 0; i < std::min(batch, PrefetchDistance); ++i) slots.prefetch(hashes[i]);
+        for (std::size_t i = 0; i < batch; ++i) hashes[i] = PackedKey<1>{keys[start + i]}.hash();
+        for (std::size_t i = 0; i < std::min(batch, PrefetchDistance); ++i) table.prefetch(hashes[i]);
         for (std::size_t i = 0; i < batch; ++i) {
-            if (i + PrefetchDistance < batch) slots.prefetch(hashes[i + PrefetchDistance]);
+            if (i + PrefetchDistance < batch) table.prefetch(hashes[i + PrefetchDistance]);
             addPacked(keys[start + i], hashes[i], 1);
         }
     }
 }
 
-void addPackedNGram(std::uint64_t key, std::int64_t occurrences) { addPacked(key, hashKey(key), occurrences); }
+void addPackedNGram(std::uint64_t key, std::int64_t occurrences) {
+    addPacked(key, PackedKey<1>{key}.hash(), occurrences);
+}
 
 void writeCountFile(const std::string& path) {
     OutputFile file(path);
@@ -426,15 +480,12 @@ void writeCountFile(const std::string& path) {
     file.close();
 }
 
-std::uint64_t hashNGramText(std::string_view text) {
-    if (text.size() > MaxPackedLength) return hashText(text.data(), text.size());
-    return hashKey(text.empty() ? 0 : packShortText(text.data(), text.size()));
-}
+std::uint64_t hashNGramText(std::string_view text) { return hashOf(text); }
 
 std::int64_t distinctNGrams() {
     const CountTable& table = NGramCountTable;
     return (table.emptyTextCount > 0 ? 1 : 0) + static_cast<std::int64_t>(table.shortTexts.size) +
-           static_cast<std::int64_t>(table.longTexts.size);
+           static_cast<std::int64_t>(table.mediumTexts.size) + static_cast<std::int64_t>(table.longTexts.size);
 }
 
 void forEachNGram(const std::function<void(std::string_view, std::int64_t)>& visit) {
