@@ -8,26 +8,9 @@
 
 #include "counter_driver.h"
 #include "ngram_count_table.h"
+#include "table_contents.h"
 
 namespace {
-
-using Counts = std::map<std::string, std::int64_t>;
-
-Counts tableContents() {
-    Counts counts;
-    forEachNGram([&](std::string_view text, std::int64_t count) { counts[std::string(text)] = count; });
-    return counts;
-}
-
-// The windows starting before `windows`, each cut at its first NUL.
-Counts everyWindow(const std::string& bytes, int n, std::size_t windows) {
-    Counts counts;
-    for (std::size_t p = 0; p < windows; ++p) {
-        std::string window = bytes.substr(p, static_cast<std::size_t>(n));
-        ++counts[window.substr(0, window.find('\0'))];
-    }
-    return counts;
-}
 
 // Few distinct bytes, a NUL among them, so that every window offset holds a
 // NUL somewhere, NULs come in runs, and windows repeat.

@@ -6,17 +6,10 @@
 #include <sstream>
 
 #include "ngram_count_table.h"
+#include "table_contents.h"
 #include "run_program.h"
 
 namespace {
-
-using Counts = std::map<std::string, std::int64_t>;
-
-Counts tableContents() {
-    Counts counts;
-    forEachNGram([&](std::string_view text, std::int64_t count) { counts[std::string(text)] = count; });
-    return counts;
-}
 
 // Counts the file's character n-grams with the given chunk size.
 Counts countCharacters(const std::string& bytes, int n, std::int64_t chunkSize, std::string* console = nullptr) {
@@ -27,16 +20,6 @@ Counts countCharacters(const std::string& bytes, int n, std::int64_t chunkSize, 
     countInput(Arguments{Mode::Characters, n, dir.path("input"), ""}, chunkSize, out);
     if (console) *console = out.str();
     return tableContents();
-}
-
-// Every window of the whole text, each cut at its first NUL.
-Counts everyWindow(const std::string& bytes, int n) {
-    Counts counts;
-    for (std::size_t p = 0; p + n <= bytes.size(); ++p) {
-        std::string window = bytes.substr(p, n);
-        ++counts[window.substr(0, window.find('\0'))];
-    }
-    return counts;
 }
 
 TEST(ParseArguments, AcceptsOnlyCountableModesAndN) {

@@ -1,4 +1,5 @@
 #include "ngram_count_table.h"
+#include "table_contents.h"
 
 #include <gtest/gtest.h>
 
@@ -10,18 +11,6 @@
 #include "run_program.h"
 
 namespace {
-
-using Counts = std::map<std::string, std::int64_t>;
-
-Counts tableContents() {
-    Counts counts;
-    forEachNGram([&](std::string_view text, std::int64_t count) {
-        auto [entry, inserted] = counts.emplace(text, count);
-        EXPECT_TRUE(inserted) << "text listed twice: " << text;
-    });
-    EXPECT_EQ(distinctNGrams(), static_cast<std::int64_t>(counts.size()));
-    return counts;
-}
 
 // Reads a count file back, for texts without LF: a line ends at CR LF and
 // its count follows its last ';'.

@@ -13,14 +13,13 @@
 
 #include "counter_driver.h"
 #include "ngram_count_table.h"
+#include "table_contents.h"
 #include "run_program.h"
 
 namespace {
 
 using namespace std::string_literals;
 using Texts = std::vector<std::string>;
-using Counts = std::map<std::string, std::int64_t>;
-
 // k distinct-looking word bytes.
 std::string letters(int k) {
     std::string text;
@@ -68,12 +67,6 @@ Texts referenceTexts(std::string_view bytes, std::int32_t n) {
         }
     }
     return texts;
-}
-
-Counts tableContents() {
-    Counts counts;
-    forEachNGram([&](std::string_view text, std::int64_t count) { counts[std::string(text)] = count; });
-    return counts;
 }
 
 Counts countedByScanWordChunk(std::string_view bytes, std::int32_t n) {
