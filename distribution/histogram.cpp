@@ -1,7 +1,6 @@
 #include "histogram.h"
 
 #include <iostream>
-#include <new>
 #include <unordered_map>
 
 #include "count_file_reader.h"
@@ -68,18 +67,11 @@ int runDistribution(int argc, const char* const* argv) {
         return 1;
     }
     const std::string input = argv[2], output = argv[3];
-    try {
-        // The count file is read in full and closed before the histogram
-        // file is opened: the output may name the input, and an input that
-        // fails leaves an existing histogram alone.
+    // The count file is read in full and closed before the histogram file is
+    // opened: the output may name the input, and an input that fails leaves
+    // an existing histogram alone.
+    return runReportingFailures(Program, input, "out of memory", [&] {
         bucketCounts(input, *bucketSize);
         writeHistogramFile(output);
-    } catch (const IoError& error) {
-        reportFailure(Program, error.path, error.what());
-        return 2;
-    } catch (const std::bad_alloc&) {
-        reportFailure(Program, input, "out of memory");
-        return 2;
-    }
-    return 0;
+    });
 }

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <iostream>
-#include <new>
 
 #include "count_file_reader.h"
 #include "console.h"
@@ -51,19 +50,8 @@ int runEntropy(int argc, const char* const* argv) {
         return 1;
     }
     const std::string path = argv[1];
-    try {
-        reportEntropy(path, std::cout);
-    } catch (const IoError& error) {
-        reportFailure(Program, error.path, error.what());
-        return 2;
-    } catch (const std::bad_alloc&) {
-        reportFailure(Program, path, "out of memory");
-        return 2;
-    }
+    int failed = runReportingFailures(Program, path, "out of memory", [&] { reportEntropy(path, std::cout); });
+    if (failed) return failed;
     waitForNumber();
-    if (!std::cout) {
-        reportFailure(Program, "standard output", "write error");
-        return 2;
-    }
-    return 0;
+    return checkStandardOutput(Program);
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <iostream>
-#include <new>
 
 #include "character_ngrams.h"
 #include "console.h"
@@ -81,21 +80,13 @@ int runTallomer(int argc, const char* const* argv) {
     const Arguments& arguments = *parsed.arguments;
 
     std::cout << "Start..." << std::endl;
-    try {
-        countInput(arguments, ChunkSize, std::cout);
-        writeCountFile(arguments.output);
-    } catch (const IoError& error) {
-        reportFailure(Program, error.path, error.what());
-        return 2;
-    } catch (const std::bad_alloc&) {
-        reportFailure(Program, arguments.input, "out of memory: the distinct n-grams do not fit; try a smaller N");
-        return 2;
-    }
+    int failed = runReportingFailures(Program, arguments.input,
+                                      "out of memory: the distinct n-grams do not fit; try a smaller N", [&] {
+                                          countInput(arguments, ChunkSize, std::cout);
+                                          writeCountFile(arguments.output);
+                                      });
+    if (failed) return failed;
     waitForNumber();
     std::cout << std::endl << "Done." << std::endl;
-    if (!std::cout) {
-        reportFailure(Program, "standard output", "write error");
-        return 2;
-    }
-    return 0;
+    return checkStandardOutput(Program);
 }
