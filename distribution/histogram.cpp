@@ -3,8 +3,8 @@
 #include <iostream>
 #include <unordered_map>
 
-#include "count_file_reader.h"
 #include "console.h"
+#include "count_file_reader.h"
 #include "file_io.h"
 #include "number_text.h"
 #include "report.h"
@@ -24,7 +24,9 @@ std::optional<std::int64_t> parseBucketSize(const char* text) {
     return size;
 }
 
-void countBucket(std::int64_t index) { ++BucketCountTable[index]; }
+void countBucket(std::int64_t index) {
+    ++BucketCountTable[index];
+}
 
 void bucketCounts(const std::string& path, std::int64_t bucketSize) {
     forEachCountInFile(path, [&](std::int64_t count) {
@@ -51,7 +53,9 @@ void forEachBucket(const std::function<void(std::int64_t, std::int64_t)>& visit)
     for (const auto& [index, number] : BucketCountTable) visit(index, number);
 }
 
-void clearBucketCountTable() { BucketCountTable.clear(); }
+void clearBucketCountTable() {
+    BucketCountTable.clear();
+}
 
 int runDistribution(int argc, const char* const* argv) {
     if (argc != 4) {

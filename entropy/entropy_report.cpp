@@ -3,8 +3,8 @@
 #include <cmath>
 #include <iostream>
 
-#include "count_file_reader.h"
 #include "console.h"
+#include "count_file_reader.h"
 #include "file_io.h"
 #include "report.h"
 
@@ -50,7 +50,8 @@ int runEntropy(int argc, const char* const* argv) {
         return 1;
     }
     const std::string path = argv[1];
-    int failed = runReportingFailures(Program, path, "out of memory", [&] { reportEntropy(path, std::cout); });
+    int failed =
+        runReportingFailures(Program, path, "out of memory", [&] { reportEntropy(path, std::cout); });
     if (failed) return failed;
     waitForNumber();
     return checkStandardOutput(Program);
