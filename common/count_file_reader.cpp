@@ -1,4 +1,4 @@
-#include "count_file_reader.h"
+#include "common/count_file_reader.h"
 
 #include <algorithm>
 

@@ -8,21 +8,37 @@
 #include <optional>
 #include <string_view>
 
-// The value of the text, or nothing when it does not fit in 64 bits.
-inline std::optional<std::int64_t> parseLeadingInteger(std::string_view text) {
+// What a text begins with: whether it holds a number at all, and its value,
+// which is nothing when it does not fit in 64 bits.
+struct LeadingInteger {
+    bool hasDigits = false;
+    std::optional<std::int64_t> value;
+};
+
+inline LeadingInteger scanLeadingInteger(std::string_view text) {
     std::size_t i = 0;
     auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
     while (i < text.size() && isSpace(text[i])) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    LeadingInteger scanned;
+    scanned.hasDigits = i < text.size() && text[i] >= '0' && text[i] <= '9';
     // Accumulate the negative value: its range holds the most negative count.
     std::int64_t value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         int digit = text[i] - '0';
         if (__builtin_mul_overflow(value, 10, &value) || __builtin_sub_overflow(value, digit, &value))
-            return std::nullopt;
+            return scanned;
     }
-    if (negative) return value;
-    if (value == INT64_MIN) return std::nullopt;
-    return -value;
+    if (negative)
+        scanned.value = value;
+    else if (value != INT64_MIN)
+        scanned.value = -value;
+    return scanned;
+}
+
+// The value of the text (0 without digits), or nothing when it does not fit
+// in 64 bits.
+inline std::optional<std::int64_t> parseLeadingInteger(std::string_view text) {
+    return scanLeadingInteger(text).value;
 }

@@ -6,7 +6,7 @@
 #include <new>
 #include <string_view>
 
-#include "file_io.h"
+#include "common/file_io.h"
 
 inline void reportFailure(std::string_view program, std::string_view path, std::string_view reason) {
     std::cout.flush();

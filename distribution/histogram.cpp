@@ -1,17 +1,12 @@
-#include "histogram.h"
+#include "distribution/histogram.h"
 
-#include <iostream>
 #include <unordered_map>
 
-#include "console.h"
-#include "count_file_reader.h"
-#include "file_io.h"
-#include "number_text.h"
-#include "report.h"
+#include "common/count_file_reader.h"
+#include "common/file_io.h"
+#include "common/number_text.h"
 
 namespace {
-
-constexpr const char* Program = "distribution";
 
 // Buckets are few, so a plain hash map costs nothing worth measuring.
 std::unordered_map<std::int64_t, std::int64_t> BucketCountTable;
@@ -55,27 +50,4 @@ void forEachBucket(const std::function<void(std::int64_t, std::int64_t)>& visit)
 
 void clearBucketCountTable() {
     BucketCountTable.clear();
-}
-
-int runDistribution(int argc, const char* const* argv) {
-    if (argc != 4) {
-        printUsageBlock("histogramm [bucket size] [input file] [output file]");
-        return 1;
-    }
-    auto bucketSize = parseBucketSize(argv[1]);
-    if (!bucketSize) {
-        reportFailure(Program, "",
-                      "bucket size \"" + std::string(argv[1]) +
-                          "\" must be a whole number other than 0, from -9223372036854775808 to "
-                          "9223372036854775807");
-        return 1;
-    }
-    const std::string input = argv[2], output = argv[3];
-    // The count file is read in full and closed before the histogram file is
-    // opened: the output may name the input, and an input that fails leaves
-    // an existing histogram alone.
-    return runReportingFailures(Program, input, "out of memory", [&] {
-        bucketCounts(input, *bucketSize);
-        writeHistogramFile(output);
-    });
 }

@@ -1,4 +1,4 @@
-// The main flow of distribution: the entries of a count file put into
+// distribution's histogram: the entries of a count file put into
 // buckets of their count divided by the bucket size, and the histogram file
 // of how many entries each bucket holds.
 //
@@ -30,6 +30,3 @@ void writeHistogramFile(const std::string& path);
 // Inspection, for the tests.
 void forEachBucket(const std::function<void(std::int64_t index, std::int64_t number)>& visit);
 void clearBucketCountTable();
-
-// The whole program; returns its exit code.
-int runDistribution(int argc, const char* const* argv);

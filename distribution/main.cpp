@@ -1,3 +1,35 @@
-#include "histogram.h"
+// distribution: a histogram of a count file's counts.
+#include <string>
 
-int main(int argc, char** argv) { return runDistribution(argc, argv); }
+#include "common/console.h"
+#include "common/report.h"
+#include "distribution/histogram.h"
+
+namespace {
+constexpr const char* Program = "distribution";
+}
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        printUsageBlock("histogramm [bucket size] [input file] [output file]");
+        return 1;
+    }
+    auto bucketSize = parseBucketSize(argv[1]);
+    if (!bucketSize) {
+        reportFailure(Program, "",
+                      "bucket size \"" + std::string(argv[1]) +
+                          "\" must be a whole number other than 0, from -9223372036854775808 to "
+                          "9223372036854775807");
+        return 1;
+    }
+    const std::string input = argv[2], output = argv[3];
+
+    // The count file is read in full and closed before the histogram file is
+    // opened: the output may name the input, and an input that fails leaves
+    // an existing histogram alone.
+    auto bucketAndWrite = [&] {
+        bucketCounts(input, *bucketSize);
+        writeHistogramFile(output);
+    };
+    return runReportingFailures(Program, input, "out of memory", bucketAndWrite);
+}

@@ -1,14 +1,10 @@
-#include "entropy_report.h"
+#include "entropy/entropy_report.h"
 
 #include <cmath>
 #include <iostream>
 
-#include "console.h"
-#include "count_file_reader.h"
-#include "file_io.h"
-#include "report.h"
-
-constexpr const char* Program = "entropy";
+#include "common/count_file_reader.h"
+#include "common/file_io.h"
 
 EntryTotals countEntries(const std::string& path) {
     EntryTotals totals;
@@ -42,17 +38,4 @@ void reportEntropy(const std::string& path, std::ostream& console) {
     console << "Total number of NGrams: " << totals.total << std::endl;
     double sum = sumPLog2P(path, totals);
     console << "Sum: " << sum << std::endl;
-}
-
-int runEntropy(int argc, const char* const* argv) {
-    if (argc != 2) {
-        printUsageBlock("entropy [input file]");
-        return 1;
-    }
-    const std::string path = argv[1];
-    int failed =
-        runReportingFailures(Program, path, "out of memory", [&] { reportEntropy(path, std::cout); });
-    if (failed) return failed;
-    waitForNumber();
-    return checkStandardOutput(Program);
 }

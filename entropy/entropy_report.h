@@ -1,5 +1,5 @@
-// The main flow of entropy: a count file's number of entries, their total
-// and the sum of p x log2(p) over them, then the closing pause.
+// entropy's report: a count file's number of entries, their total and the
+// sum of p x log2(p) over them.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +28,3 @@ double sumPLog2P(const std::string& path, const EntryTotals& totals);
 // the sum is worked out. A file that cannot be read or holds a count beyond
 // 64 bits raises IoError before anything is printed.
 void reportEntropy(const std::string& path, std::ostream& console);
-
-// The whole program; returns its exit code.
-int runEntropy(int argc, const char* const* argv);

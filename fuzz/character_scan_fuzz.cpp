@@ -9,9 +9,9 @@
 #include <sstream>
 #include <string>
 
-#include "character_ngrams.h"
-#include "counter_driver.h"
-#include "ngram_count_table.h"
+#include "tallomer/character_ngrams.h"
+#include "tallomer/chunked_input.h"
+#include "tallomer/ngram_count_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     if (size < 2) return 0;
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::ostringstream progress;
     ChunkPlan plan = planChunks(length, chunkSize);
     for (std::int64_t k = 0; k < plan.count; ++k) {
-        std::int64_t available = std::min(plan.length(k) + n - 1, length - plan.start(k));
+        std::int64_t available = plan.readLength(k, n - 1);
         std::unique_ptr<char[]> chunk(new char[static_cast<std::size_t>(available)]);
         std::memcpy(chunk.get(), text.data() + plan.start(k), static_cast<std::size_t>(available));
         scanCharacterChunk(chunk.get(), plan.length(k), available, n, progress);

@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "count_file_reader.h"
-#include "ngram_count_table.h"
+#include "common/count_file_reader.h"
+#include "tallomer/ngram_count_table.h"
 
 namespace {
 

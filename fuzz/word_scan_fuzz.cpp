@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "word_ngrams.h"
+#include "tallomer/word_ngrams.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ void require(bool condition) {
 }
 
 void checkWord(const Word& word) {
-    require(word.length >= 0 && word.length <= 17);
+    require(word.length >= 0 && word.length <= LongestWord);
     for (char byte : word.text()) require(byte != '\0' && !isSeparator(static_cast<unsigned char>(byte)));
 }
 
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             ++p;
             continue;
         }
-        require(text.size() <= 18 * static_cast<std::size_t>(n) - 1);
+        require(text.size() <= (LongestWord + 1) * static_cast<std::size_t>(n) - 1);
         reference.push_back(text);
         p = end;
     }

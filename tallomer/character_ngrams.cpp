@@ -1,4 +1,4 @@
-#include "character_ngrams.h"
+#include "tallomer/character_ngrams.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ngram_count_table.h"
+#include "tallomer/chunked_input.h"
+#include "tallomer/ngram_count_table.h"
 
 namespace {
 

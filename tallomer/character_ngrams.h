@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <ostream>
 
-inline constexpr std::int64_t ProgressInterval = 10'000'000;
-
 // Counts the windows of N bytes that start in the chunk's first
 // `chunkLength` bytes of `data`. `data` holds `available` bytes: the chunk
 // and the up to N - 1 bytes that follow it in the file, so windows across

@@ -24,7 +24,7 @@
 // - Growth doubles a slot array without holding two of them: packed slots
 //   are re-placed in place, long slots are rebuilt from the arena, which
 //   holds every long text in insertion order.
-#include "ngram_count_table.h"
+#include "tallomer/ngram_count_table.h"
 
 #include <algorithm>
 #include <bit>
@@ -33,7 +33,8 @@
 #include <cstring>
 #include <new>
 
-#include "file_io.h"
+#include "common/count_file.h"
+#include "common/file_io.h"
 
 namespace {
 
@@ -458,25 +459,7 @@ void addPackedNGram(std::uint64_t key, std::int64_t occurrences) {
 
 void writeCountFile(const std::string& path) {
     OutputFile file(path);
-    // Most lines are short and hold no LF: they are put together here and
-    // written with one call.
-    constexpr std::size_t ShortLine = 64;
-    char line[ShortLine + 24];
-    NGramCountTable.forEach([&](std::string_view text, std::int64_t count) {
-        if (text.size() > ShortLine || text.find('\n') != std::string_view::npos) {
-            file.writeText(text);
-            file.write(';');
-            file.writeDecimal(count);
-            file.writeLineEnd();
-            return;
-        }
-        char* end = std::copy(text.begin(), text.end(), line);
-        *end++ = ';';
-        end = std::to_chars(end, line + sizeof line, count).ptr;
-        *end++ = '\r';
-        *end++ = '\n';
-        file.write(std::string_view(line, static_cast<std::size_t>(end - line)));
-    });
+    NGramCountTable.forEach([&](std::string_view text, std::int64_t count) { writeCountEntry(file, text, count); });
     file.close();
 }
 

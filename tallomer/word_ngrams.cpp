@@ -1,18 +1,18 @@
-#include "word_ngrams.h"
+#include "tallomer/word_ngrams.h"
 
 #include <vector>
 
-#include "character_ngrams.h"
-#include "ngram_count_table.h"
+#include "tallomer/chunked_input.h"
+#include "tallomer/ngram_count_table.h"
 
 std::int32_t extractWord(const char* chunk, std::int32_t start, Word& word) {
     const char* bytes = chunk + start;
     std::int32_t firstSeparator = -1;
     bool cut = false;
     word.length = 0;
-    // A separator that ends the word must lie at offset 18 at most: at offset
-    // 19 it would be the 20th byte examined, where the limit fails the scan
-    // anyway, so the scan stops before that byte.
+    // A separator that ends the word must lie at offset LongestWord + 1 at
+    // most: one further it would be the last byte the limit lets a scan
+    // examine, where the scan fails anyway, so the scan stops before it.
     for (std::int32_t i = 0; i < WordScanLimit - 1; ++i) {
         auto byte = static_cast<unsigned char>(bytes[i]);
         if (isSeparator(byte)) {
@@ -61,7 +61,7 @@ void scanWordNGrams(const char* chunk, std::int64_t length, std::int32_t n, std:
     // The current n-gram: its text, and where each of its words ended, as a
     // ring of N positions starting at `first`.
     std::string text;
-    text.reserve(18 * static_cast<std::size_t>(n));
+    text.reserve((LongestWord + 1) * static_cast<std::size_t>(n));
     std::vector<std::int32_t> ends(static_cast<std::size_t>(n));
     std::int32_t first = 0;
     std::int32_t words = 0;

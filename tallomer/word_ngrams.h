@@ -23,7 +23,11 @@ inline constexpr std::uint64_t SeparatorMask = 0x8000500300000000;
 
 inline bool isSeparator(unsigned char byte) { return byte < 0x40 && ((SeparatorMask >> byte) & 1) != 0; }
 
-// The word a scan delivers: at most 17 bytes, no separator, no NUL.
+// A word that fits in a scan: a separator, the word, the separator that ends
+// it, all within the WordScanLimit - 1 bytes before the limit fails a scan.
+inline constexpr std::int32_t LongestWord = WordScanLimit - 3;
+
+// The word a scan delivers: at most LongestWord bytes, no separator, no NUL.
 struct Word {
     char bytes[WordScanLimit];
     std::int32_t length = 0;

@@ -1,4 +1,4 @@
-#include "count_file_reader.h"
+#include "common/count_file_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "file_io.h"
-#include "run_program.h"
+#include "common/file_io.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

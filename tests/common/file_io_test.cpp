@@ -1,10 +1,10 @@
-#include "file_io.h"
+#include "common/file_io.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
-#include "run_program.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <map>
 
-#include "run_program.h"
-#include "written_counts.h"
+#include "tests/support/run_program.h"
+#include "tests/support/written_counts.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "histogram.h"
+#include "distribution/histogram.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 
-#include "file_io.h"
-#include "run_program.h"
+#include "common/file_io.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

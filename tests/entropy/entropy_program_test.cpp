@@ -10,8 +10,8 @@
 #include <numeric>
 #include <sstream>
 
-#include "run_program.h"
-#include "written_counts.h"
+#include "tests/support/run_program.h"
+#include "tests/support/written_counts.h"
 
 namespace {
 

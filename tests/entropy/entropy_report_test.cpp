@@ -1,12 +1,12 @@
-#include "entropy_report.h"
+#include "entropy/entropy_report.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <sstream>
 
-#include "file_io.h"
-#include "run_program.h"
+#include "common/file_io.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

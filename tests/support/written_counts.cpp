@@ -1,4 +1,4 @@
-#include "written_counts.h"
+#include "tests/support/written_counts.h"
 
 #include <cerrno>
 #include <cstdlib>

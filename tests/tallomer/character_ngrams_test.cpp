@@ -1,4 +1,4 @@
-#include "character_ngrams.h"
+#include "tallomer/character_ngrams.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <random>
 #include <sstream>
 
-#include "counter_driver.h"
-#include "ngram_count_table.h"
-#include "table_contents.h"
+#include "tallomer/chunked_input.h"
+#include "tallomer/ngram_count_table.h"
+#include "tests/tallomer/table_contents.h"
 
 namespace {
 

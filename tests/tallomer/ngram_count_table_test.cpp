@@ -1,5 +1,5 @@
-#include "ngram_count_table.h"
-#include "table_contents.h"
+#include "tallomer/ngram_count_table.h"
+#include "tests/tallomer/table_contents.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <map>
 #include <random>
 
-#include "file_io.h"
-#include "run_program.h"
+#include "common/file_io.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "ngram_count_table.h"
+#include "tallomer/ngram_count_table.h"
 
 using Counts = std::map<std::string, std::int64_t>;
 

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "run_program.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

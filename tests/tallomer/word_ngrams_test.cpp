@@ -1,4 +1,4 @@
-#include "word_ngrams.h"
+#include "tallomer/word_ngrams.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include <sstream>
 #include <vector>
 
-#include "counter_driver.h"
-#include "ngram_count_table.h"
-#include "table_contents.h"
-#include "run_program.h"
+#include "tallomer/chunked_input.h"
+#include "tallomer/ngram_count_table.h"
+#include "tests/tallomer/table_contents.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

@@ -1,33 +1,16 @@
-// The main flow of tallomer: arguments, chunked loading, counting, the
-// count file, the closing pause.
+// The input in chunks: only one chunk of it is in memory at a time.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
-#include <optional>
 #include <ostream>
-#include <string>
 
+#include "tallomer/arguments.h"
+
+// The most bytes of the input held in memory at once.
 inline constexpr std::int64_t ChunkSize = 100'000'000;
-inline constexpr int MaxCharacterN = 19;
-// Larger N would push the word scan's margin (N x 25) past 32 bits.
-inline constexpr std::int64_t MaxWordN = 85'899'345;
-
-enum class Mode { Characters, Words };
-
-struct Arguments {
-    Mode mode;
-    std::int32_t n;
-    std::string input;
-    std::string output;
-};
-
-// The arguments after the program name, checked; on a bad mode or N the
-// message says what is wrong and what is allowed.
-struct ParsedArguments {
-    std::optional<Arguments> arguments;
-    std::string error;
-};
-ParsedArguments parseArguments(const char* mode, const char* n, const char* input, const char* output);
+// Both scans print a progress dot near every multiple of this position.
+inline constexpr std::int64_t ProgressInterval = 10'000'000;
 
 // Chunk k (from 0) starts at k x chunkSize; all but the last are full, and
 // the last holds the rest, which is empty for an exact multiple above one
@@ -40,6 +23,11 @@ struct ChunkPlan {
     std::int64_t length(std::int64_t k) const {
         return k + 1 < count ? chunkSize : fileSize - (count - 1) * chunkSize;
     }
+    // The bytes read for chunk k: the chunk and up to `lookahead` bytes of
+    // the file after it.
+    std::int64_t readLength(std::int64_t k, std::int64_t lookahead) const {
+        return std::min(length(k) + lookahead, fileSize - start(k));
+    }
 };
 ChunkPlan planChunks(std::int64_t fileSize, std::int64_t chunkSize);
 
@@ -49,6 +37,3 @@ void printFileSize(std::ostream& console, std::int64_t bytes);
 // Loads the input chunk by chunk and counts its n-grams into the table,
 // printing the size, the chunk messages and the progress dots.
 void countInput(const Arguments& arguments, std::int64_t chunkSize, std::ostream& console);
-
-// The whole program; returns its exit code.
-int runTallomer(int argc, const char* const* argv);

@@ -1,13 +1,13 @@
-#include "counter_driver.h"
+#include "tallomer/chunked_input.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <sstream>
 
-#include "ngram_count_table.h"
-#include "table_contents.h"
-#include "run_program.h"
+#include "tallomer/ngram_count_table.h"
+#include "tests/tallomer/table_contents.h"
+#include "tests/support/run_program.h"
 
 namespace {
 
