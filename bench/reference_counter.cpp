@@ -11,12 +11,12 @@
 // The input is read whole (or its first MAX_BYTES bytes). The count file is
 // written like tallomer's: "text;count" and CR LF per distinct n-gram.
 // Prints the number of distinct n-grams and the bytes counted.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <string>

@@ -37,14 +37,12 @@ InputFile::~InputFile() {
 }
 
 void InputFile::readAt(std::int64_t offset, char* destination, std::int64_t length) {
-    if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0)
-        throw IoError(path_, systemReason());
+    if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) throw IoError(path_, systemReason());
     std::size_t got = std::fread(destination, 1, static_cast<std::size_t>(length), file_);
     if (got == static_cast<std::size_t>(length)) return;
     if (std::ferror(file_)) throw IoError(path_, systemReason());
     throw IoError(path_, "file shrank while being read (got " + std::to_string(got) + " of " +
-                             std::to_string(length) + " bytes at offset " +
-                             std::to_string(offset) + ")");
+                             std::to_string(length) + " bytes at offset " + std::to_string(offset) + ")");
 }
 
 void InputFile::close() {
@@ -59,8 +57,7 @@ ByteBuffer allocateBytes(std::int64_t size) {
     return ByteBuffer{std::unique_ptr<char[]>(new char[static_cast<std::size_t>(size) + 1]), size};
 }
 
-OutputFile::OutputFile(const std::string& path)
-    : path_(path), buffer_(new char[BufferSize]) {
+OutputFile::OutputFile(const std::string& path) : path_(path), buffer_(new char[BufferSize]) {
     file_ = std::fopen(path.c_str(), "wb");
     if (!file_) throw IoError(path, systemReason());
     // Our own buffer already batches the writes; stdio's would only copy.

@@ -19,9 +19,7 @@ std::optional<std::int64_t> parseBucketSize(const char* text) {
     return size;
 }
 
-void countBucket(std::int64_t index) {
-    ++BucketCountTable[index];
-}
+void countBucket(std::int64_t index) { ++BucketCountTable[index]; }
 
 void bucketCounts(const std::string& path, std::int64_t bucketSize) {
     forEachCountInFile(path, [&](std::int64_t count) {
@@ -48,6 +46,4 @@ void forEachBucket(const std::function<void(std::int64_t, std::int64_t)>& visit)
     for (const auto& [index, number] : BucketCountTable) visit(index, number);
 }
 
-void clearBucketCountTable() {
-    BucketCountTable.clear();
-}
+void clearBucketCountTable() { BucketCountTable.clear(); }

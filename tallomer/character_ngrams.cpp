@@ -65,7 +65,8 @@ std::vector<std::uint32_t>& directCounters(int n) {
     return counts;
 }
 
-void countDirect(std::vector<std::uint32_t>& counts, const Windows& windows, std::int64_t from, std::int64_t to) {
+void countDirect(std::vector<std::uint32_t>& counts, const Windows& windows, std::int64_t from,
+                 std::int64_t to) {
     std::uint64_t mask = lowBytesMask(windows.n);
     std::int64_t p = from;
     for (std::int64_t wideEnd = std::min(to, windows.wideLoadEnd()); p < wideEnd; ++p)

@@ -336,7 +336,8 @@ struct LongTable {
                 hashes[batch] = hashText(text.data(), text.size());
                 prefetchSlot(hashes[batch]);
             }
-            for (std::size_t i = 0; i < batch; ++i) slots[freeSlotFor(hashes[i])] = hashBits(hashes[i]) | offsets[i];
+            for (std::size_t i = 0; i < batch; ++i)
+                slots[freeSlotFor(hashes[i])] = hashBits(hashes[i]) | offsets[i];
         }
     }
 
@@ -459,7 +460,8 @@ void addPackedNGram(std::uint64_t key, std::int64_t occurrences) {
 
 void writeCountFile(const std::string& path) {
     OutputFile file(path);
-    NGramCountTable.forEach([&](std::string_view text, std::int64_t count) { writeCountEntry(file, text, count); });
+    NGramCountTable.forEach(
+        [&](std::string_view text, std::int64_t count) { writeCountEntry(file, text, count); });
     file.close();
 }
 
@@ -468,7 +470,8 @@ std::uint64_t hashNGramText(std::string_view text) { return hashOf(text); }
 std::int64_t distinctNGrams() {
     const CountTable& table = NGramCountTable;
     return (table.emptyTextCount > 0 ? 1 : 0) + static_cast<std::int64_t>(table.shortTexts.size) +
-           static_cast<std::int64_t>(table.mediumTexts.size) + static_cast<std::int64_t>(table.longTexts.size);
+           static_cast<std::int64_t>(table.mediumTexts.size) +
+           static_cast<std::int64_t>(table.longTexts.size);
 }
 
 void forEachNGram(const std::function<void(std::string_view, std::int64_t)>& visit) {

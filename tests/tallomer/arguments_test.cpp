@@ -1,18 +1,18 @@
-#include "tallomer/chunked_input.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 #include <sstream>
 
+#include "tallomer/chunked_input.h"
 #include "tallomer/ngram_count_table.h"
-#include "tests/tallomer/table_contents.h"
 #include "tests/support/run_program.h"
+#include "tests/tallomer/table_contents.h"
 
 namespace {
 
 // Counts the file's character n-grams with the given chunk size.
-Counts countCharacters(const std::string& bytes, int n, std::int64_t chunkSize, std::string* console = nullptr) {
+Counts countCharacters(const std::string& bytes, int n, std::int64_t chunkSize,
+                       std::string* console = nullptr) {
     TempDir dir;
     writeFile(dir.path("input"), bytes);
     clearNGramCountTable();
@@ -68,12 +68,8 @@ TEST(PlanChunks, SplitsIntoFullChunksAndTheRest) {
         std::int64_t size, count, lastLength;
     };
     const Case cases[] = {
-        {0, 1, 0},
-        {1, 1, 1},
-        {100'000'000, 1, 100'000'000},
-        {100'000'001, 2, 1},
-        {200'000'000, 3, 0},
-        {250'000'000, 3, 50'000'000},
+        {0, 1, 0},           {1, 1, 1},           {100'000'000, 1, 100'000'000},
+        {100'000'001, 2, 1}, {200'000'000, 3, 0}, {250'000'000, 3, 50'000'000},
     };
     for (const auto& c : cases) {
         ChunkPlan plan = planChunks(c.size, ChunkSize);

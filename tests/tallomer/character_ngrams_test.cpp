@@ -50,7 +50,8 @@ TEST(CharacterChunk, CountsOnlyWindowsStartingInTheChunk) {
         std::string bytes = randomBytes(static_cast<std::size_t>(n == 3 ? (1 << 20) + 40 : 4000), 99);
         std::int64_t chunkLength = static_cast<std::int64_t>(bytes.size()) - 30;
         std::string available = bytes.substr(0, static_cast<std::size_t>(chunkLength + n - 1));
-        EXPECT_EQ(scanned(available, n, chunkLength), everyWindow(bytes, n, static_cast<std::size_t>(chunkLength)))
+        EXPECT_EQ(scanned(available, n, chunkLength),
+                  everyWindow(bytes, n, static_cast<std::size_t>(chunkLength)))
             << "N " << n;
     }
 }

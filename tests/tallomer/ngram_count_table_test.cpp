@@ -1,5 +1,4 @@
 #include "tallomer/ngram_count_table.h"
-#include "tests/tallomer/table_contents.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +8,7 @@
 
 #include "common/file_io.h"
 #include "tests/support/run_program.h"
+#include "tests/tallomer/table_contents.h"
 
 namespace {
 
@@ -192,24 +192,24 @@ TEST(CountTable, KeepsExactCountsThroughManyDoublings) {
         const std::string& text = texts[order[k]];
         ++expected[text];
         switch (k % 4) {
-        case 0:
-            addNGram(text);
-            break;
-        case 1:
-            run.push_back(text);
-            break;
-        case 2:
-            if (text.size() <= MaxPackedLength)
-                packedRun.push_back(packText(text));
-            else
-                run.push_back(text);
-            break;
-        case 3:
-            if (text.size() <= MaxPackedLength)
-                addPackedNGram(packText(text), 1);
-            else
+            case 0:
                 addNGram(text);
-            break;
+                break;
+            case 1:
+                run.push_back(text);
+                break;
+            case 2:
+                if (text.size() <= MaxPackedLength)
+                    packedRun.push_back(packText(text));
+                else
+                    run.push_back(text);
+                break;
+            case 3:
+                if (text.size() <= MaxPackedLength)
+                    addPackedNGram(packText(text), 1);
+                else
+                    addNGram(text);
+                break;
         }
         if (run.size() == 1000) {
             addNGrams(run.data(), run.size());
@@ -235,7 +235,8 @@ TEST(CountTable, SmallTablesGrowCorrectlyWhateverTheirLayout) {
         Counts expected;
         std::size_t distinct = 5 + random() % 120;
         std::vector<std::string> texts;
-        for (std::size_t i = 0; i < distinct; ++i) texts.push_back(randomText(random, 1 + random() % (table % 2 ? 8 : 14)));
+        for (std::size_t i = 0; i < distinct; ++i)
+            texts.push_back(randomText(random, 1 + random() % (table % 2 ? 8 : 14)));
         for (std::size_t k = 0; k < 3 * distinct; ++k) {
             const std::string& text = texts[random() % distinct];
             addNGram(text);
@@ -247,12 +248,12 @@ TEST(CountTable, SmallTablesGrowCorrectlyWhateverTheirLayout) {
 
 TEST(CountTable, PackedTextsMatchTheirTexts) {
     clearNGramCountTable();
-    const std::uint64_t keys[] = {packText("ab"), packText(""), packText("\xFF\x80"), packText("ab"), packText("12345678")};
+    const std::uint64_t keys[] = {packText("ab"), packText(""), packText("\xFF\x80"), packText("ab"),
+                                  packText("12345678")};
     addPackedNGrams(keys, std::size(keys));
     addPackedNGram(packText("\xFF\x80"), 3'000'000'000);
     addNGram("12345678");
-    EXPECT_EQ(tableContents(),
-              (Counts{{"ab", 2}, {"", 1}, {"\xFF\x80", 3'000'000'001}, {"12345678", 2}}));
+    EXPECT_EQ(tableContents(), (Counts{{"ab", 2}, {"", 1}, {"\xFF\x80", 3'000'000'001}, {"12345678", 2}}));
     EXPECT_EQ(writtenCounts(), tableContents());
 }
 

@@ -13,8 +13,8 @@
 
 #include "tallomer/chunked_input.h"
 #include "tallomer/ngram_count_table.h"
-#include "tests/tallomer/table_contents.h"
 #include "tests/support/run_program.h"
+#include "tests/tallomer/table_contents.h"
 
 namespace {
 
@@ -47,7 +47,8 @@ Texts scanTexts(std::string_view bytes, std::int32_t n, std::string* dots = null
     ExactChunk chunk(bytes);
     Texts texts;
     std::ostringstream progress;
-    scanWordNGrams(chunk.data(), chunk.size(), n, progress, [&](std::string_view text) { texts.emplace_back(text); });
+    scanWordNGrams(chunk.data(), chunk.size(), n, progress,
+                   [&](std::string_view text) { texts.emplace_back(text); });
     if (dots) *dots = progress.str();
     return texts;
 }
@@ -197,12 +198,12 @@ TEST(ScanWordChunk, WorkedExampleCountsTheseTextsInThisOrder) {
           "\r\nNobody", "came", "back", "at", "all"},
          "."},
         {2,
-         {"cat sat", "sat on", "on the", "the mat", "mat The", "The dog", "dog ran", "ran away", "away ", " Then",
-          "Then it", "it rained", "rained \r\nNobody", "\r\nNobody came"},
+         {"cat sat", "sat on", "on the", "the mat", "mat The", "The dog", "dog ran", "ran away", "away ",
+          " Then", "Then it", "it rained", "rained \r\nNobody", "\r\nNobody came"},
          ""},
         {3,
-         {"cat sat on", "sat on the", "on the mat", "the mat The", "mat The dog", "The dog ran", "dog ran away",
-          "ran away "},
+         {"cat sat on", "sat on the", "on the mat", "the mat The", "mat The dog", "The dog ran",
+          "dog ran away", "ran away "},
          ""},
     };
     for (const auto& c : cases) {
@@ -258,14 +259,16 @@ TEST(ScanWordChunk, WordBytesAndWordLengths) {
         {"an 18-byte word is not, the next one is", " x " + letters(18) + " y ", {{"x", 1}, {"y", 1}}},
         {"a 25-byte word is not, the next one is", " x " + letters(25) + " y ", {{"x", 1}, {"y", 1}}},
         {"CR LF inside a word", " one\r\ntwo three ", {{"one\r\ntwo", 1}, {"three", 1}}},
-        {"a line end after a full stop begins a word", " end.\r\nNobody came ",
+        {"a line end after a full stop begins a word",
+         " end.\r\nNobody came ",
          {{"end", 1}, {"\r\nNobody", 1}, {"came", 1}}},
         {"NUL cuts a word", " a\0b c "s, {{"a", 1}, {"c", 1}}},
         {"The and the kept apart", " The the THE the ", {{"The", 1}, {"the", 2}, {"THE", 1}}},
         {"high bytes, TAB and digits are word bytes", " caf\xE9 \t42 ", {{"caf\xE9", 1}, {"\t42", 1}}},
         {"a decimal point splits", " 3.14 ", {{"3", 1}, {"14", 1}}},
         {"the chunk's first word needs a separator before it", "first second ", {{"second", 1}}},
-        {"a chunk that begins with a separator counts its first word", " first second ",
+        {"a chunk that begins with a separator counts its first word",
+         " first second ",
          {{"first", 1}, {"second", 1}}},
     };
     // Word bytes after the text: nothing there is delivered, and the bound
@@ -275,7 +278,8 @@ TEST(ScanWordChunk, WordBytesAndWordLengths) {
 }
 
 TEST(ScanWordChunk, KSeparatorsInARowGiveKMinus1Over2EmptyWords) {
-    for (const std::string separators : {".", ", ", "...", "....", ".....", "?!?!?!", ", , , ,", "        "}) {
+    for (const std::string separators :
+         {".", ", ", "...", "....", ".....", "?!?!?!", ", , , ,", "        "}) {
         Counts expected = {{"a", 1}, {"b", 1}};
         if (int empty = (static_cast<int>(separators.size()) - 1) / 2; empty > 0) expected[""] = empty;
         EXPECT_EQ(countedByScanWordChunk(" a" + separators + "b " + std::string(30, '-'), 1), expected)
@@ -313,14 +317,28 @@ std::string randomChunk(std::mt19937& random, std::size_t length) {
     std::string bytes;
     while (bytes.size() < length) {
         switch (random() % 16) {
-            case 0: case 1: case 2: case 3: case 4:
+            case 0:
+            case 1:
+            case 2:
+            case 3:
+            case 4:
                 bytes += separators[random() % separators.size()];
                 break;
-            case 5: bytes += '\0'; break;
-            case 6: bytes += "\r\n"; break;
-            case 7: bytes += '\n'; break;
-            case 8: bytes += std::string(15 + random() % 16, 'q'); break;
-            default: bytes += "ab\xE9"[random() % 3]; break;
+            case 5:
+                bytes += '\0';
+                break;
+            case 6:
+                bytes += "\r\n";
+                break;
+            case 7:
+                bytes += '\n';
+                break;
+            case 8:
+                bytes += std::string(15 + random() % 16, 'q');
+                break;
+            default:
+                bytes += "ab\xE9"[random() % 3];
+                break;
         }
     }
     bytes.resize(length);
@@ -344,8 +362,9 @@ TEST(ScanWordChunk, ReadsNothingPastTheChunkEnd) {
     for (std::int32_t n = 1; n <= 6; ++n) {
         for (std::int64_t length = n * WordMargin - 2; length <= n * WordMargin + 40; ++length) {
             auto size = static_cast<std::size_t>(length);
-            for (const std::string& bytes : {longestWords.substr(0, size), longestWords.substr(1, size),
-                                             std::string(size, '.'), shortWords(length), randomChunk(random, size)}) {
+            for (const std::string& bytes :
+                 {longestWords.substr(0, size), longestWords.substr(1, size), std::string(size, '.'),
+                  shortWords(length), randomChunk(random, size)}) {
                 EXPECT_EQ(scanTexts(bytes, n), referenceTexts(bytes, n));
             }
         }
@@ -398,14 +417,18 @@ TEST(WordMode, TallomerCountsWordsAndWordPairs) {
     };
     const Case cases[] = {
         {"1", ".", {"the;3", "cat;2", "sat;1", "on;1", "mat;1", "ran;1"}},
-        {"2", "", {"the cat;2", "cat sat;1", "sat on;1", "on the;1", "the mat;1", "mat the;1", "cat ran;1", "ran;1"}},
+        {"2",
+         "",
+         {"the cat;2", "cat sat;1", "sat on;1", "on the;1", "the mat;1", "mat the;1", "cat ran;1", "ran;1"}},
     };
     for (const auto& c : cases) {
         ProgramRun run = runProgram(TALLOMER_PROGRAM, {"w", c.n, dir.path("in"), dir.path("out")});
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_EQ(run.err, "");
-        EXPECT_EQ(run.out, "********Massive NGram counter********\nStart...\nFilesize: 0.0001 MB\n"
-                           "\nLoading chunk into memory 1/1\n" + c.dots + "\nDone.\n");
+        EXPECT_EQ(run.out,
+                  "********Massive NGram counter********\nStart...\nFilesize: 0.0001 MB\n"
+                  "\nLoading chunk into memory 1/1\n" +
+                      c.dots + "\nDone.\n");
         EXPECT_EQ(countFileLines(readFile(dir.path("out"))), c.lines) << "N " << c.n;
     }
 }
