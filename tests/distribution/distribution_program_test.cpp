@@ -7,7 +7,7 @@
 #include <map>
 
 #include "tests/support/run_program.h"
-#include "tests/support/written_counts.h"
+#include "tests/support/test_inputs.h"
 
 namespace {
 
@@ -170,10 +170,10 @@ void checkHistograms(const std::string& corpus, int n, const std::vector<std::in
 // Without digits in the corpus no part of a text can pass for a count: the
 // histogram is exactly that of tallomer's table.
 TEST(Distribution, BucketsExactlyTheTableTallomerWrote) {
-    const std::string corpus = randomText(";;\r\r\n\n \t+-abc\xE9\xFF\x80\x1A", 20'000, 6);
+    const std::string corpus = randomBytes(";;\r\r\n\n \t+-abc\xE9\xFF\x80\x1A", 20'000, 6);
     for (int n : {1, 2, 3, 5, 8, 19}) {
         std::vector<std::int64_t> counts;
-        for (const auto& [text, count] : characterWindows(corpus, n)) counts.push_back(count);
+        for (const auto& [text, count] : everyWindow(corpus, n)) counts.push_back(count);
         checkHistograms(corpus, n, counts);
     }
 }
@@ -181,9 +181,9 @@ TEST(Distribution, BucketsExactlyTheTableTallomerWrote) {
 // With digits, a text such as "x;12" LF "y" also yields the count 12 of its
 // first line: the histogram holds every count the rule finds.
 TEST(Distribution, BucketsWhatTheRuleFindsInTextsHoldingCounts) {
-    const std::string corpus = randomText(";;\r\n\n 0123456789+-a\xE9", 20'000, 7);
+    const std::string corpus = randomBytes(";;\r\n\n 0123456789+-a\xE9", 20'000, 7);
     for (int n : {3, 5, 8, 19}) {
-        auto table = characterWindows(corpus, n);
+        auto table = everyWindow(corpus, n);
         std::vector<std::int64_t> counts = countsReadFor(table);
         ASSERT_GT(counts.size(), table.size()) << "the corpus should hold such texts for N " << n;
         checkHistograms(corpus, n, counts);

@@ -1,7 +1,6 @@
 // entropy run as a user runs it, and on count files that tallomer wrote.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdio>
@@ -11,15 +10,16 @@
 #include <sstream>
 
 #include "tests/support/run_program.h"
-#include "tests/support/written_counts.h"
+#include "tests/support/test_inputs.h"
 
 namespace {
 
 const std::string Usage =
     "Wrong Arguments.\nUsage:\nentropy [input file]\nInput file needs to be one byte encoded ISO8592\n";
 
-ProgramRun entropy(const std::vector<std::string>& arguments, const std::string& stdinPath = "/dev/null") {
-    return runProgram(ENTROPY_PROGRAM, arguments, stdinPath);
+ProgramRun entropy(const std::vector<std::string>& arguments, const std::string& stdinPath = "/dev/null",
+                   const OutputWatch& watch = {}) {
+    return runProgram(ENTROPY_PROGRAM, arguments, stdinPath, watch);
 }
 
 TEST(Entropy, ReportsTheThreeFiguresAndWaitsForANumber) {
@@ -105,10 +105,10 @@ ProgramRun entropyOfTallomer(const TempDir& dir, const std::string& text, int n)
 // Without digits in the corpus no part of a text can pass for a count: the
 // figures are exactly those of tallomer's table.
 TEST(Entropy, ReadsExactlyTheTableTallomerWrote) {
-    const std::string corpus = randomText(";;\r\r\n\n \t+-abc\xE9\xFF\x80\x1A", 20'000, 4);
+    const std::string corpus = randomBytes(";;\r\r\n\n \t+-abc\xE9\xFF\x80\x1A", 20'000, 4);
     for (int n : {1, 2, 3, 5, 8, 19}) {
         TempDir dir;
-        auto table = characterWindows(corpus, n);
+        auto table = everyWindow(corpus, n);
         std::vector<std::int64_t> counts;
         for (const auto& [text, count] : table) counts.push_back(count);
         Expected expected = expectedFor(counts);
@@ -126,10 +126,10 @@ TEST(Entropy, ReadsExactlyTheTableTallomerWrote) {
 // With digits, a text such as "x;12" LF "y" also yields the count 12 of its
 // first line: the figures are those of every count the rule finds.
 TEST(Entropy, ReadsWhatTheRuleFindsInTextsHoldingCounts) {
-    const std::string corpus = randomText(";;\r\n\n 0123456789+-a\xE9", 20'000, 5);
+    const std::string corpus = randomBytes(";;\r\n\n 0123456789+-a\xE9", 20'000, 5);
     for (int n : {3, 5, 8, 19}) {
         TempDir dir;
-        auto table = characterWindows(corpus, n);
+        auto table = everyWindow(corpus, n);
         std::vector<std::int64_t> counts = countsReadFor(table);
         ASSERT_GT(counts.size(), table.size()) << "the corpus should hold such texts for N " << n;
         Expected expected = expectedFor(counts);
@@ -153,23 +153,13 @@ TEST(Entropy, AFileThatShrinksWhileBeingReadIsAnError) {
     TempDir dir;
     const std::string counts = dir.path("counts");
     writeSparseFile(counts, "b;3\r\n", 150'000'000, "a;5\r\n");
-    std::string command =
-        std::string(ENTROPY_PROGRAM) + " '" + counts + "' </dev/null 2>'" + dir.path("err") + "'";
-    FILE* console = popen(command.c_str(), "r");
-    ASSERT_NE(console, nullptr);
-    std::string seen;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, console)) {
-        seen += buffer;
-        if (seen.find("Total number of NGrams: 8") != std::string::npos && seen.back() == '\n' &&
-            std::filesystem::file_size(counts) > 20)
+    ProgramRun run = entropy({counts}, "/dev/null", [&](const std::string& seen) {
+        if (seen.ends_with("Total number of NGrams: 8\n") && std::filesystem::file_size(counts) > 20)
             std::filesystem::resize_file(counts, 20);
-    }
-    int status = pclose(console);
-    EXPECT_EQ(WEXITSTATUS(status), 2) << seen;
-    EXPECT_EQ(seen.find("Sum:"), std::string::npos) << seen;
-    EXPECT_EQ(readFile(dir.path("err")).rfind("entropy: " + counts + ": ", 0), 0u)
-        << readFile(dir.path("err"));
+    });
+    EXPECT_EQ(run.exitCode, 2) << run.out;
+    EXPECT_EQ(run.out.find("Sum:"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.rfind("entropy: " + counts + ": ", 0), 0u) << run.err;
 }
 
 // Positions beyond 2^31: a sparse file of more than 2 GiB whose last entry

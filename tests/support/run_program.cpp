@@ -4,24 +4,47 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
+namespace {
+
+// Fills `seen` from the pipe until it closes, calling the watch after each
+// line end.
+void watchOutput(int pipe, std::string& seen, const OutputWatch& watch) {
+    char buffer[4096];
+    for (ssize_t got; (got = read(pipe, buffer, sizeof buffer)) != 0;) {
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw std::runtime_error("reading the program's output failed");
+        }
+        for (ssize_t i = 0; i < got; ++i) {
+            seen += buffer[i];
+            if (buffer[i] == '\n') watch(seen);
+        }
+    }
+}
+
+}  // namespace
+
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::string& stdinPath) {
+                      const std::string& stdinPath, const OutputWatch& watch) {
     TempDir capture;
     std::string outPath = capture.path("stdout"), errPath = capture.path("stderr");
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    int outPipe[2] = {-1, -1};
+    if (watch && pipe(outPipe) != 0) throw std::runtime_error("pipe failed");
 
     pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int out = watch ? outPipe[1] : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0) _exit(127);
         if (stdinPath.empty()) {
@@ -33,14 +56,25 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
         }
         dup2(out, 1);
         dup2(err, 2);
+        if (watch) close(outPipe[0]);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
-    int status = 0;
-    waitpid(child, &status, 0);
     ProgramRun run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = readFile(outPath);
+    if (watch) {
+        close(outPipe[1]);
+        watchOutput(outPipe[0], run.out, watch);
+        close(outPipe[0]);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) throw std::runtime_error("waitpid failed");
+    if (WIFEXITED(status))
+        run.exitCode = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        run.exitCode = 128 + WTERMSIG(status);
+    else
+        throw std::runtime_error("the program neither exited nor was killed");
+    if (!watch) run.out = readFile(outPath);
     run.err = readFile(errPath);
     return run;
 }

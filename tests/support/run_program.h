@@ -1,9 +1,11 @@
-// Helpers for tests that run a program as a user would: arguments,
-// standard input from a file, standard output and error captured.
+// Helpers for tests that run a program as a user would (arguments,
+// standard input from a file, standard output and error captured), and the
+// files they work on.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,11 +15,16 @@ struct ProgramRun {
     std::string err;
 };
 
+// Called with the standard output seen so far, each time a line of it ends.
+using OutputWatch = std::function<void(const std::string& seen)>;
+
 // Runs the program with the arguments; standard input comes from
 // `stdinPath` (by default /dev/null, so a closing pause ends at once); an
-// empty path runs the program with standard input closed.
+// empty path runs the program with standard input closed. With a watch,
+// standard output is read as it comes, so the test can act during the run.
+// A program killed by a signal gets the exit code 128 + the signal.
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::string& stdinPath = "/dev/null");
+                      const std::string& stdinPath = "/dev/null", const OutputWatch& watch = {});
 
 // A fresh empty directory, removed with its contents when the object goes.
 class TempDir {

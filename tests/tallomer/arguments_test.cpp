@@ -1,26 +1,8 @@
+#include "tallomer/arguments.h"
+
 #include <gtest/gtest.h>
 
-#include <map>
-#include <sstream>
-
-#include "tallomer/chunked_input.h"
-#include "tallomer/ngram_count_table.h"
-#include "tests/support/run_program.h"
-#include "tests/tallomer/table_contents.h"
-
 namespace {
-
-// Counts the file's character n-grams with the given chunk size.
-Counts countCharacters(const std::string& bytes, int n, std::int64_t chunkSize,
-                       std::string* console = nullptr) {
-    TempDir dir;
-    writeFile(dir.path("input"), bytes);
-    clearNGramCountTable();
-    std::ostringstream out;
-    countInput(Arguments{Mode::Characters, n, dir.path("input"), ""}, chunkSize, out);
-    if (console) *console = out.str();
-    return tableContents();
-}
 
 TEST(ParseArguments, AcceptsOnlyCountableModesAndN) {
     struct Case {
@@ -61,74 +43,6 @@ TEST(ParseArguments, AcceptsOnlyCountableModesAndN) {
             EXPECT_NE(parsed.error.find("must"), std::string::npos) << parsed.error;
         }
     }
-}
-
-TEST(PlanChunks, SplitsIntoFullChunksAndTheRest) {
-    struct Case {
-        std::int64_t size, count, lastLength;
-    };
-    const Case cases[] = {
-        {0, 1, 0},           {1, 1, 1},           {100'000'000, 1, 100'000'000},
-        {100'000'001, 2, 1}, {200'000'000, 3, 0}, {250'000'000, 3, 50'000'000},
-    };
-    for (const auto& c : cases) {
-        ChunkPlan plan = planChunks(c.size, ChunkSize);
-        EXPECT_EQ(plan.count, c.count) << c.size;
-        EXPECT_EQ(plan.length(plan.count - 1), c.lastLength) << c.size;
-        for (std::int64_t k = 0; k + 1 < plan.count; ++k) EXPECT_EQ(plan.length(k), ChunkSize);
-    }
-}
-
-TEST(PrintFileSize, UsesSixSignificantDigits) {
-    const std::pair<std::int64_t, const char*> cases[] = {
-        {0, "Filesize: 0 MB\n"},
-        {1, "Filesize: 1e-06 MB\n"},
-        {123'456'789, "Filesize: 123.457 MB\n"},
-        {250'000'000, "Filesize: 250 MB\n"},
-        {1'000'000'000'000, "Filesize: 1e+06 MB\n"},
-    };
-    for (const auto& [size, line] : cases) {
-        std::ostringstream out;
-        printFileSize(out, size);
-        EXPECT_EQ(out.str(), line);
-    }
-}
-
-TEST(CharacterScan, CountsEveryWindowOfTheFile) {
-    EXPECT_EQ(countCharacters("abc", 1, ChunkSize), (Counts{{"a", 1}, {"b", 1}, {"c", 1}}));
-    EXPECT_EQ(countCharacters("abc", 3, ChunkSize), (Counts{{"abc", 1}}));
-    EXPECT_EQ(countCharacters("ab", 3, ChunkSize), Counts{});
-    EXPECT_EQ(countCharacters("", 1, ChunkSize), Counts{});
-    EXPECT_EQ(countCharacters(std::string("a\0bcd", 5), 3, ChunkSize),
-              (Counts{{"a", 1}, {"", 1}, {"bcd", 1}}));
-    EXPECT_EQ(countCharacters(std::string("\0\0\0", 3), 2, ChunkSize), (Counts{{"", 2}}));
-}
-
-TEST(CharacterScan, ChunkBoundariesChangeNoCount) {
-    std::string text;
-    for (int i = 0; i < 600; ++i) text += static_cast<char>("ab;\n\r\0\xE9 x"[(i * 7 + i / 13) % 10]);
-    for (int n : {1, 2, 3, 5, 8, 19}) {
-        Counts expected = everyWindow(text, n);
-        for (std::int64_t chunkSize : {1, 2, 3, 7, 18, 19, 20, 64, 599, 600, 601}) {
-            EXPECT_EQ(countCharacters(text, n, chunkSize), expected) << "N " << n << " chunk " << chunkSize;
-        }
-    }
-}
-
-TEST(CharacterScan, AnnouncesEveryChunkAndDotsEachChunkStart) {
-    std::string console;
-    countCharacters("abcdefg", 3, 3, &console);  // chunks abc, def, g: only g starts no window
-    EXPECT_EQ(console,
-              "Filesize: 7e-06 MB\n"
-              "\nLoading chunk into memory 1/3\n."
-              "\nLoading chunk into memory 2/3\n."
-              "\nLoading chunk into memory 3/3\n");
-    countCharacters("abcdef", 1, 3, &console);  // an exact multiple: the last chunk is empty
-    EXPECT_EQ(console,
-              "Filesize: 6e-06 MB\n"
-              "\nLoading chunk into memory 1/3\n."
-              "\nLoading chunk into memory 2/3\n."
-              "\nLoading chunk into memory 3/3\n");
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <random>
 #include <sstream>
 
 #include "tallomer/chunked_input.h"
@@ -15,11 +14,7 @@ namespace {
 // Few distinct bytes, a NUL among them, so that every window offset holds a
 // NUL somewhere, NULs come in runs, and windows repeat.
 std::string randomBytes(std::size_t length, unsigned seed) {
-    const char alphabet[] = {'\0', 'a', 'b', ' ', '\xE9', '\xFF', '\x80'};
-    std::mt19937 random(seed);
-    std::string bytes;
-    for (std::size_t i = 0; i < length; ++i) bytes += alphabet[random() % sizeof alphabet];
-    return bytes;
+    return ::randomBytes(std::string_view("\0ab \xE9\xFF\x80", 7), length, seed);
 }
 
 Counts scanned(const std::string& bytes, int n, std::int64_t chunkLength, std::string* dots = nullptr) {

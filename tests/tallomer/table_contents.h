@@ -1,4 +1,4 @@
-// What the count table holds, and what it should hold, as plain maps.
+// What the count table holds, as a plain map.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,8 +8,7 @@
 #include <string>
 
 #include "tallomer/ngram_count_table.h"
-
-using Counts = std::map<std::string, std::int64_t>;
+#include "tests/support/test_inputs.h"
 
 // The table's entries; each text must be listed once.
 inline Counts tableContents() {
@@ -19,17 +18,5 @@ inline Counts tableContents() {
         EXPECT_TRUE(inserted) << "text listed twice: " << text;
     });
     EXPECT_EQ(distinctNGrams(), static_cast<std::int64_t>(counts.size()));
-    return counts;
-}
-
-// The windows of n bytes starting before `windows` (all of them by default),
-// each cut at its first NUL.
-inline Counts everyWindow(const std::string& bytes, int n, std::size_t windows = std::string::npos) {
-    Counts counts;
-    auto length = static_cast<std::size_t>(n);
-    for (std::size_t p = 0; p < windows && p + length <= bytes.size(); ++p) {
-        std::string window = bytes.substr(p, length);
-        ++counts[window.substr(0, window.find('\0'))];
-    }
     return counts;
 }

@@ -1,9 +1,8 @@
 // tallomer run as a user runs it: console transcript, exit codes, files.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstdio>
+#include <algorithm>
 
 #include "tests/support/run_program.h"
 
@@ -112,41 +111,25 @@ TEST(Tallomer, UnwritableOutputIsReported) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 TEST(Tallomer, InputThatShrinksWhileBeingReadIsAnError) {
     TempDir dir;
     const std::string input = dir.path("in"), output = dir.path("out");
     writeSparseFile(input, "", 150'000'000, "");  // two chunks
-    std::string command = std::string(TALLOMER_PROGRAM) + " c 1 '" + input + "' '" + output +
-                          "' </dev/null 2>'" + dir.path("err") + "'";
-    FILE* console = popen(command.c_str(), "r");
-    ASSERT_NE(console, nullptr);
-    std::string seen;
-    char buffer[256];
     bool truncated = false;
-    while (std::fgets(buffer, sizeof buffer, console)) {
-        seen += buffer;
-        // Whichever chunk is read next, the file is now shorter than sized.
-        if (!truncated && seen.find("Loading chunk into memory 1/2") != std::string::npos) {
-            std::filesystem::resize_file(input, 1000);
-            truncated = true;
-        }
-    }
-    int status = pclose(console);
-    ASSERT_TRUE(truncated) << seen;
-    EXPECT_EQ(WEXITSTATUS(status), 2) << seen;
-    EXPECT_EQ(readFile(dir.path("err")).rfind("tallomer: " + input + ": ", 0), 0u)
-        << readFile(dir.path("err"));
+    ProgramRun run =
+        runProgram(TALLOMER_PROGRAM, {"c", "1", input, output}, "/dev/null", [&](const std::string& seen) {
+            // Whichever chunk is read next, the file is now shorter than sized.
+            if (!truncated && seen.find("Loading chunk into memory 1/2") != std::string::npos) {
+                std::filesystem::resize_file(input, 1000);
+                truncated = true;
+            }
+        });
+    ASSERT_TRUE(truncated) << run.out;
+    EXPECT_EQ(run.exitCode, 2) << run.out;
+    EXPECT_EQ(run.err.rfind("tallomer: " + input + ": ", 0), 0u) << run.err;
     EXPECT_FALSE(fileExists(output));
-    EXPECT_EQ(seen.find("Done."), std::string::npos);
+    EXPECT_EQ(run.out.find("Done."), std::string::npos);
 }
-
-}  // namespace
-
-namespace {
 
 // The closing pause is the only read of standard input, and it ends on a
 // number, on a non-number, at the end of input and with input closed.

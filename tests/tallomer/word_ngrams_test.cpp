@@ -27,24 +27,9 @@ std::string letters(int k) {
     return text;
 }
 
-// The bytes in an allocation of exactly their size, so that AddressSanitizer
-// reports any read past the chunk's end.
-class ExactChunk {
-public:
-    explicit ExactChunk(std::string_view bytes) : bytes_(new char[bytes.size()]), size_(bytes.size()) {
-        std::memcpy(bytes_.get(), bytes.data(), bytes.size());
-    }
-    const char* data() const { return bytes_.get(); }
-    std::int64_t size() const { return static_cast<std::int64_t>(size_); }
-
-private:
-    std::unique_ptr<char[]> bytes_;
-    std::size_t size_;
-};
-
 // The texts the chunk scan counts, in order.
 Texts scanTexts(std::string_view bytes, std::int32_t n, std::string* dots = nullptr) {
-    ExactChunk chunk(bytes);
+    ExactBuffer chunk(bytes);
     Texts texts;
     std::ostringstream progress;
     scanWordNGrams(chunk.data(), chunk.size(), n, progress,
@@ -55,7 +40,7 @@ Texts scanTexts(std::string_view bytes, std::int32_t n, std::string* dots = null
 
 // The chunk scan in its plain form: every n-gram built afresh from its start.
 Texts referenceTexts(std::string_view bytes, std::int32_t n) {
-    ExactChunk chunk(bytes);
+    ExactBuffer chunk(bytes);
     Texts texts;
     std::string text;
     for (std::int64_t p = 0; p < chunk.size() - std::int64_t{n} * WordMargin;) {
@@ -71,7 +56,7 @@ Texts referenceTexts(std::string_view bytes, std::int32_t n) {
 }
 
 Counts countedByScanWordChunk(std::string_view bytes, std::int32_t n) {
-    ExactChunk chunk(bytes);
+    ExactBuffer chunk(bytes);
     clearNGramCountTable();
     std::ostringstream progress;
     scanWordChunk(chunk.data(), chunk.size(), n, progress);
@@ -125,7 +110,7 @@ TEST(ExtractWord, DeliversTheWordAfterTheFirstSeparator) {
     for (const auto& c : cases) {
         std::string bytes = before + c.bytes;
         if (bytes.size() < before.size() + WordScanLimit) bytes.resize(before.size() + WordScanLimit, 'z');
-        ExactChunk chunk(bytes);
+        ExactBuffer chunk(bytes);
         Word word;
         std::int32_t result = extractWord(chunk.data(), start, word);
         if (c.word) {
@@ -171,7 +156,7 @@ TEST(BuildWordNGram, JoinsTheFollowingWordsWithSpaces) {
         {" a  " + letters(17) + " b c", 0, 3, "a", 2},  // one byte on, the word would fit
     };
     for (const auto& c : cases) {
-        ExactChunk chunk(c.bytes + std::string(40, 'z'));
+        ExactBuffer chunk(c.bytes + std::string(40, 'z'));
         std::string text = "unchanged";
         std::int32_t result = buildWordNGram(chunk.data(), c.start, c.n, text);
         EXPECT_EQ(result, c.result) << c.bytes << " N " << c.n;
@@ -303,7 +288,7 @@ TEST(ScanWordChunk, ProgressDotsOnlyForSingleWords) {
         {"25 bytes: nothing scanned", 'x', 25, 1, ""},
     };
     for (const auto& c : cases) {
-        ExactChunk chunk(std::string(static_cast<std::size_t>(c.length), c.fill));
+        ExactBuffer chunk(std::string(static_cast<std::size_t>(c.length), c.fill));
         std::ostringstream progress;
         scanWordNGrams(chunk.data(), chunk.size(), c.n, progress, [](std::string_view) {});
         EXPECT_EQ(progress.str(), c.dots) << c.what;

@@ -1,42 +1,56 @@
-#include "common/count_file_reader.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <vector>
 
+#include "common/count_file_reader.h"
 #include "common/file_io.h"
 #include "tests/support/run_program.h"
+#include "tests/support/test_inputs.h"
 
 namespace {
 
-using Counts = std::vector<std::int64_t>;
+using CountList = std::vector<std::int64_t>;
 
-// The data goes into a heap block of its exact size, so that the address
-// sanitizer catches any read past its end.
-Counts countsOf(std::string_view data) {
-    std::unique_ptr<char[]> exact(new char[data.size()]);
-    std::memcpy(exact.get(), data.data(), data.size());
-    Counts counts;
-    forEachCount(std::string_view(exact.get(), data.size()), "counts.txt",
-                 [&](std::int64_t count) { counts.push_back(count); });
+CountList countsOf(std::string_view data) {
+    ExactBuffer exact(data);
+    CountList counts;
+    forEachCount(exact.view(), "counts.txt", [&](std::int64_t count) { counts.push_back(count); });
     return counts;
 }
 
-// The bytes the writer puts out for one entry.
-std::string writtenEntry(std::string_view text, std::int64_t count) {
-    std::string bytes;
-    for (char byte : text) bytes += byte == '\n' ? std::string("\r\n") : std::string(1, byte);
-    return bytes + ";" + std::to_string(count) + "\r\n";
+std::string writtenEntry(std::string text, std::int64_t count) {
+    return writtenEntries({{std::move(text), count}});
+}
+
+TEST(CountFileWriter, WritesOneEntryByteForByte) {
+    struct Case {
+        const char* what;
+        std::string text;
+        std::int64_t count;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"plain text", "ab", 12, "ab;12\r\n"},
+        {"text ending in ';'", "b;", 3, "b;;3\r\n"},
+        {"empty text", "", 7, ";7\r\n"},
+        {"LF inside a text becomes CR LF", "a\nb", 1, "a\r\nb;1\r\n"},
+        {"lone CR kept", "a\rb", 1, "a\rb;1\r\n"},
+        {"high bytes and 0x1A kept", "\xE9\xFF\x80\x1A", 1, "\xE9\xFF\x80\x1A;1\r\n"},
+        {"only line feeds", "\n\n", 2, "\r\n\r\n;2\r\n"},
+        {"a count beyond 32 bits", "x", 3'000'000'001, "x;3000000001\r\n"},
+        {"the longest short text", std::string(64, 'q'), 9, std::string(64, 'q') + ";9\r\n"},
+        {"one byte longer", std::string(65, 'q'), 9, std::string(65, 'q') + ";9\r\n"},
+        {"a long text with an LF", std::string(70, 'q') + "\n", 1, std::string(70, 'q') + "\r\n;1\r\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(writtenEntry(c.text, c.count), c.bytes) << c.what;
 }
 
 TEST(CountFileReader, FindsTheEntriesOfAFile) {
     struct Case {
         const char* what;
         std::string data;
-        Counts counts;
+        CountList counts;
     };
     const Case cases[] = {
         {"LF line ends", "a;1\nb;1\nc;2\n", {1, 1, 2}},
@@ -105,14 +119,14 @@ TEST(CountFileReader, ReadsNothingBeyondTheData) {
     // more digits or another line.
     const std::string buffer = "a;12;34\nb;5";
     auto read = [&](std::size_t length) {
-        Counts counts;
+        CountList counts;
         forEachCount(std::string_view(buffer).substr(0, length), "counts.txt",
                      [&](std::int64_t count) { counts.push_back(count); });
         return counts;
     };
-    EXPECT_EQ(read(4), Counts{12});
-    EXPECT_EQ(read(2), Counts{});
-    EXPECT_EQ(read(10), Counts{34});
+    EXPECT_EQ(read(4), CountList{12});
+    EXPECT_EQ(read(2), CountList{});
+    EXPECT_EQ(read(10), CountList{34});
 }
 
 // Every text of up to four bytes drawn from ';', LF, CR, blank, sign and other
@@ -130,11 +144,11 @@ TEST(CountFileReader, ReadsBackEveryEntryTheWriterWritesForTextsWithoutDigits) {
     ASSERT_EQ(texts.size(), 1u + 7 + 49 + 343 + 2401);
 
     std::string wholeFile;
-    Counts expected;
+    CountList expected;
     std::int64_t count = 1;
     for (const auto& text : texts) {
         std::string entry = writtenEntry(text, count);
-        ASSERT_EQ(countsOf(entry), Counts{count}) << "text of " << text.size() << " bytes: " << entry;
+        ASSERT_EQ(countsOf(entry), CountList{count}) << "text of " << text.size() << " bytes: " << entry;
         wholeFile += entry;
         expected.push_back(count);
         count = count * 7 % 1'000'003 + 1;
@@ -143,9 +157,9 @@ TEST(CountFileReader, ReadsBackEveryEntryTheWriterWritesForTextsWithoutDigits) {
 }
 
 TEST(CountFileReader, ATextHoldingACountBeforeItsOwnLineFeedReadsAsAnExtraEntry) {
-    EXPECT_EQ(countsOf(writtenEntry("a;12\nb", 5)), (Counts{12, 5}));
-    EXPECT_EQ(countsOf(writtenEntry(";0\n", 5)), (Counts{0, 5}));
-    EXPECT_EQ(countsOf(writtenEntry("12\n;", 5)), (Counts{5}));
+    EXPECT_EQ(countsOf(writtenEntry("a;12\nb", 5)), (CountList{12, 5}));
+    EXPECT_EQ(countsOf(writtenEntry(";0\n", 5)), (CountList{0, 5}));
+    EXPECT_EQ(countsOf(writtenEntry("12\n;", 5)), (CountList{5}));
 }
 
 // The same file read through blocks of every small size: lines cut at
@@ -162,9 +176,9 @@ TEST(CountFileReader, ReadsAFileInBlocksOfAnySizeAsItReadsItWhole) {
     TempDir dir;
     for (const auto& bytes : files) {
         writeFile(dir.path("counts"), bytes);
-        Counts whole = countsOf(bytes);
+        CountList whole = countsOf(bytes);
         for (std::int64_t blockSize : {1, 2, 3, 4, 5, 7, 16, 1 << 20}) {
-            Counts counts;
+            CountList counts;
             forEachCountInFile(
                 dir.path("counts"), [&](std::int64_t count) { counts.push_back(count); }, blockSize);
             EXPECT_EQ(counts, whole) << "block size " << blockSize << " of " << bytes;
