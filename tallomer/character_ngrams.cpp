@@ -1,6 +1,7 @@
 #include "tallomer/character_ngrams.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -8,17 +9,17 @@
 
 #include "tallomer/chunked_input.h"
 #include "tallomer/ngram_count_table.h"
+#include "tallomer/radix_sort.h"
+#include "tallomer/sorted_runs.h"
 
 namespace {
 
 // Up to this N a window indexes an array of counters directly: 2^(8N) of
-// them, 64 MiB for N = 3, which beats hashing the windows into the table.
-// Every chunk ends with a pass over the array, so a chunk needs at least
-// 1/DirectMinFill windows per counter to take this way.
+// them, 64 MiB for N = 3, which beats sorting the windows. Every chunk ends
+// with a pass over the array, so a chunk needs at least 1/DirectMinFill
+// windows per counter to take this way.
 constexpr int MaxDirectN = 3;
 constexpr std::int64_t DirectMinFill = 16;
-// Windows are handed to the table in runs of this many.
-constexpr std::size_t WindowRun = 1024;
 
 // The window's bytes, packed as packText does, cut at the first NUL: the
 // lowest high bit of `zeroBytes` marks the first zero byte exactly (higher
@@ -28,7 +29,15 @@ std::uint64_t cutAtFirstNul(std::uint64_t window) {
     return window & (((zeroBytes & (0 - zeroBytes)) >> 7) - 1);
 }
 
+bool hasZeroByte(std::uint64_t word) {
+    return ((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) != 0;
+}
+
 std::uint64_t lowBytesMask(int n) { return n >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1; }
+
+std::size_t varintBytes(std::uint64_t value) {
+    return static_cast<std::size_t>(std::bit_width(value | 1) + 6) / 7;
+}
 
 // The windows of one chunk, read from a buffer that holds `available` bytes.
 struct Windows {
@@ -36,28 +45,23 @@ struct Windows {
     std::int64_t available;
     int n;
 
-    // Windows before this one have 8 bytes to load, their own and beyond.
-    std::int64_t wideLoadEnd() const { return available - 7; }
-
-    std::uint64_t wideLoad(std::int64_t p) const {
-        std::uint64_t bytes;
-        std::memcpy(&bytes, data + p, sizeof bytes);
-        return bytes;
-    }
-
-    // The window's first n bytes (at most 8), packed but not yet cut at a NUL.
-    std::uint64_t rawKey(std::int64_t p) const {
-        if (p < wideLoadEnd()) return wideLoad(p) & lowBytesMask(n);
-        std::uint64_t bytes = 0;
-        std::memcpy(&bytes, data + p, static_cast<std::size_t>(n));
-        return bytes;
+    // The bytes at p + offset, at most 8 and not past the buffer, packed
+    // with the first byte lowest.
+    std::uint64_t load(std::int64_t p, int offset, int bytes) const {
+        std::uint64_t word = 0;
+        if (bytes <= 0) return 0;
+        if (p + offset + 8 <= available)
+            std::memcpy(&word, data + p + offset, sizeof word);
+        else
+            std::memcpy(&word, data + p + offset, static_cast<std::size_t>(bytes));
+        return word & lowBytesMask(bytes);
     }
 };
 
 // N of 1 to 3: one 32-bit counter per possible window, indexed by the
-// window's raw key. The array lives for the whole run, so its pages are
-// touched once; after each chunk its counts go to the table, where a window
-// with a NUL is cut, and the counters are zero again.
+// window's bytes read big-endian, so that the array is in the count file's
+// order. The array lives for the whole run, so its pages are touched once;
+// after each chunk its counts become a run and the counters are zero again.
 std::vector<std::uint32_t>& directCounters(int n) {
     static std::vector<std::uint32_t> counts;
     std::size_t size = std::size_t{1} << (8 * n);
@@ -67,48 +71,170 @@ std::vector<std::uint32_t>& directCounters(int n) {
 
 void countDirect(std::vector<std::uint32_t>& counts, const Windows& windows, std::int64_t from,
                  std::int64_t to) {
-    std::uint64_t mask = lowBytesMask(windows.n);
+    int shift = 64 - 8 * windows.n;
     std::int64_t p = from;
-    for (std::int64_t wideEnd = std::min(to, windows.wideLoadEnd()); p < wideEnd; ++p)
-        ++counts[windows.wideLoad(p) & mask];
-    for (; p < to; ++p) ++counts[windows.rawKey(p)];
+    for (std::int64_t wideEnd = std::min(to, windows.available - 7); p < wideEnd; ++p) {
+        std::uint64_t bytes;
+        std::memcpy(&bytes, windows.data + p, sizeof bytes);
+        ++counts[__builtin_bswap64(bytes) >> shift];
+    }
+    for (; p < to; ++p) ++counts[__builtin_bswap64(windows.load(p, 0, windows.n)) >> shift];
 }
 
-void addDirectCountsToTable(std::vector<std::uint32_t>& counts) {
+// A window with a NUL counts as its text before the NUL; all windows that
+// begin with that text and a NUL sit side by side in the array, so equal
+// texts arrive together and in order.
+void addDirectCountsAsRun(std::vector<std::uint32_t>& counts, int n) {
+    beginSortedCounts(static_cast<std::int64_t>(counts.size()) / DirectMinFill * (n + 12) + 4096);
+    char pending[8];
+    std::size_t pendingLength = 0;
+    std::int64_t pendingCount = 0;
     for (std::size_t window = 0; window < counts.size(); ++window) {
         if (counts[window] == 0) continue;
-        addPackedNGram(cutAtFirstNul(window), counts[window]);
+        std::uint64_t bytes = __builtin_bswap64(std::uint64_t{window} << (64 - 8 * n));
+        char text[8];
+        std::memcpy(text, &bytes, sizeof text);
+        std::size_t length = strnlen(text, static_cast<std::size_t>(n));
+        if (pendingCount > 0 && std::string_view(text, length) != std::string_view(pending, pendingLength)) {
+            addSortedCount(std::string_view(pending, pendingLength), pendingCount);
+            pendingCount = 0;
+        }
+        std::memcpy(pending, text, length);
+        pendingLength = length;
+        pendingCount += counts[window];
         counts[window] = 0;
     }
+    if (pendingCount > 0) addSortedCount(std::string_view(pending, pendingLength), pendingCount);
+    endSortedCounts();
 }
 
-void countPacked(const Windows& windows, std::int64_t from, std::int64_t to) {
-    std::uint64_t keys[WindowRun];
-    for (std::int64_t p = from; p < to;) {
-        std::size_t run = 0;
-        for (; run < WindowRun && p < to; ++run, ++p) keys[run] = cutAtFirstNul(windows.rawKey(p));
-        addPackedNGrams(keys, run);
+// A window of up to 8 x Words bytes as big-endian words, cut at its first
+// NUL and zero padded, so that comparing the words compares the texts in
+// memcmp order (a text before its extensions).
+template <std::size_t Words>
+struct WindowKey {
+    std::uint64_t words[Words];
+
+    bool operator==(const WindowKey&) const = default;
+    bool operator<(const WindowKey& other) const {
+        for (std::size_t i = 0; i < Words; ++i)
+            if (words[i] != other.words[i]) return words[i] < other.words[i];
+        return false;
     }
-}
+    unsigned byteAt(std::size_t i) const {
+        return static_cast<unsigned>(words[i / 8] >> (56 - 8 * (i % 8))) & 0xFF;
+    }
 
-// N above 8: each window's text is its bytes up to the next NUL.
-void countLong(const Windows& windows, std::int64_t from, std::int64_t to) {
-    const char* data = windows.data;
-    auto findNul = [&](std::int64_t p) {
-        const void* nul = std::memchr(data + p, '\0', static_cast<std::size_t>(windows.available - p));
-        return nul ? static_cast<const char*>(nul) - data : windows.available;
-    };
-    std::string_view texts[WindowRun];
-    std::int64_t nextNul = findNul(from);
-    for (std::int64_t p = from; p < to;) {
-        std::size_t run = 0;
-        for (; run < WindowRun && p < to; ++run, ++p) {
-            if (nextNul < p) nextNul = findNul(p);
-            std::int64_t length = std::min<std::int64_t>(windows.n, nextNul - p);
-            texts[run] = std::string_view(data + p, static_cast<std::size_t>(length));
+    static WindowKey at(const Windows& windows, std::int64_t p) {
+        WindowKey key;
+        bool cut = false;
+        for (std::size_t i = 0; i < Words; ++i) {
+            int offset = static_cast<int>(8 * i);
+            std::uint64_t bytes = cut ? 0 : windows.load(p, offset, std::min(8, windows.n - offset));
+            cut = cut || hasZeroByte(bytes);
+            key.words[i] = __builtin_bswap64(cutAtFirstNul(bytes));
         }
-        addNGrams(texts, run);
+        return key;
     }
+
+    // The text's bytes into `text`; returns its length.
+    std::size_t text(char* text) const {
+        for (std::size_t i = 0; i < Words; ++i) {
+            std::uint64_t bytes = __builtin_bswap64(words[i]);
+            std::memcpy(text + 8 * i, &bytes, 8);
+        }
+        std::size_t zeros = 0, i = Words;
+        while (i > 0 && words[i - 1] == 0) --i, zeros += 8;
+        if (i > 0) zeros += static_cast<std::size_t>(std::countr_zero(words[i - 1])) / 8;
+        return 8 * Words - zeros;
+    }
+};
+
+// The windows of a chunk, gathered in a batch as large as the working
+// memory allows, sorted and handed over as one run of distinct texts. The
+// buffers are kept for the next chunks.
+template <std::size_t Words>
+class WindowSorter {
+public:
+    using Key = WindowKey<Words>;
+
+    explicit WindowSorter(std::int64_t windows) {
+        std::int64_t fits =
+            std::max<std::int64_t>(workingMemory() / static_cast<std::int64_t>(2 * sizeof(Key)), 1024);
+        std::size_t wanted = static_cast<std::size_t>(std::min(windows, fits));
+        Buffers& buffers = buffersFor();
+        if (buffers.capacity < wanted) {
+            buffers = Buffers{};  // the old pages go before the new ones come
+            buffers.keys = LargePages(wanted * sizeof(Key));
+            buffers.scratch = LargePages(wanted * sizeof(Key));
+            buffers.capacity = wanted;
+        }
+        keys_ = reinterpret_cast<Key*>(buffers.keys.data);
+        scratch_ = reinterpret_cast<Key*>(buffers.scratch.data);
+        capacity_ = wanted;
+    }
+
+    void add(const Windows& windows, std::int64_t from, std::int64_t to) {
+        for (std::int64_t p = from; p < to;) {
+            std::int64_t end = std::min<std::int64_t>(to, p + static_cast<std::int64_t>(capacity_ - size_));
+            for (; p < end; ++p) keys_[size_++] = Key::at(windows, p);
+            if (size_ == capacity_) handOver();
+        }
+    }
+
+    void finish() {
+        if (size_ > 0) handOver();
+    }
+
+private:
+    struct Buffers {
+        LargePages keys, scratch;
+        std::size_t capacity = 0;
+    };
+    static Buffers& buffersFor() {
+        static Buffers buffers;
+        return buffers;
+    }
+
+    // Sorts the batch, collapses equal neighbours (their counts go to the
+    // scratch, free once sorted) and hands the distinct texts over.
+    void handOver() {
+        radixSort(
+            keys_, scratch_, size_, 8 * Words, [](const Key& key, std::size_t i) { return key.byteAt(i); },
+            [](const Key& a, const Key& b) { return a < b; });
+        auto* counts = reinterpret_cast<std::uint64_t*>(scratch_);
+        std::size_t distinct = 0;
+        std::int64_t runBytes = 0;
+        for (std::size_t i = 0; i < size_;) {
+            std::size_t j = i + 1;
+            while (j < size_ && keys_[j] == keys_[i]) ++j;
+            keys_[distinct] = keys_[i];
+            counts[distinct] = j - i;
+            runBytes += static_cast<std::int64_t>(2 + 8 * Words + varintBytes(j - i));
+            ++distinct;
+            i = j;
+        }
+        beginSortedCounts(runBytes);
+        char text[8 * Words];
+        for (std::size_t i = 0; i < distinct; ++i)
+            addSortedCount(std::string_view(text, keys_[i].text(text)), static_cast<std::int64_t>(counts[i]));
+        endSortedCounts();
+        size_ = 0;
+    }
+
+    Key* keys_;
+    Key* scratch_;
+    std::size_t capacity_ = 0, size_ = 0;
+};
+
+template <std::size_t Words>
+void countSorted(const Windows& windows, std::int64_t windowCount, std::ostream& progress) {
+    WindowSorter<Words> sorter(windowCount);
+    for (std::int64_t blockStart = 0; blockStart < windowCount; blockStart += ProgressInterval) {
+        progress << '.';
+        sorter.add(windows, blockStart, std::min(windowCount, blockStart + ProgressInterval));
+    }
+    sorter.finish();
 }
 
 }  // namespace
@@ -120,17 +246,18 @@ void scanCharacterChunk(const char* data, std::int64_t chunkLength, std::int64_t
     Windows windows{data, available, n};
     bool direct = n <= MaxDirectN && windowCount >= (std::int64_t{1} << (8 * n)) / DirectMinFill &&
                   windowCount <= std::numeric_limits<std::uint32_t>::max();
-    std::vector<std::uint32_t>* counts = direct ? &directCounters(n) : nullptr;
-
-    for (std::int64_t blockStart = 0; blockStart < windowCount; blockStart += ProgressInterval) {
-        progress << '.';
-        std::int64_t blockEnd = std::min(windowCount, blockStart + ProgressInterval);
-        if (direct)
-            countDirect(*counts, windows, blockStart, blockEnd);
-        else if (n <= static_cast<int>(MaxPackedLength))
-            countPacked(windows, blockStart, blockEnd);
-        else
-            countLong(windows, blockStart, blockEnd);
+    if (direct) {
+        std::vector<std::uint32_t>& counts = directCounters(n);
+        for (std::int64_t blockStart = 0; blockStart < windowCount; blockStart += ProgressInterval) {
+            progress << '.';
+            countDirect(counts, windows, blockStart, std::min(windowCount, blockStart + ProgressInterval));
+        }
+        addDirectCountsAsRun(counts, n);
+    } else if (n <= 8) {
+        countSorted<1>(windows, windowCount, progress);
+    } else if (n <= 16) {
+        countSorted<2>(windows, windowCount, progress);
+    } else {
+        countSorted<3>(windows, windowCount, progress);
     }
-    if (direct) addDirectCountsToTable(*counts);
 }

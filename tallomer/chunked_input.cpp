@@ -1,7 +1,11 @@
 #include "tallomer/chunked_input.h"
 
+#include <new>
+#include <string>
+
 #include "common/file_io.h"
 #include "tallomer/character_ngrams.h"
+#include "tallomer/ngram_count_table.h"
 #include "tallomer/word_ngrams.h"
 
 ChunkPlan planChunks(std::int64_t fileSize, std::int64_t chunkSize) {
@@ -21,7 +25,16 @@ void countInput(const Arguments& arguments, std::int64_t chunkSize, std::ostream
     // Character windows that start near a chunk's end take their last bytes
     // from the next chunk: each chunk is read with up to N - 1 bytes after it.
     std::int64_t lookahead = arguments.mode == Mode::Characters ? arguments.n - 1 : 0;
-    ByteBuffer chunk = allocateBytes(plan.readLength(0, lookahead));
+    std::int64_t chunkBytes = plan.readLength(0, lookahead);
+    ByteBuffer chunk;
+    try {
+        chunk = allocateBytes(chunkBytes);
+    } catch (const std::bad_alloc&) {
+        // Not helped by a smaller N: the chunk size is fixed.
+        throw IoError(arguments.input, "out of memory: no room for the chunk buffer of " +
+                                           std::to_string(chunkBytes) + " bytes");
+    }
+    reserveMemory(chunkBytes);
 
     for (std::int64_t k = 0; k < plan.count; ++k) {
         console << std::endl << "Loading chunk into memory " << k + 1 << "/" << plan.count << std::endl;

@@ -6,6 +6,7 @@
 #include "common/report.h"
 #include "tallomer/arguments.h"
 #include "tallomer/chunked_input.h"
+#include "tallomer/memory_budget.h"
 #include "tallomer/ngram_count_table.h"
 
 namespace {
@@ -27,13 +28,20 @@ int main(int argc, char** argv) {
 
     std::cout << "Start..." << std::endl;
     auto countAndWrite = [&] {
+        configureCounting({memoryBudget(), temporaryFolderFor(arguments.output)});
         countInput(arguments, ChunkSize, std::cout);
         writeCountFile(arguments.output);
     };
-    if (int failed = runReportingFailures(Program, arguments.input,
-                                          "out of memory: the distinct n-grams do not fit; try a smaller N",
-                                          countAndWrite))
+    if (int failed = runReportingFailures(
+            Program, arguments.input,
+            "out of memory while counting: less memory is left than there was at start", countAndWrite))
         return failed;
+#ifdef NGRAM_COUNTING_STATISTICS
+    // Built in for the benchmarks only: normal runs print nothing extra.
+    CountingStatistics statistics = countingStatistics();
+    std::cerr << "statistics: runs spilled " << statistics.runsSpilled << ", temporary bytes at peak "
+              << statistics.temporaryBytesPeak << std::endl;
+#endif
     waitForNumber();
     std::cout << std::endl << "Done." << std::endl;
     return checkStandardOutput(Program);

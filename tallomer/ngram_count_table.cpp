@@ -1,4 +1,5 @@
-// NGramCountTable, built for counting many short byte strings.
+// NGramCountTable: a hash table for texts counted one at a time, and the
+// sorted runs everything ends in.
 //
 // A general-purpose hash map spends a heap node per entry and a chain of
 // cache misses per lookup. Here every lookup is one hash and a linear probe
@@ -24,17 +25,31 @@
 // - Growth doubles a slot array without holding two of them: packed slots
 //   are re-placed in place, long slots are rebuilt from the arena, which
 //   holds every long text in insertion order.
+// - The hash is keyed with a seed drawn afresh for each run, so no input
+//   can be built to pile its texts onto a few home slots; the count file's
+//   order does not depend on it.
+// - The table never grows past its share of the memory budget: when it
+//   would, its entries are sorted into a run and it starts empty, keeping
+//   its arrays (their pages are already touched).
 #include "tallomer/ngram_count_table.h"
+
+#include <sys/random.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <memory>
 #include <new>
+#include <vector>
 
 #include "common/count_file.h"
 #include "common/file_io.h"
+#include "tallomer/radix_sort.h"
+#include "tallomer/sorted_runs.h"
 
 namespace {
 
@@ -49,6 +64,20 @@ constexpr std::size_t PrefetchDistance = 16;
 constexpr int OffsetBits = 40;
 constexpr std::uint64_t OffsetMask = (std::uint64_t{1} << OffsetBits) - 1;
 constexpr std::size_t CountBytes = sizeof(std::int64_t);
+
+std::uint64_t drawSeed() {
+    std::uint64_t seed = 0;
+    if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof seed))
+        seed = reinterpret_cast<std::uintptr_t>(&seed) ^ static_cast<std::uint64_t>(time(nullptr));
+    return seed;
+}
+
+std::uint64_t HashSeed = drawSeed();
+
+// Called before a slot array or the arena grows by `bytes`: when that would
+// take the table past its share of the budget, the table is written to a
+// run and emptied instead (defined below).
+void makeRoomToGrow(std::uint64_t bytes);
 
 std::uint64_t load64(const char* bytes) {
     std::uint64_t word;
@@ -70,7 +99,7 @@ std::uint64_t mixBits(std::uint64_t x) {
 // For texts of 8 bytes or more: whole words, then the last 8 bytes (which
 // may overlap the word before them).
 std::uint64_t hashText(const char* bytes, std::size_t length) {
-    std::uint64_t h = length * 0x9E3779B97F4A7C15u;
+    std::uint64_t h = (length * 0x9E3779B97F4A7C15u) ^ HashSeed;
     for (std::size_t i = 0; i + 8 < length; i += 8) h = (h ^ load64(bytes + i)) * 0xBF58476D1CE4E5B9u;
     return mixBits(h ^ load64(bytes + length - 8));
 }
@@ -114,7 +143,7 @@ struct PackedKey {
     bool operator==(const PackedKey&) const = default;
 
     std::uint64_t hash() const {
-        std::uint64_t h = words[0];
+        std::uint64_t h = words[0] ^ HashSeed;
         for (std::size_t i = 1; i < Words; ++i) h ^= mixBits(h) + words[i];
         return mixBits(h);
     }
@@ -167,7 +196,8 @@ struct PackedTable {
             }
         }
         if (overLoaded(size, capacity)) {
-            grow();
+            makeRoomToGrow(capacity * sizeof(Slot));
+            if (overLoaded(size, capacity)) grow();
             i = freeSlotFor(hash);
         }
         slots[i] = {key, occurrences};
@@ -202,10 +232,16 @@ struct PackedTable {
         }
     }
 
-    template <typename Visit>
-    void forEach(Visit&& visit) const {
+    void empty() {
+        if (capacity != 0) std::memset(static_cast<void*>(slots), 0, capacity * sizeof(Slot));
+        size = 0;
+    }
+
+    std::uint64_t probeDistance() const {
+        std::uint64_t total = 0;
         for (std::uint64_t i = 0; i < capacity; ++i)
-            if (!slots[i].key.isFree()) slots[i].key.visitText(slots[i].count, visit);
+            if (!slots[i].key.isFree()) total += (i - slots[i].key.hash()) & (capacity - 1);
+        return total;
     }
 };
 
@@ -217,8 +253,12 @@ struct Arena {
     std::uint64_t capacity = 0;
 
     // Appends a record with the text and count; returns its offset.
+    std::uint64_t neededFor(std::string_view text) const {
+        return std::max<std::uint64_t>(used, 1) + CountBytes + 10 + text.size();
+    }
+
     std::uint64_t append(std::string_view text, std::int64_t count) {
-        std::uint64_t needed = used + CountBytes + 10 + text.size();
+        std::uint64_t needed = neededFor(text);
         if (needed > capacity) reserve(needed);
         if (used == 0) used = 1;  // offset 0 stays unused: a zero slot is free
         std::uint64_t offset = used;
@@ -298,10 +338,12 @@ struct LongTable {
                 }
             }
         }
+        if (arena.neededFor(text) > arena.capacity) makeRoomToGrow(arena.capacity);
         if (overLoaded(size, capacity)) {
-            grow();
-            i = freeSlotFor(hash);
+            makeRoomToGrow(capacity * sizeof(std::uint64_t));
+            if (overLoaded(size, capacity)) grow();
         }
+        i = freeSlotFor(hash);
         slots[i] = hashBits(hash) | arena.append(text, occurrences);
         ++size;
     }
@@ -341,10 +383,20 @@ struct LongTable {
         }
     }
 
-    template <typename Visit>
-    void forEach(Visit&& visit) const {
-        for (std::uint64_t offset = 1; offset < arena.used; offset = arena.next(offset))
-            visit(arena.text(offset), arena.count(offset));
+    void empty() {
+        if (capacity != 0) std::memset(slots, 0, capacity * sizeof(std::uint64_t));
+        size = 0;
+        arena.used = 0;
+    }
+
+    std::uint64_t probeDistance() const {
+        std::uint64_t total = 0;
+        for (std::uint64_t i = 0; i < capacity; ++i) {
+            if (slots[i] == 0) continue;
+            std::string_view text = arena.text(slots[i] & OffsetMask);
+            total += (i - hashText(text.data(), text.size())) & (capacity - 1);
+        }
+        return total;
     }
 };
 
@@ -354,6 +406,23 @@ struct CountTable {
     PackedTable<2> mediumTexts;
     LongTable longTexts;
 
+    std::uint64_t distinct() const {
+        return (emptyTextCount > 0 ? 1 : 0) + shortTexts.size + mediumTexts.size + longTexts.size;
+    }
+    std::uint64_t bytes() const {
+        return shortTexts.capacity * sizeof(PackedTable<1>::Slot) +
+               mediumTexts.capacity * sizeof(PackedTable<2>::Slot) +
+               longTexts.capacity * sizeof(std::uint64_t) + longTexts.arena.capacity;
+    }
+
+    // Empty again, keeping the arrays.
+    void empty() {
+        emptyTextCount = 0;
+        shortTexts.empty();
+        mediumTexts.empty();
+        longTexts.empty();
+    }
+
     // The process's end returns the memory; only the tests start afresh.
     void release() {
         std::free(shortTexts.slots);
@@ -362,17 +431,238 @@ struct CountTable {
         std::free(longTexts.arena.bytes);
         *this = CountTable{};
     }
-
-    template <typename Visit>
-    void forEach(Visit&& visit) const {
-        if (emptyTextCount > 0) visit(std::string_view("", 0), emptyTextCount);
-        shortTexts.forEach(visit);
-        mediumTexts.forEach(visit);
-        longTexts.forEach(visit);
-    }
 };
 
 CountTable NGramCountTable;
+
+// The table's entries in text order. The first 16 bytes of a text go into
+// two big-endian words (zero padded: texts hold no NUL, so a text sorts
+// before its extensions), which decide the order of all but texts longer
+// than 16 bytes that share them; those compare their rest in the arena.
+struct SortedEntry {
+    std::uint64_t head[2];
+    std::uint64_t longOffset;  // 0 for a text of at most 16 bytes
+    std::int64_t count;
+};
+constexpr std::size_t SortedEntryBytes = 2 * sizeof(SortedEntry);  // with the sort's scratch
+
+std::uint64_t bigEndianWord(const char* bytes, std::size_t length) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes, std::min<std::size_t>(length, 8));
+    return __builtin_bswap64(word);
+}
+
+class SortedTable final : public CountSource {
+public:
+    explicit SortedTable(const CountTable& table) : table_(table) {
+        std::size_t count = table.distinct();
+        pages_ = LargePages(std::max<std::size_t>(1, count * SortedEntryBytes));
+        entries_ = reinterpret_cast<SortedEntry*>(pages_.data);
+        std::size_t n = 0;
+        if (table.emptyTextCount > 0) entries_[n++] = {{0, 0}, 0, table.emptyTextCount};
+        auto addPacked = [&](std::string_view text, std::int64_t occurrences) {
+            entries_[n++] = {{bigEndianWord(text.data(), text.size()),
+                              text.size() > 8 ? bigEndianWord(text.data() + 8, text.size() - 8) : 0},
+                             0,
+                             occurrences};
+        };
+        forEachSlot(table.shortTexts, addPacked);
+        forEachSlot(table.mediumTexts, addPacked);
+        const Arena& arena = table.longTexts.arena;
+        for (std::uint64_t offset = 1; offset < arena.used; offset = arena.next(offset)) {
+            std::string_view text = arena.text(offset);
+            entries_[n++] = {{bigEndianWord(text.data(), 8), bigEndianWord(text.data() + 8, 8)},
+                             offset,
+                             arena.count(offset)};
+        }
+        size_ = n;
+        radixSort(
+            entries_, entries_ + n, n, 16,
+            [](const SortedEntry& e, std::size_t i) {
+                return static_cast<unsigned>(e.head[i / 8] >> (56 - 8 * (i % 8))) & 0xFF;
+            },
+            [&](const SortedEntry& a, const SortedEntry& b) { return less(a, b); });
+    }
+
+    bool next() override {
+        if (position_ == size_) return false;
+        const SortedEntry& entry = entries_[position_++];
+        count_ = entry.count;
+        if (entry.longOffset != 0) {
+            text_ = table_.longTexts.arena.text(entry.longOffset);
+        } else {
+            std::uint64_t words[2] = {__builtin_bswap64(entry.head[0]), __builtin_bswap64(entry.head[1])};
+            std::memcpy(shortText_, words, sizeof words);
+            text_ = std::string_view(shortText_, strnlen(shortText_, sizeof shortText_));
+        }
+        return true;
+    }
+
+private:
+    template <typename Table, typename Visit>
+    static void forEachSlot(const Table& table, Visit&& visit) {
+        for (std::uint64_t i = 0; i < table.capacity; ++i)
+            if (!table.slots[i].key.isFree()) table.slots[i].key.visitText(table.slots[i].count, visit);
+    }
+
+    bool less(const SortedEntry& a, const SortedEntry& b) const {
+        if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
+        if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
+        if (a.longOffset == 0 || b.longOffset == 0) return a.longOffset < b.longOffset;
+        const Arena& arena = table_.longTexts.arena;
+        return arena.text(a.longOffset).substr(16) < arena.text(b.longOffset).substr(16);
+    }
+
+    const CountTable& table_;
+    LargePages pages_;
+    SortedEntry* entries_;
+    std::size_t size_ = 0, position_ = 0;
+    char shortText_[16];
+};
+
+// The runs, the limits they keep to, and what spilling cost.
+struct RunStore {
+    CountingLimits limits{std::int64_t{1} << 40, "/tmp", 64};
+    std::int64_t reserved = 0;
+    std::vector<std::unique_ptr<Run>> memoryRuns, diskRuns;
+    std::unique_ptr<Run> openRun;
+    std::unique_ptr<RunWriter> openWriter;
+    std::int64_t temporaryBytes = 0;
+    CountingStatistics statistics;
+
+    // Of what the budget leaves after the reserve, two fifths for the
+    // table or a producer's sort buffers, two for the in-memory runs, one
+    // for the buffers of merges and temporary files.
+    std::int64_t available() const { return std::max<std::int64_t>(limits.budget - reserved, 0); }
+    std::int64_t working() const { return std::max<std::int64_t>(available() / 5 * 2, 64 << 10); }
+    std::int64_t runsLimit() const { return std::max<std::int64_t>(available() / 5 * 2, 64 << 10); }
+    std::size_t readBufferBytes() const {
+        std::int64_t share = available() / 5 / static_cast<std::int64_t>(limits.maxMergeWidth + 1);
+        return static_cast<std::size_t>(std::clamp<std::int64_t>(share, 4 << 10, 1 << 20));
+    }
+    std::size_t blockBytes() const {
+        return static_cast<std::size_t>(std::clamp<std::int64_t>(runsLimit() / 64, 64 << 10, 4 << 20));
+    }
+
+    std::unique_ptr<Run> newDiskRun() {
+        ++statistics.runsSpilled;
+        return std::make_unique<Run>(limits.temporaryFolder);
+    }
+
+    void noteDiskBytes(std::int64_t change) {
+        temporaryBytes += change;
+        statistics.temporaryBytesPeak = std::max(statistics.temporaryBytesPeak, temporaryBytes);
+    }
+
+    // Merges the runs into `into`; returns it.
+    std::unique_ptr<Run> merge(const std::vector<Run*>& runs, std::unique_ptr<Run> into) {
+        std::vector<std::unique_ptr<RunReader>> readers;
+        std::vector<CountSource*> sources;
+        for (Run* run : runs) {
+            readers.push_back(std::make_unique<RunReader>(*run, readBufferBytes()));
+            sources.push_back(readers.back().get());
+        }
+        RunWriter writer(*into);
+        mergeCounts(sources, [&](std::string_view text, std::int64_t count) { writer.add(text, count); });
+        writer.finish();
+        return into;
+    }
+
+    void spillMemoryRuns() {
+        if (memoryRuns.empty()) return;
+        std::vector<Run*> runs;
+        for (auto& run : memoryRuns) runs.push_back(run.get());
+        diskRuns.push_back(merge(runs, newDiskRun()));
+        memoryRuns.clear();
+        noteDiskBytes(diskRuns.back()->size());
+    }
+
+    // Many small runs cost the final merge more than one larger run.
+    void compactMemoryRuns() {
+        if (memoryRuns.size() < std::max<std::size_t>(2, limits.maxMergeWidth / 4)) return;
+        if (2 * runBlockMemoryInUse() > runsLimit()) {
+            spillMemoryRuns();
+            return;
+        }
+        std::vector<Run*> runs;
+        for (auto& run : memoryRuns) runs.push_back(run.get());
+        std::unique_ptr<Run> merged = merge(runs, std::make_unique<Run>(blockBytes()));
+        memoryRuns.clear();
+        memoryRuns.push_back(std::move(merged));
+    }
+
+    void begin(std::int64_t largestBytes) {
+        if (runBlockMemoryInUse() + largestBytes > runsLimit()) spillMemoryRuns();
+        if (runBlockMemoryInUse() + largestBytes > runsLimit())
+            openRun = newDiskRun();
+        else
+            openRun = std::make_unique<Run>(blockBytes());
+        openWriter = std::make_unique<RunWriter>(*openRun);
+    }
+
+    void end() {
+        openWriter->finish();
+        openWriter.reset();
+        if (openRun->onDisk()) {
+            noteDiskBytes(openRun->size());
+            diskRuns.push_back(std::move(openRun));
+        } else {
+            memoryRuns.push_back(std::move(openRun));
+            compactMemoryRuns();
+        }
+    }
+
+    // Merges disk runs in groups until every run fits in one merge with
+    // `others` more sources.
+    void mergeDownTo(std::size_t others) {
+        std::size_t width = std::max<std::size_t>(2, limits.maxMergeWidth);
+        while (diskRuns.size() + memoryRuns.size() + others > width) {
+            if (diskRuns.size() < 2) {
+                spillMemoryRuns();
+                continue;
+            }
+            std::size_t group = std::min(width, diskRuns.size());
+            std::vector<Run*> runs;
+            std::int64_t freed = 0;
+            for (std::size_t i = 0; i < group; ++i) {
+                runs.push_back(diskRuns[i].get());
+                freed += diskRuns[i]->size();
+            }
+            std::unique_ptr<Run> merged = merge(runs, newDiskRun());
+            noteDiskBytes(merged->size());
+            diskRuns.erase(diskRuns.begin(), diskRuns.begin() + static_cast<std::ptrdiff_t>(group));
+            noteDiskBytes(-freed);
+            diskRuns.push_back(std::move(merged));
+        }
+    }
+
+    void release() {
+        openWriter.reset();
+        openRun.reset();
+        memoryRuns.clear();
+        diskRuns.clear();
+        releaseSpareRunBlocks();
+        temporaryBytes = 0;
+        statistics = {};
+    }
+};
+
+RunStore Runs;
+
+void makeRoomToGrow(std::uint64_t bytes) {
+    const CountTable& table = NGramCountTable;
+    std::uint64_t after = table.bytes() + bytes + (table.distinct() + 1) * SortedEntryBytes;
+    if (table.distinct() == 0 || after <= static_cast<std::uint64_t>(Runs.working())) return;
+    // The run is at most the texts and their counts, which the table holds
+    // too; its bytes are a fair bound.
+    Runs.begin(static_cast<std::int64_t>(table.bytes()));
+    {
+        SortedTable sorted(table);
+        while (sorted.next()) Runs.openWriter->add(sorted.text(), sorted.count());
+    }
+    Runs.end();
+    NGramCountTable.empty();
+}
 
 constexpr std::size_t MaxMediumLength = 2 * MaxPackedLength;
 
@@ -411,7 +701,42 @@ void addPacked(std::uint64_t key, std::uint64_t hash, std::int64_t occurrences) 
         NGramCountTable.shortTexts.add({key}, hash, occurrences);
 }
 
+// Hands every counted text, in order, to visit: the runs and the table merged.
+template <typename Visit>
+void mergeEverything(Visit&& visit) {
+    const CountTable& table = NGramCountTable;
+    std::unique_ptr<SortedTable> sorted;
+    if (table.distinct() > 0) sorted = std::make_unique<SortedTable>(table);
+    Runs.mergeDownTo(sorted ? 1 : 0);
+    std::vector<std::unique_ptr<RunReader>> readers;
+    std::vector<CountSource*> sources;
+    for (auto* runs : {&Runs.diskRuns, &Runs.memoryRuns}) {
+        for (auto& run : *runs) {
+            readers.push_back(std::make_unique<RunReader>(*run, Runs.readBufferBytes()));
+            sources.push_back(readers.back().get());
+        }
+    }
+    if (sorted) sources.push_back(sorted.get());
+    if (sources.empty()) return;
+    mergeCounts(sources, visit);
+}
+
 }  // namespace
+
+void configureCounting(const CountingLimits& limits) {
+    clearNGramCountTable();
+    Runs.limits = limits;
+}
+
+void reserveMemory(std::int64_t bytes) { Runs.reserved = bytes; }
+
+std::string temporaryFolderFor(const std::string& outputPath) {
+    struct stat status {};
+    if (stat(outputPath.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) return "/tmp";
+    std::size_t slash = outputPath.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : outputPath.substr(0, slash);
+}
 
 void addNGram(std::string_view text) { addHashed(text, hashOf(text)); }
 
@@ -458,24 +783,49 @@ void addPackedNGram(std::uint64_t key, std::int64_t occurrences) {
     addPacked(key, PackedKey<1>{key}.hash(), occurrences);
 }
 
+std::int64_t workingMemory() { return Runs.working(); }
+
+void beginSortedCounts(std::int64_t largestBytes) { Runs.begin(largestBytes); }
+
+void addSortedCount(std::string_view text, std::int64_t count) { Runs.openWriter->add(text, count); }
+
+void endSortedCounts() { Runs.end(); }
+
 void writeCountFile(const std::string& path) {
+    // Group merges, if any, come before the count file is created, so that
+    // their failures leave no count file behind.
+    Runs.mergeDownTo(NGramCountTable.distinct() > 0 ? 1 : 0);
     OutputFile file(path);
-    NGramCountTable.forEach(
-        [&](std::string_view text, std::int64_t count) { writeCountEntry(file, text, count); });
+    mergeEverything([&](std::string_view text, std::int64_t count) { writeCountEntry(file, text, count); });
     file.close();
 }
 
+CountingStatistics countingStatistics() { return Runs.statistics; }
+
 std::uint64_t hashNGramText(std::string_view text) { return hashOf(text); }
 
-std::int64_t distinctNGrams() {
+void setHashSeed(std::uint64_t seed) {
+    clearNGramCountTable();
+    HashSeed = seed;
+}
+
+std::uint64_t totalProbeDistance() {
     const CountTable& table = NGramCountTable;
-    return (table.emptyTextCount > 0 ? 1 : 0) + static_cast<std::int64_t>(table.shortTexts.size) +
-           static_cast<std::int64_t>(table.mediumTexts.size) +
-           static_cast<std::int64_t>(table.longTexts.size);
+    return table.shortTexts.probeDistance() + table.mediumTexts.probeDistance() +
+           table.longTexts.probeDistance();
+}
+
+std::int64_t distinctNGrams() {
+    std::int64_t distinct = 0;
+    mergeEverything([&](std::string_view, std::int64_t) { ++distinct; });
+    return distinct;
 }
 
 void forEachNGram(const std::function<void(std::string_view, std::int64_t)>& visit) {
-    NGramCountTable.forEach(visit);
+    mergeEverything(visit);
 }
 
-void clearNGramCountTable() { NGramCountTable.release(); }
+void clearNGramCountTable() {
+    NGramCountTable.release();
+    Runs.release();
+}

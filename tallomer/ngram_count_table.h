@@ -1,9 +1,17 @@
-// NGramCountTable: the one process-wide table from n-gram text to its number
-// of occurrences, and the count file it is written to.
+// NGramCountTable: the one process-wide count of every n-gram text, and the
+// count file it is written to.
 //
-// Count file: one line per distinct text, "text;count" and CR LF, in no
-// particular order. A text may itself hold ';', CR and LF (written as CR LF),
-// so a line's count is the number after its LAST ';'.
+// Counts go in two ways: texts one at a time (word mode), into a hash table
+// that is sorted into a run when it reaches its share of the memory budget;
+// or already sorted runs (character mode), handed over whole. Runs stay in
+// memory while the budget allows and go to temporary files when it does
+// not; the count file is their merge.
+//
+// Count file: one line per distinct text, "text;count" and CR LF, in
+// ascending memcmp order of the texts (a text before every longer text that
+// begins with it, so the empty text first). A text may itself hold ';', CR
+// and LF (written as CR LF), so a line's count is the number after its LAST
+// ';'.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +19,23 @@
 #include <functional>
 #include <string>
 #include <string_view>
+
+// What counting may use: `budget` bytes of memory in all, of which
+// reserveMemory() names what others hold; temporary runs go to
+// `temporaryFolder`; a merge reads at most `maxMergeWidth` runs at once.
+struct CountingLimits {
+    std::int64_t budget;
+    std::string temporaryFolder;
+    std::size_t maxMergeWidth = 64;
+};
+// Starts counting afresh within the limits.
+void configureCounting(const CountingLimits& limits);
+// Memory within the budget held outside the counting structures (the
+// chunk buffer).
+void reserveMemory(std::int64_t bytes);
+// The folder for a count file's temporary runs: the count file's own, or
+// /tmp when the output exists and is not a regular file (/dev/null).
+std::string temporaryFolderFor(const std::string& outputPath);
 
 // Adds one occurrence of the text (bytes without NUL). The table keeps its
 // own copy; the caller may reuse its buffer at once.
@@ -38,13 +63,31 @@ void addPackedNGrams(const std::uint64_t* keys, std::size_t count);
 // Adds `occurrences` (at least 1) of one packed text.
 void addPackedNGram(std::uint64_t key, std::int64_t occurrences);
 
+// The bytes a producer of sorted runs may hold for its own buffers.
+std::int64_t workingMemory();
+// A run handed over sorted: begin, then each text once in ascending memcmp
+// order with its count, then end. `largestBytes` bounds the run's size.
+void beginSortedCounts(std::int64_t largestBytes);
+void addSortedCount(std::string_view text, std::int64_t count);
+void endSortedCounts();
+
 // Writes the whole table to the path, creating or truncating the file.
-// Throws IoError on any failure to create, write or close it.
+// Throws IoError on any failure to create, write or close it, or to spill
+// or merge the runs.
 void writeCountFile(const std::string& path);
 
-// Inspection, for the tests. The hash lets a test build texts whose
-// stored hash bits collide.
+struct CountingStatistics {
+    std::int64_t runsSpilled = 0;
+    std::int64_t temporaryBytesPeak = 0;
+};
+CountingStatistics countingStatistics();
+
+// Inspection, for the tests. The hash (keyed with the seed, drawn afresh
+// for each run unless a test sets one) lets a test build texts whose home
+// slots collide; totalProbeDistance sums how far entries sit from home.
 std::uint64_t hashNGramText(std::string_view text);
+void setHashSeed(std::uint64_t seed);
+std::uint64_t totalProbeDistance();
 std::int64_t distinctNGrams();
 void forEachNGram(const std::function<void(std::string_view text, std::int64_t count)>& visit);
 void clearNGramCountTable();

@@ -1,0 +1,269 @@
+#include "tallomer/sorted_runs.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "common/file_io.h"
+
+namespace {
+
+constexpr std::size_t HugePage = std::size_t{2} << 20;
+constexpr std::size_t FileBufferBytes = std::size_t{1} << 20;
+
+std::size_t roundUp(std::size_t bytes, std::size_t unit) { return (bytes + unit - 1) / unit * unit; }
+
+// Blocks of in-memory runs, in use or kept for reuse.
+struct BlockPool {
+    std::vector<LargePages> spare;
+    std::int64_t bytes = 0;
+
+    LargePages take(std::size_t blockBytes) {
+        while (!spare.empty()) {
+            LargePages block = std::move(spare.back());
+            spare.pop_back();
+            if (block.bytes == blockBytes) return block;
+            bytes -= static_cast<std::int64_t>(block.bytes);
+        }
+        LargePages block(blockBytes);
+        bytes += static_cast<std::int64_t>(block.bytes);
+        return block;
+    }
+    void giveBack(LargePages block) { spare.push_back(std::move(block)); }
+};
+
+BlockPool& blockPool() {
+    static BlockPool pool;
+    return pool;
+}
+
+char* appendVarint(char* out, std::uint64_t value) {
+    while (value >= 0x80) {
+        *out++ = static_cast<char>((value & 0x7F) | 0x80);
+        value >>= 7;
+    }
+    *out++ = static_cast<char>(value);
+    return out;
+}
+
+std::size_t sharedPrefix(std::string_view a, std::string_view b) {
+    std::size_t limit = std::min(a.size(), b.size()), i = 0;
+    for (; i + 8 <= limit; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) return i + static_cast<std::size_t>(std::countr_zero(x ^ y)) / 8;
+    }
+    while (i < limit && a[i] == b[i]) ++i;
+    return i;
+}
+
+}  // namespace
+
+LargePages::LargePages(std::size_t wanted) {
+    // Mapped with a huge page to spare, so that the block can start on a
+    // huge-page boundary; the parts before and after go back at once.
+    std::size_t length = roundUp(wanted, HugePage);
+    bool huge = length >= HugePage;
+    std::size_t mapped = huge ? length + HugePage : length;
+    void* start = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (start == MAP_FAILED) throw std::bad_alloc();
+    auto* raw = static_cast<char*>(start);
+    char* aligned =
+        huge ? reinterpret_cast<char*>(roundUp(reinterpret_cast<std::uintptr_t>(raw), HugePage)) : raw;
+    if (aligned > raw) munmap(raw, static_cast<std::size_t>(aligned - raw));
+    if (char* tail = aligned + length; tail < raw + mapped)
+        munmap(tail, static_cast<std::size_t>(raw + mapped - tail));
+    if (huge) madvise(aligned, length, MADV_HUGEPAGE);
+    data = aligned;
+    bytes = length;
+}
+
+LargePages::~LargePages() {
+    if (data) munmap(data, bytes);
+}
+
+TemporaryFile::TemporaryFile(const std::string& folder) : folder_(folder) {
+    fd_ = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        // No O_TMPFILE on this file system: a named file, unlinked at once.
+        std::string name = folder + "/.tallomer-run-XXXXXX";
+        fd_ = mkostemp(name.data(), O_CLOEXEC);
+        if (fd_ >= 0) unlink(name.c_str());
+    }
+    if (fd_ < 0) fail("cannot create a temporary file");
+    buffer_.reset(new char[FileBufferBytes]);
+}
+
+TemporaryFile::~TemporaryFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void TemporaryFile::fail(const std::string& what) const {
+    throw IoError(folder_, what + ": " + systemReason());
+}
+
+void TemporaryFile::write(const char* bytes, std::size_t length) {
+    while (length > 0) {
+        std::size_t part = std::min(length, FileBufferBytes - used_);
+        std::memcpy(buffer_.get() + used_, bytes, part);
+        used_ += part;
+        bytes += part;
+        length -= part;
+        if (used_ == FileBufferBytes) flush();
+    }
+}
+
+void TemporaryFile::flush() {
+    for (std::size_t done = 0; done < used_;) {
+        ssize_t wrote = ::write(fd_, buffer_.get() + done, used_ - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) fail("cannot write a temporary file");
+        done += static_cast<std::size_t>(wrote);
+    }
+    written_ += static_cast<std::int64_t>(used_);
+    used_ = 0;
+}
+
+std::size_t TemporaryFile::readAt(std::int64_t offset, char* destination, std::size_t length) const {
+    for (;;) {
+        ssize_t got = pread(fd_, destination, length, offset);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) fail("cannot read a temporary file");
+    }
+}
+
+Run::Run(std::size_t blockBytes)
+    : blockBytes_(blockBytes >= HugePage ? roundUp(blockBytes, HugePage) : roundUp(blockBytes, 4096)) {}
+
+Run::Run(const std::string& folder) : file_(std::make_unique<TemporaryFile>(folder)) {}
+
+Run::~Run() {
+    for (LargePages& block : blocks_) blockPool().giveBack(std::move(block));
+}
+
+void Run::append(const char* bytes, std::size_t length) {
+    if (file_) {
+        file_->write(bytes, length);
+        size_ += static_cast<std::int64_t>(length);
+        return;
+    }
+    while (length > 0) {
+        std::size_t within = static_cast<std::size_t>(size_) % blockBytes_;
+        if (within == 0 && static_cast<std::size_t>(size_) / blockBytes_ == blocks_.size())
+            blocks_.push_back(blockPool().take(blockBytes_));
+        std::size_t part = std::min(length, blockBytes_ - within);
+        std::memcpy(blocks_.back().data + within, bytes, part);
+        size_ += static_cast<std::int64_t>(part);
+        bytes += part;
+        length -= part;
+    }
+}
+
+void Run::finish() {
+    if (file_) file_->flush();
+}
+
+std::string_view Run::bytesAt(std::int64_t offset, char* buffer, std::size_t bufferBytes) const {
+    if (offset >= size_) return {};
+    if (file_) {
+        std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(size_ - offset, bufferBytes));
+        std::size_t got = file_->readAt(offset, buffer, wanted);
+        if (got == 0) throw IoError("temporary file", "shorter than written");
+        return {buffer, got};
+    }
+    std::size_t block = static_cast<std::size_t>(offset) / blockBytes_;
+    std::size_t within = static_cast<std::size_t>(offset) % blockBytes_;
+    std::size_t length =
+        std::min<std::size_t>(blockBytes_ - within, static_cast<std::size_t>(size_ - offset));
+    return {blocks_[block].data + within, length};
+}
+
+std::int64_t runBlockMemory() { return blockPool().bytes; }
+
+std::int64_t runBlockMemoryInUse() {
+    std::int64_t spare = 0;
+    for (const LargePages& block : blockPool().spare) spare += static_cast<std::int64_t>(block.bytes);
+    return blockPool().bytes - spare;
+}
+
+void releaseSpareRunBlocks() {
+    BlockPool& pool = blockPool();
+    for (const LargePages& block : pool.spare) pool.bytes -= static_cast<std::int64_t>(block.bytes);
+    pool.spare.clear();
+}
+
+void RunWriter::add(std::string_view text, std::int64_t count) {
+    std::size_t shared = sharedPrefix(previous_, text);
+    std::size_t rest = text.size() - shared;
+    constexpr std::size_t ShortRest = 64;
+    char record[ShortRest + 3 * 10];
+    char* out = appendVarint(record, shared);
+    out = appendVarint(out, rest);
+    if (rest <= ShortRest) {
+        std::memcpy(out, text.data() + shared, rest);
+        out = appendVarint(out + rest, static_cast<std::uint64_t>(count));
+        run_.append(record, static_cast<std::size_t>(out - record));
+    } else {
+        run_.append(record, static_cast<std::size_t>(out - record));
+        run_.append(text.data() + shared, rest);
+        out = appendVarint(record, static_cast<std::uint64_t>(count));
+        run_.append(record, static_cast<std::size_t>(out - record));
+    }
+    previous_.resize(shared);
+    previous_.append(text.substr(shared));
+    ++run_.entries;
+}
+
+RunReader::RunReader(const Run& run, std::size_t bufferBytes)
+    : run_(run), bufferBytes_(bufferBytes), left_(run.entries) {
+    if (run.onDisk()) buffer_.reset(new char[bufferBytes]);
+}
+
+void RunReader::refill() {
+    std::string_view bytes = run_.bytesAt(offset_, buffer_.get(), bufferBytes_);
+    if (bytes.empty()) throw IoError("temporary file", "a run ends inside an entry");
+    next_ = bytes.data();
+    end_ = bytes.data() + bytes.size();
+    offset_ += static_cast<std::int64_t>(bytes.size());
+}
+
+unsigned char RunReader::byte() {
+    if (next_ == end_) refill();
+    return static_cast<unsigned char>(*next_++);
+}
+
+std::uint64_t RunReader::varint() {
+    std::uint64_t value = 0;
+    for (int shift = 0;; shift += 7) {
+        unsigned char b = byte();
+        value |= std::uint64_t{b & 0x7Fu} << shift;
+        if (b < 0x80) return value;
+    }
+}
+
+bool RunReader::next() {
+    if (left_ == 0) return false;
+    --left_;
+    std::size_t shared = varint();
+    std::size_t rest = varint();
+    current_.resize(shared + rest);
+    char* out = current_.data() + shared;
+    while (rest > 0) {
+        if (next_ == end_) refill();
+        std::size_t part = std::min(rest, static_cast<std::size_t>(end_ - next_));
+        std::memcpy(out, next_, part);
+        out += part;
+        next_ += part;
+        rest -= part;
+    }
+    count_ = static_cast<std::int64_t>(varint());
+    text_ = current_;
+    return true;
+}

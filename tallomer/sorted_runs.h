@@ -1,0 +1,151 @@
+// Sorted runs: lists of (text, count) in ascending memcmp order of the texts,
+// each text once, held in memory or in a temporary file, read back as
+// streams and merged into one list.
+//
+// A run's bytes are one record per entry: the number of leading bytes it
+// shares with the text before it, the number of bytes that follow, those
+// bytes, and the count, the three numbers as varints (7 bits a byte, low
+// bits first). Neighbouring texts of a sorted run share most of their bytes,
+// so a run is smaller than the count file it becomes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Memory for large buffers straight from the kernel, on huge pages where it
+// allows them: a fresh small page costs microseconds to touch here, a huge
+// page about as much for 512 times the bytes.
+struct LargePages {
+    LargePages() = default;
+    explicit LargePages(std::size_t bytes);
+    ~LargePages();
+    LargePages(LargePages&& other) noexcept { swap(other); }
+    LargePages& operator=(LargePages&& other) noexcept {
+        swap(other);
+        return *this;
+    }
+    void swap(LargePages& other) noexcept {
+        std::swap(data, other.data);
+        std::swap(bytes, other.bytes);
+    }
+    char* data = nullptr;
+    std::size_t bytes = 0;
+};
+
+// An unnamed file in a folder: made with O_TMPFILE, or unlinked as soon as
+// it is made, so no end of the process leaves it behind. Failures are
+// IoErrors naming the folder.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string& folder);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    void write(const char* bytes, std::size_t length);
+    void flush();
+    // Reads up to `length` bytes at `offset` (of what was flushed); returns
+    // how many.
+    std::size_t readAt(std::int64_t offset, char* destination, std::size_t length) const;
+    std::int64_t size() const { return written_ + static_cast<std::int64_t>(used_); }
+
+private:
+    [[noreturn]] void fail(const std::string& what) const;
+    std::string folder_;
+    int fd_ = -1;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    std::int64_t written_ = 0;
+};
+
+// Where a run's bytes live, and the memory all in-memory runs hold.
+class Run {
+public:
+    // In memory, in blocks of `blockBytes`.
+    explicit Run(std::size_t blockBytes);
+    // In a temporary file in the folder.
+    explicit Run(const std::string& folder);
+    ~Run();
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    void append(const char* bytes, std::size_t length);
+    // Ends the writing; the run can be read from now on.
+    void finish();
+    bool onDisk() const { return file_ != nullptr; }
+    std::int64_t size() const { return size_; }
+    std::int64_t entries = 0;
+
+    // A view of the bytes from `offset` on: for a memory run the rest of the
+    // block (no copy), for a file what fits in `buffer`. Empty at the end.
+    std::string_view bytesAt(std::int64_t offset, char* buffer, std::size_t bufferBytes) const;
+
+private:
+    std::size_t blockBytes_ = 0;
+    std::vector<LargePages> blocks_;
+    std::unique_ptr<TemporaryFile> file_;
+    std::int64_t size_ = 0;
+};
+
+// Memory held by the blocks of all in-memory runs, and the blocks kept for
+// reuse (freed blocks are kept: touching fresh pages again costs more).
+std::int64_t runBlockMemory();
+std::int64_t runBlockMemoryInUse();
+void releaseSpareRunBlocks();
+
+// Writes entries, given in ascending order, each text once, into a run.
+class RunWriter {
+public:
+    explicit RunWriter(Run& run) : run_(run) {}
+    void add(std::string_view text, std::int64_t count);
+    void finish() { run_.finish(); }
+
+private:
+    Run& run_;
+    std::string previous_;
+};
+
+// One sorted list of entries, read one at a time: next() moves to the
+// first, then to each following entry, and is false after the last.
+class CountSource {
+public:
+    virtual ~CountSource() = default;
+    virtual bool next() = 0;
+    std::string_view text() const { return text_; }
+    std::int64_t count() const { return count_; }
+
+protected:
+    std::string_view text_;
+    std::int64_t count_ = 0;
+};
+
+class RunReader final : public CountSource {
+public:
+    RunReader(const Run& run, std::size_t bufferBytes);
+    bool next() override;
+
+private:
+    unsigned char byte();
+    std::uint64_t varint();
+    void refill();
+
+    const Run& run_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t bufferBytes_;
+    std::int64_t offset_ = 0;  // of `end_` in the run
+    const char* next_ = nullptr;
+    const char* end_ = nullptr;
+    std::int64_t left_;
+    std::string current_;
+};
+
+// Hands every text of the sources to visit(text, count) once, in ascending
+// order, with the sum of its counts over all sources.
+template <typename Visit>
+void mergeCounts(const std::vector<CountSource*>& sources, Visit&& visit);
+
+#include "tallomer/sorted_runs_merge.h"

@@ -1,0 +1,70 @@
+// mergeCounts, a template for the speed of an inlined visit; included by
+// tallomer/sorted_runs.h only.
+#pragma once
+
+#include <algorithm>
+
+namespace sorted_runs_detail {
+
+// A min-heap of the sources by their current text.
+class SourceHeap {
+public:
+    explicit SourceHeap(const std::vector<CountSource*>& sources) {
+        for (CountSource* source : sources)
+            if (source->next()) heap_.push_back(source);
+        std::make_heap(heap_.begin(), heap_.end(), greater);
+    }
+    bool empty() const { return heap_.empty(); }
+    CountSource& top() const { return *heap_.front(); }
+
+    // Moves the top source on and restores the order.
+    void advanceTop() {
+        if (!heap_.front()->next()) {
+            heap_.front() = heap_.back();
+            heap_.pop_back();
+        }
+        siftDown();
+    }
+
+private:
+    static bool greater(const CountSource* a, const CountSource* b) { return a->text() > b->text(); }
+
+    void siftDown() {
+        std::size_t size = heap_.size(), i = 0;
+        if (size < 2) return;
+        CountSource* moving = heap_[0];
+        for (;;) {
+            std::size_t child = 2 * i + 1;
+            if (child >= size) break;
+            if (child + 1 < size && greater(heap_[child], heap_[child + 1])) ++child;
+            if (!greater(moving, heap_[child])) break;
+            heap_[i] = heap_[child];
+            i = child;
+        }
+        heap_[i] = moving;
+    }
+
+    std::vector<CountSource*> heap_;
+};
+
+}  // namespace sorted_runs_detail
+
+template <typename Visit>
+void mergeCounts(const std::vector<CountSource*>& sources, Visit&& visit) {
+    if (sources.size() == 1) {
+        while (sources[0]->next()) visit(sources[0]->text(), sources[0]->count());
+        return;
+    }
+    sorted_runs_detail::SourceHeap heap(sources);
+    std::string current;
+    while (!heap.empty()) {
+        current.assign(heap.top().text());
+        std::int64_t count = heap.top().count();
+        heap.advanceTop();
+        while (!heap.empty() && heap.top().text() == current) {
+            count += heap.top().count();
+            heap.advanceTop();
+        }
+        visit(std::string_view(current), count);
+    }
+}
