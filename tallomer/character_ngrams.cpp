@@ -1,6 +1,7 @@
 #include "tallomer/character_ngrams.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -150,89 +151,153 @@ struct WindowKey {
     }
 };
 
-// The windows of a chunk, gathered in a batch as large as the working
-// memory allows, sorted and handed over as one run of distinct texts. The
-// buffers are kept for the next chunks.
+// The windows of a chunk in batches of consecutive windows, as many as the
+// working memory allows: each batch is sorted and handed over as one run of
+// distinct texts. The keys go straight into their buckets by first byte
+// (the byte counts of the chunk say where each bucket starts), so the
+// scratch of the sort only has to hold the largest bucket, not the batch.
+// The buffers are kept for the next chunks: fresh pages cost more here
+// than sorting.
 template <std::size_t Words>
 class WindowSorter {
 public:
     using Key = WindowKey<Words>;
+    struct KeyOrder {
+        static constexpr std::size_t KeyBytes = 8 * Words;
+        static constexpr bool KeyDecides = true;
+        static unsigned byteAt(const Key& key, std::size_t i) { return key.byteAt(i); }
+        static std::size_t sharedBytes(const Key& a, const Key& b) {
+            for (std::size_t i = 0; i < Words; ++i)
+                if (std::uint64_t differ = a.words[i] ^ b.words[i])
+                    return 8 * i + static_cast<std::size_t>(std::countl_zero(differ)) / 8;
+            return KeyBytes;
+        }
+        bool less(const Key& a, const Key& b) const { return a < b; }
+    };
 
-    explicit WindowSorter(std::int64_t windows) {
-        std::int64_t fits =
-            std::max<std::int64_t>(workingMemory() / static_cast<std::int64_t>(2 * sizeof(Key)), 1024);
-        std::size_t wanted = static_cast<std::size_t>(std::min(windows, fits));
+    // Scratch for a fifth of the keys: in text no first byte starts more
+    // windows; a larger bucket is partitioned in place instead.
+    static constexpr std::size_t ScratchShare = 4;
+
+    WindowSorter(const Windows& windows, std::int64_t windowCount) : windows_(windows) {
+        std::int64_t perWindow = static_cast<std::int64_t>(sizeof(Key) + sizeof(Key) / ScratchShare);
+        std::int64_t fits = std::max<std::int64_t>(workingMemory() / perWindow, 4096);
+        std::size_t wanted = static_cast<std::size_t>(std::min(windowCount, fits));
         Buffers& buffers = buffersFor();
         if (buffers.capacity < wanted) {
             buffers = Buffers{};  // the old pages go before the new ones come
             buffers.keys = LargePages(wanted * sizeof(Key));
-            buffers.scratch = LargePages(wanted * sizeof(Key));
+            buffers.scratch = LargePages(std::max<std::size_t>(wanted / ScratchShare, 1) * sizeof(Key));
             buffers.capacity = wanted;
         }
         keys_ = reinterpret_cast<Key*>(buffers.keys.data);
         scratch_ = reinterpret_cast<Key*>(buffers.scratch.data);
+        scratchCapacity_ = buffers.scratch.bytes / sizeof(Key);
         capacity_ = wanted;
     }
 
-    void add(const Windows& windows, std::int64_t from, std::int64_t to) {
-        for (std::int64_t p = from; p < to;) {
-            std::int64_t end = std::min<std::int64_t>(to, p + static_cast<std::int64_t>(capacity_ - size_));
-            for (; p < end; ++p) keys_[size_++] = Key::at(windows, p);
-            if (size_ == capacity_) handOver();
+    // Takes the windows from `from` to `to`, which follow those taken so far.
+    void add(std::int64_t from, std::int64_t to) {
+        while (from < to) {
+            std::int64_t take = std::min(to, batchStart_ + static_cast<std::int64_t>(capacity_));
+            batchEnd_ = take;
+            from = take;
+            if (batchEnd_ - batchStart_ == static_cast<std::int64_t>(capacity_)) handOver();
         }
     }
 
     void finish() {
-        if (size_ > 0) handOver();
+        if (batchEnd_ > batchStart_) handOver();
     }
 
 private:
     struct Buffers {
         LargePages keys, scratch;
         std::size_t capacity = 0;
+        std::vector<std::uint32_t> pairSizes, pairNext;
     };
     static Buffers& buffersFor() {
         static Buffers buffers;
         return buffers;
     }
 
-    // Sorts the batch, collapses equal neighbours (their counts go to the
-    // scratch, free once sorted) and hands the distinct texts over.
     void handOver() {
-        radixSort(
-            keys_, scratch_, size_, 8 * Words, [](const Key& key, std::size_t i) { return key.byteAt(i); },
-            [](const Key& a, const Key& b) { return a < b; });
-        auto* counts = reinterpret_cast<std::uint64_t*>(scratch_);
-        std::size_t distinct = 0;
-        std::int64_t runBytes = 0;
-        for (std::size_t i = 0; i < size_;) {
-            std::size_t j = i + 1;
-            while (j < size_ && keys_[j] == keys_[i]) ++j;
-            keys_[distinct] = keys_[i];
-            counts[distinct] = j - i;
-            runBytes += static_cast<std::int64_t>(2 + 8 * Words + varintBytes(j - i));
-            ++distinct;
-            i = j;
-        }
-        beginSortedCounts(runBytes);
-        char text[8 * Words];
-        for (std::size_t i = 0; i < distinct; ++i)
-            addSortedCount(std::string_view(text, keys_[i].text(text)), static_cast<std::int64_t>(counts[i]));
-        endSortedCounts();
-        size_ = 0;
+        std::size_t count = static_cast<std::size_t>(batchEnd_ - batchStart_);
+        sortBatch(count);
+        collapseAndHandOver(count);
+        batchStart_ = batchEnd_;
     }
 
+    // The first two bytes of the window's key, from the chunk's bytes: a
+    // NUL ends the text, and a window of one byte has no second.
+    std::size_t leadingPair(std::int64_t p) const {
+        auto first = static_cast<unsigned char>(windows_.data[p]);
+        if (first == 0 || windows_.n < 2) return std::size_t{first} << 8;
+        return std::size_t{first} << 8 | static_cast<unsigned char>(windows_.data[p + 1]);
+    }
+
+    // By the first two bytes at once: text uses a few thousand pairs, so the
+    // scatter writes to few enough places to stay in the caches, and the
+    // buckets it makes mostly fit in them.
+    void sortBatch(std::size_t count) {
+        std::vector<std::uint32_t>& sizes = buffersFor().pairSizes;
+        std::vector<std::uint32_t>& next = buffersFor().pairNext;
+        sizes.assign(1 << 16, 0);
+        next.resize(1 << 16);
+        for (std::size_t i = 0; i < count; ++i) ++sizes[leadingPair(batchStart_ + static_cast<std::int64_t>(i))];
+        std::uint32_t start = 0;
+        for (std::size_t pair = 0; pair < sizes.size(); ++pair) {
+            next[pair] = start;
+            start += sizes[pair];
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            std::int64_t p = batchStart_ + static_cast<std::int64_t>(i);
+            keys_[next[leadingPair(p)]++] = Key::at(windows_, p);
+        }
+        // `next` now holds where each bucket ends.
+        for (std::size_t pair = 0; pair < sizes.size(); ++pair)
+            if (sizes[pair] > 0)
+                radixSort(keys_ + next[pair] - sizes[pair], sizes[pair], scratch_, scratchCapacity_, KeyOrder{}, 2);
+    }
+
+    // Hands the distinct texts over with their numbers of equal neighbours;
+    // a first pass finds how large the run will be.
+    void collapseAndHandOver(std::size_t count) {
+        std::int64_t runBytes = 0;
+        forEachDistinct(count, [&](const Key&, std::size_t times) {
+            runBytes += static_cast<std::int64_t>(2 + 8 * Words + varintBytes(times));
+        });
+        beginSortedCounts(runBytes);
+        char text[8 * Words];
+        forEachDistinct(count, [&](const Key& key, std::size_t times) {
+            addSortedCount(std::string_view(text, key.text(text)), static_cast<std::int64_t>(times));
+        });
+        endSortedCounts();
+    }
+
+    template <typename Visit>
+    void forEachDistinct(std::size_t count, Visit&& visit) const {
+        for (std::size_t i = 0; i < count;) {
+            std::size_t j = i + 1;
+            while (j < count && keys_[j] == keys_[i]) ++j;
+            visit(keys_[i], j - i);
+            i = j;
+        }
+    }
+
+    Windows windows_;
     Key* keys_;
     Key* scratch_;
-    std::size_t capacity_ = 0, size_ = 0;
+    std::size_t capacity_ = 0, scratchCapacity_ = 0;
+    std::int64_t batchStart_ = 0, batchEnd_ = 0;
 };
 
 template <std::size_t Words>
 void countSorted(const Windows& windows, std::int64_t windowCount, std::ostream& progress) {
-    WindowSorter<Words> sorter(windowCount);
+    WindowSorter<Words> sorter(windows, windowCount);
     for (std::int64_t blockStart = 0; blockStart < windowCount; blockStart += ProgressInterval) {
         progress << '.';
-        sorter.add(windows, blockStart, std::min(windowCount, blockStart + ProgressInterval));
+        sorter.add(blockStart, std::min(windowCount, blockStart + ProgressInterval));
     }
     sorter.finish();
 }

@@ -476,12 +476,7 @@ public:
                              arena.count(offset)};
         }
         size_ = n;
-        radixSort(
-            entries_, entries_ + n, n, 16,
-            [](const SortedEntry& e, std::size_t i) {
-                return static_cast<unsigned>(e.head[i / 8] >> (56 - 8 * (i % 8))) & 0xFF;
-            },
-            [&](const SortedEntry& a, const SortedEntry& b) { return less(a, b); });
+        radixSort(entries_, n, entries_ + n, n, EntryOrder{this});
     }
 
     bool next() override {
@@ -499,6 +494,22 @@ public:
     }
 
 private:
+    struct EntryOrder {
+        static constexpr std::size_t KeyBytes = 16;
+        static constexpr bool KeyDecides = false;
+        static unsigned byteAt(const SortedEntry& e, std::size_t i) {
+            return static_cast<unsigned>(e.head[i / 8] >> (56 - 8 * (i % 8))) & 0xFF;
+        }
+        static std::size_t sharedBytes(const SortedEntry& a, const SortedEntry& b) {
+            for (std::size_t i = 0; i < 2; ++i)
+                if (std::uint64_t differ = a.head[i] ^ b.head[i])
+                    return 8 * i + static_cast<std::size_t>(std::countl_zero(differ)) / 8;
+            return KeyBytes;
+        }
+        bool less(const SortedEntry& a, const SortedEntry& b) const { return table->less(a, b); }
+        const SortedTable* table;
+    };
+
     template <typename Table, typename Visit>
     static void forEachSlot(const Table& table, Visit&& visit) {
         for (std::uint64_t i = 0; i < table.capacity; ++i)

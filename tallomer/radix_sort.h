@@ -9,48 +9,92 @@
 #include <cstddef>
 #include <cstring>
 
+// How a record type is sorted:
+//   static constexpr std::size_t KeyBytes;      key bytes, most significant first
+//   static constexpr bool KeyDecides;           equal key bytes mean equal records
+//   static unsigned byteAt(const Record&, std::size_t i);
+//   static std::size_t sharedBytes(const Record&, const Record&);  leading equal key bytes
+//   bool less(const Record&, const Record&) const;  the order, agreeing with the bytes
 namespace radix_sort_detail {
 
 // Below this many records a bucket's 256 counters cost more than they save.
 inline constexpr std::size_t SmallBucket = 96;
 
-template <typename Record, typename ByteAt, typename Less>
-void sortBucket(Record* records, Record* scratch, std::size_t count, std::size_t byte, std::size_t keyBytes,
-                bool resultInScratch, const ByteAt& byteAt, const Less& less) {
-    std::array<std::size_t, 256> sizes;
-    for (;;) {
-        if (count < SmallBucket || byte == keyBytes) {
-            std::sort(records, records + count, less);
-            if (resultInScratch) std::memcpy(static_cast<void*>(scratch), records, count * sizeof(Record));
-            return;
-        }
-        sizes.fill(0);
-        for (std::size_t i = 0; i < count; ++i) ++sizes[byteAt(records[i], byte)];
-        // All records share this byte: go on with the next one, nothing moves.
-        if (sizes[byteAt(records[0], byte)] != count) break;
-        ++byte;
-    }
-    std::array<std::size_t, 256> starts{};
-    for (std::size_t b = 1; b < 256; ++b) starts[b] = starts[b - 1] + sizes[b - 1];
+// Moves the records into their buckets by `byte` without scratch memory:
+// each record is swapped straight into its bucket, and the one it displaces
+// goes on to its own.
+template <typename Record, typename Traits>
+void partitionInPlace(Record* records, const std::array<std::size_t, 256>& starts,
+                      const std::array<std::size_t, 256>& sizes, std::size_t byte) {
     std::array<std::size_t, 256> next = starts;
-    for (std::size_t i = 0; i < count; ++i) scratch[next[byteAt(records[i], byte)]++] = records[i];
+    for (std::size_t b = 0; b < 256; ++b) {
+        std::size_t end = starts[b] + sizes[b];
+        while (next[b] < end) {
+            Record moving = records[next[b]];
+            unsigned to = Traits::byteAt(moving, byte);
+            while (to != b) {
+                std::swap(moving, records[next[to]++]);
+                to = Traits::byteAt(moving, byte);
+            }
+            records[next[b]++] = moving;
+        }
+    }
+}
+
+// Sorts a bucket whose records share their first `byte` key bytes. The
+// result ends in `records`, or in `scratch` if resultInScratch. A bucket
+// larger than the scratch is partitioned in place (only ever with the result
+// in `records`).
+template <typename Record, typename Traits>
+void sortBucket(Record* records, Record* scratch, std::size_t scratchCapacity, std::size_t count,
+                std::size_t byte, bool resultInScratch, const Traits& traits) {
+    auto less = [&](const Record& a, const Record& b) { return traits.less(a, b); };
+    auto done = [&] {
+        if (resultInScratch) std::memcpy(static_cast<void*>(scratch), records, count * sizeof(Record));
+    };
+    if (count < SmallBucket) {
+        std::sort(records, records + count, less);
+        return done();
+    }
+    std::array<std::size_t, 256> sizes{}, starts{};
+    for (std::size_t i = 0; i < count; ++i) ++sizes[Traits::byteAt(records[i], byte)];
+    if (sizes[Traits::byteAt(records[0], byte)] == count) {
+        // Bytes all records share need no pass of their own; a bucket of
+        // equal keys (a frequent n-gram) is finished at once.
+        std::size_t shared = Traits::KeyBytes;
+        for (std::size_t i = 1; i < count && shared > byte; ++i)
+            shared = std::min(shared, Traits::sharedBytes(records[0], records[i]));
+        if (shared >= Traits::KeyBytes) {
+            if (!Traits::KeyDecides) std::sort(records, records + count, less);
+            return done();
+        }
+        return sortBucket(records, scratch, scratchCapacity, count, shared, resultInScratch, traits);
+    }
+    for (std::size_t b = 1; b < 256; ++b) starts[b] = starts[b - 1] + sizes[b - 1];
+    if (count > scratchCapacity) {
+        partitionInPlace<Record, Traits>(records, starts, sizes, byte);
+        for (std::size_t b = 0; b < 256; ++b)
+            if (sizes[b] > 0)
+                sortBucket(records + starts[b], scratch, scratchCapacity, sizes[b], byte + 1, false, traits);
+        return;
+    }
+    std::array<std::size_t, 256> next = starts;
+    for (std::size_t i = 0; i < count; ++i) scratch[next[Traits::byteAt(records[i], byte)]++] = records[i];
     // The buckets now lie in scratch: sorting each with `records` as its
     // scratch puts its result back where this call must leave it.
     for (std::size_t b = 0; b < 256; ++b)
         if (sizes[b] > 0)
-            sortBucket(scratch + starts[b], records + starts[b], sizes[b], byte + 1, keyBytes,
-                       !resultInScratch, byteAt, less);
+            sortBucket(scratch + starts[b], records + starts[b], sizes[b], sizes[b], byte + 1, !resultInScratch,
+                       traits);
 }
 
 }  // namespace radix_sort_detail
 
-// Sorts `count` records in place by `less`. byteAt(record, i) is byte i
-// (from 0, most significant first) of the record's key, for i below
-// keyBytes; the bytes must order records as `less` does, and `less` decides
-// between records whose key bytes are all equal. `scratch` holds `count`
-// records.
-template <typename Record, typename ByteAt, typename Less>
-void radixSort(Record* records, Record* scratch, std::size_t count, std::size_t keyBytes,
-               const ByteAt& byteAt, const Less& less) {
-    radix_sort_detail::sortBucket(records, scratch, count, 0, keyBytes, false, byteAt, less);
+// Sorts `count` records whose first `sharedBytes` key bytes are equal, in
+// place; `scratch` holds `scratchCapacity` records (the more, the fewer
+// slower in-place passes).
+template <typename Record, typename Traits>
+void radixSort(Record* records, std::size_t count, Record* scratch, std::size_t scratchCapacity,
+               const Traits& traits, std::size_t sharedBytes = 0) {
+    radix_sort_detail::sortBucket(records, scratch, scratchCapacity, count, sharedBytes, false, traits);
 }

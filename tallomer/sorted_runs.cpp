@@ -148,18 +148,21 @@ Run::~Run() {
     for (LargePages& block : blocks_) blockPool().giveBack(std::move(block));
 }
 
-void Run::append(const char* bytes, std::size_t length) {
+void Run::appendSlowly(const char* bytes, std::size_t length) {
     if (file_) {
         file_->write(bytes, length);
         size_ += static_cast<std::int64_t>(length);
         return;
     }
     while (length > 0) {
-        std::size_t within = static_cast<std::size_t>(size_) % blockBytes_;
-        if (within == 0 && static_cast<std::size_t>(size_) / blockBytes_ == blocks_.size())
+        if (cursor_ == blockEnd_) {
             blocks_.push_back(blockPool().take(blockBytes_));
-        std::size_t part = std::min(length, blockBytes_ - within);
-        std::memcpy(blocks_.back().data + within, bytes, part);
+            cursor_ = blocks_.back().data;
+            blockEnd_ = cursor_ + blockBytes_;
+        }
+        std::size_t part = std::min(length, static_cast<std::size_t>(blockEnd_ - cursor_));
+        std::memcpy(cursor_, bytes, part);
+        cursor_ += part;
         size_ += static_cast<std::int64_t>(part);
         bytes += part;
         length -= part;
@@ -216,8 +219,7 @@ void RunWriter::add(std::string_view text, std::int64_t count) {
         out = appendVarint(record, static_cast<std::uint64_t>(count));
         run_.append(record, static_cast<std::size_t>(out - record));
     }
-    previous_.resize(shared);
-    previous_.append(text.substr(shared));
+    previous_.replace(shared, std::string::npos, text.data() + shared, rest);
     ++run_.entries;
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -73,7 +74,15 @@ public:
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
 
-    void append(const char* bytes, std::size_t length);
+    void append(const char* bytes, std::size_t length) {
+        if (cursor_ != nullptr && length <= static_cast<std::size_t>(blockEnd_ - cursor_)) {
+            std::memcpy(cursor_, bytes, length);
+            cursor_ += length;
+            size_ += static_cast<std::int64_t>(length);
+        } else {
+            appendSlowly(bytes, length);
+        }
+    }
     // Ends the writing; the run can be read from now on.
     void finish();
     bool onDisk() const { return file_ != nullptr; }
@@ -85,6 +94,10 @@ public:
     std::string_view bytesAt(std::int64_t offset, char* buffer, std::size_t bufferBytes) const;
 
 private:
+    void appendSlowly(const char* bytes, std::size_t length);
+    // Where the next byte goes in the last block; both null for a file.
+    char* cursor_ = nullptr;
+    char* blockEnd_ = nullptr;
     std::size_t blockBytes_ = 0;
     std::vector<LargePages> blocks_;
     std::unique_ptr<TemporaryFile> file_;
