@@ -178,10 +178,13 @@ public:
     // Scratch for a fifth of the keys: in text no first byte starts more
     // windows; a larger bucket is partitioned in place instead.
     static constexpr std::size_t ScratchShare = 4;
+    // Beyond a full chunk of 8-byte keys larger batches save little: the
+    // pages cost more to touch than the longer runs they avoid.
+    static constexpr std::int64_t MostSortBytes = std::int64_t{1} << 30;
 
     WindowSorter(const Windows& windows, std::int64_t windowCount) : windows_(windows) {
         std::int64_t perWindow = static_cast<std::int64_t>(sizeof(Key) + sizeof(Key) / ScratchShare);
-        std::int64_t fits = std::max<std::int64_t>(workingMemory() / perWindow, 4096);
+        std::int64_t fits = std::max<std::int64_t>(std::min(workingMemory(), MostSortBytes) / perWindow, 4096);
         std::size_t wanted = static_cast<std::size_t>(std::min(windowCount, fits));
         Buffers& buffers = buffersFor();
         if (buffers.capacity < wanted) {

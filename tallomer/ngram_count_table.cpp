@@ -444,7 +444,9 @@ struct SortedEntry {
     std::uint64_t longOffset;  // 0 for a text of at most 16 bytes
     std::int64_t count;
 };
-constexpr std::size_t SortedEntryBytes = 2 * sizeof(SortedEntry);  // with the sort's scratch
+// The sort's scratch holds a quarter of the entries; larger buckets are
+// partitioned in place.
+constexpr std::size_t SortedEntryBytes = sizeof(SortedEntry) + sizeof(SortedEntry) / 4;
 
 std::uint64_t bigEndianWord(const char* bytes, std::size_t length) {
     std::uint64_t word = 0;
@@ -456,7 +458,7 @@ class SortedTable final : public CountSource {
 public:
     explicit SortedTable(const CountTable& table) : table_(table) {
         std::size_t count = table.distinct();
-        pages_ = LargePages(std::max<std::size_t>(1, count * SortedEntryBytes));
+        pages_ = LargePages(std::max<std::size_t>(1, count * sizeof(SortedEntry) + count / 4 * sizeof(SortedEntry)));
         entries_ = reinterpret_cast<SortedEntry*>(pages_.data);
         std::size_t n = 0;
         if (table.emptyTextCount > 0) entries_[n++] = {{0, 0}, 0, table.emptyTextCount};
@@ -476,7 +478,7 @@ public:
                              arena.count(offset)};
         }
         size_ = n;
-        radixSort(entries_, n, entries_ + n, n, EntryOrder{this});
+        radixSort(entries_, n, entries_ + n, n / 4, EntryOrder{this});
     }
 
     bool next() override {
