@@ -184,7 +184,8 @@ public:
 
     WindowSorter(const Windows& windows, std::int64_t windowCount) : windows_(windows) {
         std::int64_t perWindow = static_cast<std::int64_t>(sizeof(Key) + sizeof(Key) / ScratchShare);
-        std::int64_t fits = std::max<std::int64_t>(std::min(workingMemory(), MostSortBytes) / perWindow, 4096);
+        std::int64_t fits =
+            std::max<std::int64_t>(std::min(workingMemory(), MostSortBytes) / perWindow, 4096);
         std::size_t wanted = static_cast<std::size_t>(std::min(windowCount, fits));
         Buffers& buffers = buffersFor();
         if (buffers.capacity < wanted) {
@@ -247,7 +248,8 @@ private:
         std::vector<std::uint32_t>& next = buffersFor().pairNext;
         sizes.assign(1 << 16, 0);
         next.resize(1 << 16);
-        for (std::size_t i = 0; i < count; ++i) ++sizes[leadingPair(batchStart_ + static_cast<std::int64_t>(i))];
+        for (std::size_t i = 0; i < count; ++i)
+            ++sizes[leadingPair(batchStart_ + static_cast<std::int64_t>(i))];
         std::uint32_t start = 0;
         for (std::size_t pair = 0; pair < sizes.size(); ++pair) {
             next[pair] = start;
@@ -260,7 +262,8 @@ private:
         // `next` now holds where each bucket ends.
         for (std::size_t pair = 0; pair < sizes.size(); ++pair)
             if (sizes[pair] > 0)
-                radixSort(keys_ + next[pair] - sizes[pair], sizes[pair], scratch_, scratchCapacity_, KeyOrder{}, 2);
+                radixSort(keys_ + next[pair] - sizes[pair], sizes[pair], scratch_, scratchCapacity_,
+                          KeyOrder{}, 2);
     }
 
     // Hands the distinct texts over with their numbers of equal neighbours;

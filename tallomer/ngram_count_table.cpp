@@ -458,7 +458,8 @@ class SortedTable final : public CountSource {
 public:
     explicit SortedTable(const CountTable& table) : table_(table) {
         std::size_t count = table.distinct();
-        pages_ = LargePages(std::max<std::size_t>(1, count * sizeof(SortedEntry) + count / 4 * sizeof(SortedEntry)));
+        pages_ = LargePages(
+            std::max<std::size_t>(1, count * sizeof(SortedEntry) + count / 4 * sizeof(SortedEntry)));
         entries_ = reinterpret_cast<SortedEntry*>(pages_.data);
         std::size_t n = 0;
         if (table.emptyTextCount > 0) entries_[n++] = {{0, 0}, 0, table.emptyTextCount};

@@ -84,8 +84,8 @@ void sortBucket(Record* records, Record* scratch, std::size_t scratchCapacity, s
     // scratch puts its result back where this call must leave it.
     for (std::size_t b = 0; b < 256; ++b)
         if (sizes[b] > 0)
-            sortBucket(scratch + starts[b], records + starts[b], sizes[b], sizes[b], byte + 1, !resultInScratch,
-                       traits);
+            sortBucket(scratch + starts[b], records + starts[b], sizes[b], sizes[b], byte + 1,
+                       !resultInScratch, traits);
 }
 
 }  // namespace radix_sort_detail

@@ -131,6 +131,11 @@ void TemporaryFile::flush() {
     used_ = 0;
 }
 
+void TemporaryFile::finish() {
+    flush();
+    buffer_.reset();
+}
+
 std::size_t TemporaryFile::readAt(std::int64_t offset, char* destination, std::size_t length) const {
     for (;;) {
         ssize_t got = pread(fd_, destination, length, offset);
@@ -170,7 +175,7 @@ void Run::appendSlowly(const char* bytes, std::size_t length) {
 }
 
 void Run::finish() {
-    if (file_) file_->flush();
+    if (file_) file_->finish();
 }
 
 std::string_view Run::bytesAt(std::int64_t offset, char* buffer, std::size_t bufferBytes) const {

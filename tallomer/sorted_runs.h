@@ -48,13 +48,16 @@ public:
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
     void write(const char* bytes, std::size_t length);
-    void flush();
+    // Writes out what is buffered and frees the buffer: a finished run is
+    // only read.
+    void finish();
     // Reads up to `length` bytes at `offset` (of what was flushed); returns
     // how many.
     std::size_t readAt(std::int64_t offset, char* destination, std::size_t length) const;
     std::int64_t size() const { return written_ + static_cast<std::int64_t>(used_); }
 
 private:
+    void flush();
     [[noreturn]] void fail(const std::string& what) const;
     std::string folder_;
     int fd_ = -1;

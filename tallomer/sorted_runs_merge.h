@@ -43,7 +43,9 @@ public:
     }
 
 private:
-    static bool greater(const CountSource* a, const CountSource* b) { return textGreater(a->text(), b->text()); }
+    static bool greater(const CountSource* a, const CountSource* b) {
+        return textGreater(a->text(), b->text());
+    }
 
     void siftDown() {
         std::size_t size = heap_.size(), i = 0;

@@ -30,8 +30,15 @@ void watchOutput(int pipe, std::string& seen, const OutputWatch& watch) {
 
 }  // namespace
 
+namespace {
+pid_t runningChild = -1;
+}
+
+int runningProgram() { return runningChild; }
+
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::string& stdinPath, const OutputWatch& watch) {
+                      const std::string& stdinPath, const OutputWatch& watch,
+                      const std::function<void()>& inChild) {
     TempDir capture;
     std::string outPath = capture.path("stdout"), errPath = capture.path("stderr");
     std::vector<char*> argv;
@@ -57,10 +64,12 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
         dup2(out, 1);
         dup2(err, 2);
         if (watch) close(outPipe[0]);
+        if (inChild) inChild();
         execv(program.c_str(), argv.data());
         _exit(127);
     }
     ProgramRun run;
+    runningChild = child;
     if (watch) {
         close(outPipe[1]);
         watchOutput(outPipe[0], run.out, watch);
@@ -68,6 +77,7 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
     }
     int status = 0;
     if (waitpid(child, &status, 0) != child) throw std::runtime_error("waitpid failed");
+    runningChild = -1;
     if (WIFEXITED(status))
         run.exitCode = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))

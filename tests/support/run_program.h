@@ -23,8 +23,13 @@ using OutputWatch = std::function<void(const std::string& seen)>;
 // empty path runs the program with standard input closed. With a watch,
 // standard output is read as it comes, so the test can act during the run.
 // A program killed by a signal gets the exit code 128 + the signal.
+// `inChild` runs in the child just before the program starts (to set
+// limits or signal dispositions); runningProgram() is its process id
+// meanwhile, for a watch.
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::string& stdinPath = "/dev/null", const OutputWatch& watch = {});
+                      const std::string& stdinPath = "/dev/null", const OutputWatch& watch = {},
+                      const std::function<void()>& inChild = {});
+int runningProgram();
 
 // A fresh empty directory, removed with its contents when the object goes.
 class TempDir {
