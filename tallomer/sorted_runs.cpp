@@ -64,7 +64,41 @@ std::size_t sharedPrefix(std::string_view a, std::string_view b) {
     return i;
 }
 
+// Most suffixes are a few bytes: overlapping fixed-size copies instead of a
+// call to memcpy.
+void copyBytes(char* to, const char* from, std::size_t length) {
+    if (length >= 8 && length <= 16) {
+        std::uint64_t head, tail;
+        std::memcpy(&head, from, 8);
+        std::memcpy(&tail, from + length - 8, 8);
+        std::memcpy(to, &head, 8);
+        std::memcpy(to + length - 8, &tail, 8);
+    } else if (length >= 4 && length < 8) {
+        std::uint32_t head, tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + length - 4, 4);
+        std::memcpy(to, &head, 4);
+        std::memcpy(to + length - 4, &tail, 4);
+    } else if (length < 4) {
+        for (std::size_t i = 0; i < length; ++i) to[i] = from[i];
+    } else {
+        std::memcpy(to, from, length);
+    }
+}
+
 }  // namespace
+
+char* TextBuffer::keepAndResize(std::size_t shared, std::size_t length) {
+    if (length > capacity_) {
+        std::size_t grown = std::max<std::size_t>({length, 2 * capacity_, 64});
+        std::unique_ptr<char[]> bytes(new char[grown]);
+        if (shared > 0) std::memcpy(bytes.get(), bytes_.get(), shared);
+        bytes_ = std::move(bytes);
+        capacity_ = grown;
+    }
+    length_ = length;
+    return bytes_.get();
+}
 
 LargePages::LargePages(std::size_t wanted) {
     // Mapped with a huge page to spare, so that the block can start on a
@@ -208,23 +242,29 @@ void releaseSpareRunBlocks() {
 }
 
 void RunWriter::add(std::string_view text, std::int64_t count) {
-    std::size_t shared = sharedPrefix(previous_, text);
+    std::size_t shared = sharedPrefix(previous_.view(), text);
     std::size_t rest = text.size() - shared;
-    constexpr std::size_t ShortRest = 64;
-    char record[ShortRest + 3 * 10];
-    char* out = appendVarint(record, shared);
-    out = appendVarint(out, rest);
+    constexpr std::size_t ShortRest = 64, LongestRecord = ShortRest + 3 * 10;
     if (rest <= ShortRest) {
-        std::memcpy(out, text.data() + shared, rest);
+        char record[LongestRecord];
+        char* start = run_.room(LongestRecord);
+        char* out = appendVarint(start ? start : record, shared);
+        out = appendVarint(out, rest);
+        copyBytes(out, text.data() + shared, rest);
         out = appendVarint(out + rest, static_cast<std::uint64_t>(count));
-        run_.append(record, static_cast<std::size_t>(out - record));
+        if (start)
+            run_.advance(static_cast<std::size_t>(out - start));
+        else
+            run_.append(record, static_cast<std::size_t>(out - record));
     } else {
+        char record[3 * 10];
+        char* out = appendVarint(appendVarint(record, shared), rest);
         run_.append(record, static_cast<std::size_t>(out - record));
         run_.append(text.data() + shared, rest);
         out = appendVarint(record, static_cast<std::uint64_t>(count));
         run_.append(record, static_cast<std::size_t>(out - record));
     }
-    previous_.replace(shared, std::string::npos, text.data() + shared, rest);
+    copyBytes(previous_.keepAndResize(shared, text.size()) + shared, text.data() + shared, rest);
     ++run_.entries;
 }
 
@@ -260,8 +300,12 @@ bool RunReader::next() {
     --left_;
     std::size_t shared = varint();
     std::size_t rest = varint();
-    current_.resize(shared + rest);
-    char* out = current_.data() + shared;
+    char* out = current_.keepAndResize(shared, shared + rest) + shared;
+    if (rest <= static_cast<std::size_t>(end_ - next_)) {
+        copyBytes(out, next_, rest);
+        next_ += rest;
+        rest = 0;
+    }
     while (rest > 0) {
         if (next_ == end_) refill();
         std::size_t part = std::min(rest, static_cast<std::size_t>(end_ - next_));
@@ -271,6 +315,6 @@ bool RunReader::next() {
         rest -= part;
     }
     count_ = static_cast<std::int64_t>(varint());
-    text_ = current_;
+    text_ = current_.view();
     return true;
 }

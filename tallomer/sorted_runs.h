@@ -86,6 +86,16 @@ public:
             appendSlowly(bytes, length);
         }
     }
+    // Room for `bytes` more at the end of the last memory block, or null;
+    // advance() then takes what was written there.
+    char* room(std::size_t bytes) const {
+        return cursor_ != nullptr && bytes <= static_cast<std::size_t>(blockEnd_ - cursor_) ? cursor_
+                                                                                            : nullptr;
+    }
+    void advance(std::size_t bytes) {
+        cursor_ += bytes;
+        size_ += static_cast<std::int64_t>(bytes);
+    }
     // Ends the writing; the run can be read from now on.
     void finish();
     bool onDisk() const { return file_ != nullptr; }
@@ -113,6 +123,18 @@ std::int64_t runBlockMemory();
 std::int64_t runBlockMemoryInUse();
 void releaseSpareRunBlocks();
 
+// The bytes of a text that is rebuilt from shared prefixes and suffixes.
+class TextBuffer {
+public:
+    std::string_view view() const { return {bytes_.get(), length_}; }
+    // Keeps the first `shared` bytes and makes room for `length` in all.
+    char* keepAndResize(std::size_t shared, std::size_t length);
+
+private:
+    std::unique_ptr<char[]> bytes_;
+    std::size_t capacity_ = 0, length_ = 0;
+};
+
 // Writes entries, given in ascending order, each text once, into a run.
 class RunWriter {
 public:
@@ -122,7 +144,7 @@ public:
 
 private:
     Run& run_;
-    std::string previous_;
+    TextBuffer previous_;
 };
 
 // One sorted list of entries, read one at a time: next() moves to the
@@ -156,7 +178,7 @@ private:
     const char* next_ = nullptr;
     const char* end_ = nullptr;
     std::int64_t left_;
-    std::string current_;
+    TextBuffer current_;
 };
 
 // Hands every text of the sources to visit(text, count) once, in ascending
