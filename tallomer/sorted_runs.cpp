@@ -38,8 +38,10 @@ struct BlockPool {
     void giveBack(LargePages block) { spare.push_back(std::move(block)); }
 };
 
+// Never destroyed: runs held by other static objects give their blocks
+// back while the process ends.
 BlockPool& blockPool() {
-    static BlockPool pool;
+    static BlockPool& pool = *new BlockPool;
     return pool;
 }
 
