@@ -605,8 +605,10 @@ struct RunStore {
         memoryRuns.push_back(std::move(merged));
     }
 
+    // A run that no longer fits in memory goes to disk as it is written:
+    // merging the memory runs out to disk instead would read and write
+    // their entries once more.
     void begin(std::int64_t largestBytes) {
-        if (runBlockMemoryInUse() + largestBytes > runsLimit()) spillMemoryRuns();
         if (runBlockMemoryInUse() + largestBytes > runsLimit())
             openRun = newDiskRun();
         else
