@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -189,6 +190,7 @@ public:
         std::size_t wanted = static_cast<std::size_t>(std::min(windowCount, fits));
         Buffers& buffers = buffersFor();
         if (buffers.capacity < wanted) {
+            handOverHeld();
             buffers = Buffers{};  // the old pages go before the new ones come
             buffers.keys = LargePages(wanted * sizeof(Key));
             buffers.scratch = LargePages(std::max<std::size_t>(wanted / ScratchShare, 1) * sizeof(Key));
@@ -219,17 +221,57 @@ private:
         LargePages keys, scratch;
         std::size_t capacity = 0;
         std::vector<std::uint32_t> pairSizes, pairNext;
+        // The last sorted batch, still in `keys` and read from there by the
+        // final merge unless another batch needs the buffer.
+        std::size_t held = 0;
     };
     static Buffers& buffersFor() {
         static Buffers buffers;
         return buffers;
     }
 
+    // The distinct texts of sorted keys, with their numbers of equal
+    // neighbours.
+    class SortedKeys final : public CountSource {
+    public:
+        SortedKeys(const Key* keys, std::size_t size) : keys_(keys), size_(size) {}
+        bool next() override {
+            if (position_ == size_) return false;
+            std::size_t end = position_ + 1;
+            while (end < size_ && keys_[end] == keys_[position_]) ++end;
+            text_ = std::string_view(textBytes_, keys_[position_].text(textBytes_));
+            count_ = static_cast<std::int64_t>(end - position_);
+            position_ = end;
+            return true;
+        }
+
+    private:
+        const Key* keys_;
+        std::size_t size_, position_ = 0;
+        char textBytes_[8 * Words];
+    };
+
+    // The last batch of the whole input is never copied into a run: the
+    // final merge reads it where it is.
     void handOver() {
         std::size_t count = static_cast<std::size_t>(batchEnd_ - batchStart_);
+        handOverHeld();
         sortBatch(count);
-        collapseAndHandOver(count);
+        Buffers& buffers = buffersFor();
+        buffers.held = count;
+        const Key* keys = keys_;
+        holdSortedCounts({[keys, count] { return std::make_unique<SortedKeys>(keys, count); },
+                          [] { buffersFor().held = 0; }});
         batchStart_ = batchEnd_;
+    }
+
+    void handOverHeld() {
+        Buffers& buffers = buffersFor();
+        if (buffers.held == 0) return;
+        std::size_t count = buffers.held;
+        buffers.held = 0;
+        releaseHeldCounts();
+        collapseAndHandOver(reinterpret_cast<const Key*>(buffers.keys.data), count);
     }
 
     // The first two bytes of the window's key, from the chunk's bytes: a
@@ -266,29 +308,18 @@ private:
                           KeyOrder{}, 2);
     }
 
-    // Hands the distinct texts over with their numbers of equal neighbours;
-    // a first pass finds how large the run will be.
-    void collapseAndHandOver(std::size_t count) {
+    // Hands the distinct texts over as a run; a first pass finds how large
+    // the run will be.
+    static void collapseAndHandOver(const Key* keys, std::size_t count) {
         std::int64_t runBytes = 0;
-        forEachDistinct(count, [&](const Key&, std::size_t times) {
-            runBytes += static_cast<std::int64_t>(2 + 8 * Words + varintBytes(times));
-        });
+        SortedKeys sizing(keys, count);
+        while (sizing.next())
+            runBytes += static_cast<std::int64_t>(2 + 8 * Words +
+                                                  varintBytes(static_cast<std::uint64_t>(sizing.count())));
         beginSortedCounts(runBytes);
-        char text[8 * Words];
-        forEachDistinct(count, [&](const Key& key, std::size_t times) {
-            addSortedCount(std::string_view(text, key.text(text)), static_cast<std::int64_t>(times));
-        });
+        SortedKeys entries(keys, count);
+        while (entries.next()) addSortedCount(entries.text(), entries.count());
         endSortedCounts();
-    }
-
-    template <typename Visit>
-    void forEachDistinct(std::size_t count, Visit&& visit) const {
-        for (std::size_t i = 0; i < count;) {
-            std::size_t j = i + 1;
-            while (j < count && keys_[j] == keys_[i]) ++j;
-            visit(keys_[i], j - i);
-            i = j;
-        }
     }
 
     Windows windows_;

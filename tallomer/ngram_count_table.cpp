@@ -664,6 +664,9 @@ struct RunStore {
 };
 
 RunStore Runs;
+HeldCounts Held;
+
+std::size_t heldSources() { return Held.open ? 1 : 0; }
 
 void makeRoomToGrow(std::uint64_t bytes) {
     const CountTable& table = NGramCountTable;
@@ -723,9 +726,13 @@ void mergeEverything(Visit&& visit) {
     const CountTable& table = NGramCountTable;
     std::unique_ptr<SortedTable> sorted;
     if (table.distinct() > 0) sorted = std::make_unique<SortedTable>(table);
-    Runs.mergeDownTo(sorted ? 1 : 0);
-    std::vector<std::unique_ptr<RunReader>> readers;
+    Runs.mergeDownTo((sorted ? 1 : 0) + heldSources());
+    std::vector<std::unique_ptr<CountSource>> readers;
     std::vector<CountSource*> sources;
+    if (Held.open) {
+        readers.push_back(Held.open());
+        sources.push_back(readers.back().get());
+    }
     for (auto* runs : {&Runs.diskRuns, &Runs.memoryRuns}) {
         for (auto& run : *runs) {
             readers.push_back(std::make_unique<RunReader>(*run, Runs.readBufferBytes()));
@@ -807,10 +814,14 @@ void addSortedCount(std::string_view text, std::int64_t count) { Runs.openWriter
 
 void endSortedCounts() { Runs.end(); }
 
+void holdSortedCounts(HeldCounts held) { Held = std::move(held); }
+
+void releaseHeldCounts() { Held = {}; }
+
 void writeCountFile(const std::string& path) {
     // Group merges, if any, come before the count file is created, so that
     // their failures leave no count file behind.
-    Runs.mergeDownTo(NGramCountTable.distinct() > 0 ? 1 : 0);
+    Runs.mergeDownTo((NGramCountTable.distinct() > 0 ? 1 : 0) + heldSources());
     OutputFile file(path);
     mergeEverything([&](std::string_view text, std::int64_t count) { writeCountEntry(file, text, count); });
     file.close();
@@ -842,6 +853,8 @@ void forEachNGram(const std::function<void(std::string_view, std::int64_t)>& vis
 }
 
 void clearNGramCountTable() {
+    if (Held.forget) Held.forget();
+    Held = {};
     NGramCountTable.release();
     Runs.release();
 }

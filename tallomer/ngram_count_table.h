@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "tallomer/sorted_runs.h"
+
 // What counting may use: `budget` bytes of memory in all, of which
 // reserveMemory() names what others hold; temporary runs go to
 // `temporaryFolder`; a merge reads at most `maxMergeWidth` runs at once.
@@ -70,6 +72,18 @@ std::int64_t workingMemory();
 void beginSortedCounts(std::int64_t largestBytes);
 void addSortedCount(std::string_view text, std::int64_t count);
 void endSortedCounts();
+
+// A producer's last sorted list may stay in the producer's memory, read
+// by the final merge as it is, instead of being copied into a run: `open`
+// gives a reader from its start; `forget` tells the producer that the table
+// was cleared without it. The producer calls releaseHeldCounts() before it
+// reuses that memory.
+struct HeldCounts {
+    std::function<std::unique_ptr<CountSource>()> open;
+    std::function<void()> forget;
+};
+void holdSortedCounts(HeldCounts held);
+void releaseHeldCounts();
 
 // Writes the whole table to the path, creating or truncating the file.
 // Throws IoError on any failure to create, write or close it, or to spill
