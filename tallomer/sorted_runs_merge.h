@@ -22,35 +22,60 @@ inline bool textGreater(std::string_view a, std::string_view b) {
     return a.size() > b.size();
 }
 
-// A min-heap of the sources by their current text.
+// A text's first 8 bytes as a big-endian number, zero padded: texts hold no
+// NUL, so comparing these numbers compares the texts wherever they differ
+// in those bytes, and equal numbers of texts up to 8 bytes mean equal texts.
+inline std::uint64_t leadingWord(std::string_view text) {
+    std::uint64_t word = 0;
+    if (text.size() >= 8)
+        std::memcpy(&word, text.data(), 8);
+    else
+        for (std::size_t i = 0; i < text.size(); ++i)
+            word |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
+    return __builtin_bswap64(word);
+}
+
+// A min-heap of the sources by their current text; each entry keeps the
+// text's leading word, which decides most comparisons without reaching
+// into the source.
 class SourceHeap {
 public:
     explicit SourceHeap(const std::vector<CountSource*>& sources) {
         for (CountSource* source : sources)
-            if (source->next()) heap_.push_back(source);
+            if (source->next()) heap_.push_back({leadingWord(source->text()), source});
         std::make_heap(heap_.begin(), heap_.end(), greater);
     }
     bool empty() const { return heap_.empty(); }
-    CountSource& top() const { return *heap_.front(); }
+    CountSource& top() const { return *heap_.front().source; }
+    std::uint64_t topWord() const { return heap_.front().word; }
 
     // Moves the top source on and restores the order.
     void advanceTop() {
-        if (!heap_.front()->next()) {
-            heap_.front() = heap_.back();
+        Entry& top = heap_.front();
+        if (top.source->next()) {
+            top.word = leadingWord(top.source->text());
+        } else {
+            top = heap_.back();
             heap_.pop_back();
         }
         siftDown();
     }
 
 private:
-    static bool greater(const CountSource* a, const CountSource* b) {
-        return textGreater(a->text(), b->text());
+    struct Entry {
+        std::uint64_t word;
+        CountSource* source;
+    };
+
+    static bool greater(const Entry& a, const Entry& b) {
+        if (a.word != b.word) return a.word > b.word;
+        return textGreater(a.source->text(), b.source->text());
     }
 
     void siftDown() {
         std::size_t size = heap_.size(), i = 0;
         if (size < 2) return;
-        CountSource* moving = heap_[0];
+        Entry moving = heap_[0];
         for (;;) {
             std::size_t child = 2 * i + 1;
             if (child >= size) break;
@@ -62,7 +87,7 @@ private:
         heap_[i] = moving;
     }
 
-    std::vector<CountSource*> heap_;
+    std::vector<Entry> heap_;
 };
 
 }  // namespace sorted_runs_detail
@@ -76,10 +101,11 @@ void mergeCounts(const std::vector<CountSource*>& sources, Visit&& visit) {
     sorted_runs_detail::SourceHeap heap(sources);
     std::string current;
     while (!heap.empty()) {
+        std::uint64_t word = heap.topWord();
         current.assign(heap.top().text());
         std::int64_t count = heap.top().count();
         heap.advanceTop();
-        while (!heap.empty() && heap.top().text() == current) {
+        while (!heap.empty() && heap.topWord() == word && heap.top().text() == current) {
             count += heap.top().count();
             heap.advanceTop();
         }
