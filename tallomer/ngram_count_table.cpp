@@ -439,11 +439,14 @@ CountTable NGramCountTable;
 // two big-endian words (zero padded: texts hold no NUL, so a text sorts
 // before its extensions), which decide the order of all but texts longer
 // than 16 bytes that share them; those compare their rest in the arena.
+// A text of at most 16 bytes keeps its count in `ref`; a longer one its
+// arena offset, marked with LongText, and the count stays in the arena.
 struct SortedEntry {
     std::uint64_t head[2];
-    std::uint64_t longOffset;  // 0 for a text of at most 16 bytes
-    std::int64_t count;
+    std::uint64_t ref;
 };
+constexpr std::uint64_t LongText = std::uint64_t{1} << 63;
+bool isLong(const SortedEntry& entry) { return (entry.ref & LongText) != 0; }
 // The sort's scratch holds a quarter of the entries; larger buckets are
 // partitioned in place.
 constexpr std::size_t SortedEntryBytes = sizeof(SortedEntry) + sizeof(SortedEntry) / 4;
@@ -462,12 +465,12 @@ public:
             std::max<std::size_t>(1, count * sizeof(SortedEntry) + count / 4 * sizeof(SortedEntry)));
         entries_ = reinterpret_cast<SortedEntry*>(pages_.data);
         std::size_t n = 0;
-        if (table.emptyTextCount > 0) entries_[n++] = {{0, 0}, 0, table.emptyTextCount};
+        if (table.emptyTextCount > 0)
+            entries_[n++] = {{0, 0}, static_cast<std::uint64_t>(table.emptyTextCount)};
         auto addPacked = [&](std::string_view text, std::int64_t occurrences) {
             entries_[n++] = {{bigEndianWord(text.data(), text.size()),
                               text.size() > 8 ? bigEndianWord(text.data() + 8, text.size() - 8) : 0},
-                             0,
-                             occurrences};
+                             static_cast<std::uint64_t>(occurrences)};
         };
         forEachSlot(table.shortTexts, addPacked);
         forEachSlot(table.mediumTexts, addPacked);
@@ -475,8 +478,7 @@ public:
         for (std::uint64_t offset = 1; offset < arena.used; offset = arena.next(offset)) {
             std::string_view text = arena.text(offset);
             entries_[n++] = {{bigEndianWord(text.data(), 8), bigEndianWord(text.data() + 8, 8)},
-                             offset,
-                             arena.count(offset)};
+                             LongText | offset};
         }
         size_ = n;
         radixSort(entries_, n, entries_ + n, n / 4, EntryOrder{this});
@@ -484,14 +486,24 @@ public:
 
     bool next() override {
         if (position_ == size_) return false;
+        // Long texts are read from the arena in text order, which is not
+        // the arena's: fetch them well ahead.
+        constexpr std::size_t Ahead = 16;
+        if (position_ + Ahead < size_ && isLong(entries_[position_ + Ahead])) {
+            const char* record = table_.longTexts.arena.bytes + (entries_[position_ + Ahead].ref & ~LongText);
+            __builtin_prefetch(record);
+            __builtin_prefetch(record + 63);
+        }
         const SortedEntry& entry = entries_[position_++];
-        count_ = entry.count;
-        if (entry.longOffset != 0) {
-            text_ = table_.longTexts.arena.text(entry.longOffset);
+        if (isLong(entry)) {
+            std::uint64_t offset = entry.ref & ~LongText;
+            text_ = table_.longTexts.arena.text(offset);
+            count_ = table_.longTexts.arena.count(offset);
         } else {
             std::uint64_t words[2] = {__builtin_bswap64(entry.head[0]), __builtin_bswap64(entry.head[1])};
             std::memcpy(shortText_, words, sizeof words);
             text_ = std::string_view(shortText_, strnlen(shortText_, sizeof shortText_));
+            count_ = static_cast<std::int64_t>(entry.ref);
         }
         return true;
     }
@@ -522,9 +534,9 @@ private:
     bool less(const SortedEntry& a, const SortedEntry& b) const {
         if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
         if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
-        if (a.longOffset == 0 || b.longOffset == 0) return a.longOffset < b.longOffset;
+        if (!isLong(a) || !isLong(b)) return isLong(a) < isLong(b);
         const Arena& arena = table_.longTexts.arena;
-        return arena.text(a.longOffset).substr(16) < arena.text(b.longOffset).substr(16);
+        return arena.text(a.ref & ~LongText).substr(16) < arena.text(b.ref & ~LongText).substr(16);
     }
 
     const CountTable& table_;
