@@ -72,9 +72,9 @@ std::string createUnderFreshName(const std::string& target, int& slot, Create cr
 
 }  // namespace
 
-ReplacementFile::ReplacementFile(const std::string& path) : path_(path) {
+ReplacementFile::ReplacementFile(const std::string& path, Temporary temporary) : path_(path) {
     try {
-        open();
+        open(temporary);
     } catch (...) {
         discard();
         throw;
@@ -92,7 +92,7 @@ void ReplacementFile::discard() {
     slot_ = -1;
 }
 
-void ReplacementFile::open() {
+void ReplacementFile::open(Temporary temporary) {
     if (path_.empty()) fail(path_, ENOENT);
     if (path_.back() == '/') fail(path_, EISDIR);
     struct stat status;
@@ -106,7 +106,7 @@ void ReplacementFile::open() {
     } else if (errno != ENOENT) {
         throw IoError(path_, systemReason());
     }
-    openTemporaryBeside(resolveLinks(path_), existingMode);
+    openTemporaryBeside(resolveLinks(path_), existingMode, temporary);
 }
 
 void ReplacementFile::openDirectly() {
@@ -114,14 +114,14 @@ void ReplacementFile::openDirectly() {
     if (descriptor_ < 0) throw IoError(path_, systemReason());
 }
 
-void ReplacementFile::openTemporaryBeside(const std::string& target, int existingMode) {
+void ReplacementFile::openTemporaryBeside(const std::string& target, int existingMode, Temporary temporary) {
     target_ = target;
     const std::string folder = folderOf(target);
     const mode_t mode = existingMode >= 0 ? static_cast<mode_t>(existingMode) : 0666;
     // An unnamed file leaves nothing behind whatever kills the program; it
     // gets its name through /proc at the end, so without /proc it cannot be
     // used. File systems without O_TMPFILE refuse with one of these errors.
-    if (access("/proc/self/fd", X_OK) == 0) {
+    if (temporary == Temporary::UnnamedWherePossible && access("/proc/self/fd", X_OK) == 0) {
         descriptor_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
         unnamed_ = descriptor_ >= 0;
         if (!unnamed_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {

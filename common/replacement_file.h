@@ -15,8 +15,10 @@
 
 class ReplacementFile {
 public:
+    // Named is what file systems without O_TMPFILE get; chosen, for tests.
+    enum class Temporary { UnnamedWherePossible, Named };
     // Throws IoError naming the path when it cannot be written.
-    explicit ReplacementFile(const std::string& path);
+    explicit ReplacementFile(const std::string& path, Temporary temporary = Temporary::UnnamedWherePossible);
     // Without commit(), the temporary file goes and the path stays as it was.
     ~ReplacementFile();
     ReplacementFile(const ReplacementFile&) = delete;
@@ -27,9 +29,9 @@ public:
     void commit();
 
 private:
-    void open();
+    void open(Temporary temporary);
     void openDirectly();
-    void openTemporaryBeside(const std::string& target, int existingMode);
+    void openTemporaryBeside(const std::string& target, int existingMode, Temporary temporary);
     void linkIn();
     void closeDescriptor();
     void discard();

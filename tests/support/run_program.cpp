@@ -1,26 +1,48 @@
 #include "tests/support/run_program.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 
-ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::string& stdinPath) {
+namespace {
+
+// A started child whose console goes to files in a directory of its own.
+struct Child {
     TempDir capture;
-    std::string outPath = capture.path("stdout"), errPath = capture.path("stderr");
+    pid_t pid = -1;
+};
+
+void resetSignals() {
+    for (int reset : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) std::signal(reset, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+// `prepare` runs in the child just before the program starts.
+void start(
+    Child& child, const std::string& program, const std::vector<std::string>& arguments,
+    const std::string& stdinPath, const std::function<void()>& prepare = [] {}) {
+    std::string outPath = child.capture.path("stdout"), errPath = child.capture.path("stderr");
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
-    pid_t child = fork();
-    if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) {
+    child.pid = fork();
+    if (child.pid < 0) throw std::runtime_error("fork failed");
+    if (child.pid == 0) {
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0) _exit(127);
@@ -33,16 +55,108 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
         }
         dup2(out, 1);
         dup2(err, 2);
+        resetSignals();
+        prepare();
         execv(program.c_str(), argv.data());
         _exit(127);
     }
-    int status = 0;
-    waitpid(child, &status, 0);
+}
+
+ProgramRun resultOf(Child& child, int status) {
     ProgramRun run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = readFile(outPath);
-    run.err = readFile(errPath);
+    run.out = readFile(child.capture.path("stdout"));
+    run.err = readFile(child.capture.path("stderr"));
     return run;
+}
+
+ProgramRun finish(Child& child) {
+    int status = 0;
+    waitpid(child.pid, &status, 0);
+    return resultOf(child, status);
+}
+
+// Whether the process holds an unnamed file of the folder open: its link in
+// /proc reads "FOLDER/#INODE (deleted)".
+bool writesUnnamedFileIn(pid_t pid, const std::string& folder) {
+    std::error_code error;
+    std::filesystem::directory_iterator descriptors("/proc/" + std::to_string(pid) + "/fd", error);
+    for (; !error && descriptors != std::filesystem::directory_iterator(); descriptors.increment(error)) {
+        std::string target = std::filesystem::read_symlink(descriptors->path(), error).string();
+        if (!error && target.starts_with(folder + "/#") && target.ends_with(" (deleted)")) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::string& stdinPath) {
+    Child child;
+    start(child, program, arguments, stdinPath);
+    return finish(child);
+}
+
+ProgramRun runProgramWithFileSizeLimit(const std::string& program, const std::vector<std::string>& arguments,
+                                       std::int64_t bytes) {
+    Child child;
+    start(child, program, arguments, "/dev/null", [bytes] {
+        rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    });
+    return finish(child);
+}
+
+ProgramRun runProgramWithClosedConsole(const std::string& program,
+                                       const std::vector<std::string>& arguments) {
+    Child child;
+    start(child, program, arguments, "/dev/null", [] {
+        int ends[2];
+        if (pipe(ends) != 0) _exit(127);
+        dup2(ends[1], 1);
+        close(ends[0]);
+        close(ends[1]);
+    });
+    return finish(child);
+}
+
+std::optional<ProgramRun> runProgramSignalledWhileWriting(const std::string& program,
+                                                          const std::vector<std::string>& arguments,
+                                                          const std::string& folder, int signal) {
+    const std::string canonicalFolder = std::filesystem::canonical(folder).string();
+    Child child;
+    start(child, program, arguments, "/dev/null");
+    for (;;) {
+        int status = 0;
+        if (waitpid(child.pid, &status, WNOHANG) == child.pid) return std::nullopt;
+        if (!writesUnnamedFileIn(child.pid, canonicalFolder)) continue;
+        // Stopped, it cannot move on to naming its file between the look
+        // and the signal.
+        kill(child.pid, SIGSTOP);
+        waitpid(child.pid, &status, WUNTRACED);
+        bool stillUnnamed = writesUnnamedFileIn(child.pid, canonicalFolder);
+        if (stillUnnamed) kill(child.pid, signal);
+        kill(child.pid, SIGCONT);
+        if (!stillUnnamed) {
+            finish(child);
+            return std::nullopt;
+        }
+        return finish(child);
+    }
+}
+
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int permissionsOf(const std::string& path) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) throw std::runtime_error("cannot stat " + path);
+    return static_cast<int>(status.st_mode & 07777);
 }
 
 TempDir::TempDir() {
