@@ -23,8 +23,9 @@ void countBucket(std::int64_t index);
 // cannot be read or a count or a bucket index does not fit in 64 bits.
 void bucketCounts(const std::string& path, std::int64_t bucketSize);
 
-// Writes BucketCountTable to the path, in ascending order of index.
-// Throws IoError on any failure to create, write or close it.
+// Writes BucketCountTable to the path, in ascending order of index; the old
+// file there stays until the new one is complete. Throws IoError on any
+// failure to create, write or close it.
 void writeHistogramFile(const std::string& path);
 
 // Inspection, for the tests.
