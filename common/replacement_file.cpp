@@ -124,9 +124,10 @@ void ReplacementFile::openTemporaryBeside(const std::string& target, int existin
     if (temporary == Temporary::UnnamedWherePossible && access("/proc/self/fd", X_OK) == 0) {
         descriptor_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
         unnamed_ = descriptor_ >= 0;
-        if (!unnamed_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            std::string reason = systemReason();
-            if (errno == EACCES && existingMode >= 0) reason += " (the new file is made in its folder first)";
+        const int error = errno;
+        if (!unnamed_ && error != EOPNOTSUPP && error != EISDIR && error != EINVAL) {
+            std::string reason = std::strerror(error);
+            if (error == EACCES && existingMode >= 0) reason += " (the new file is made in its folder first)";
             throw IoError(path_, reason);
         }
     }
