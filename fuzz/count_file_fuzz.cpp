@@ -30,8 +30,11 @@ void require(bool condition) {
 const std::string& scratchPath() {
     static const std::string path = [] {
         std::atexit([] { std::remove(scratchPath().c_str()); });
-        return (std::filesystem::temp_directory_path() / ("count_file_fuzz." + std::to_string(getpid())))
-            .string();
+        // Every count file is fsynced before it takes its name: on a memory
+        // file system that is free, on a disk it halves the executions.
+        std::filesystem::path folder =
+            std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+        return (folder / ("count_file_fuzz." + std::to_string(getpid()))).string();
     }();
     return path;
 }

@@ -38,8 +38,9 @@ void addPackedNGrams(const std::uint64_t* keys, std::size_t count);
 // Adds `occurrences` (at least 1) of one packed text.
 void addPackedNGram(std::uint64_t key, std::int64_t occurrences);
 
-// Writes the whole table to the path, creating or truncating the file.
-// Throws IoError on any failure to create, write or close it.
+// Writes the whole table to the path; the old file there stays until the
+// new one is complete. Throws IoError on any failure to create, write or
+// close it.
 void writeCountFile(const std::string& path);
 
 // Inspection, for the tests. The hash lets a test build texts whose
