@@ -47,18 +47,21 @@ Texts scanTexts(std::string_view bytes, std::int32_t n, std::string* dots = null
     ExactChunk chunk(bytes);
     Texts texts;
     std::ostringstream progress;
-    scanWordNGrams(chunk.data(), chunk.size(), n, progress,
-                   [&](std::string_view text) { texts.emplace_back(text); });
+    scanWordNGrams(
+        chunk.data(), chunk.size(), n, progress,
+        [&](const std::string_view* run, std::size_t count) { texts.insert(texts.end(), run, run + count); });
     if (dots) *dots = progress.str();
     return texts;
 }
 
-// The chunk scan in its plain form: every n-gram built afresh from its start.
-Texts referenceTexts(std::string_view bytes, std::int32_t n) {
+// The chunk scan in its plain form: every n-gram built afresh from its start,
+// and a dot tested at every visited position.
+Texts referenceTexts(std::string_view bytes, std::int32_t n, std::string* dots = nullptr) {
     ExactChunk chunk(bytes);
     Texts texts;
     std::string text;
     for (std::int64_t p = 0; p < chunk.size() - std::int64_t{n} * WordMargin;) {
+        if (dots && n == 1 && p % ProgressInterval < 5) *dots += '.';
         std::int32_t end = buildWordNGram(chunk.data(), static_cast<std::int32_t>(p), n, text);
         if (end == 0) {
             ++p;
@@ -305,7 +308,8 @@ TEST(ScanWordChunk, ProgressDotsOnlyForSingleWords) {
     for (const auto& c : cases) {
         ExactChunk chunk(std::string(static_cast<std::size_t>(c.length), c.fill));
         std::ostringstream progress;
-        scanWordNGrams(chunk.data(), chunk.size(), c.n, progress, [](std::string_view) {});
+        scanWordNGrams(chunk.data(), chunk.size(), c.n, progress,
+                       [](const std::string_view*, std::size_t) {});
         EXPECT_EQ(progress.str(), c.dots) << c.what;
     }
 }
@@ -345,12 +349,47 @@ std::string randomChunk(std::mt19937& random, std::size_t length) {
     return bytes;
 }
 
-TEST(ScanWordChunk, ReusingWordsGivesTheTextsOfBuildingEachNGramAfresh) {
+TEST(FindWord, FindsWhatExtractWordFindsFromEveryStart) {
+    std::mt19937 random(2024);
+    for (int round = 0; round < 300; ++round) {
+        ExactChunk chunk(randomChunk(random, WordScanLimit + random() % 300));
+        for (std::int32_t start = 0; start + WordScanLimit <= chunk.size(); ++start) {
+            Word expected;
+            WordPlace found;
+            std::int32_t result = findWord(chunk.data(), start, found);
+            ASSERT_EQ(result, extractWord(chunk.data(), start, expected))
+                << "round " << round << " at " << start;
+            std::string_view text(chunk.data() + found.offset, static_cast<std::size_t>(found.length));
+            if (result != 0) {
+                ASSERT_EQ(text, expected.text()) << "round " << round << " at " << start;
+            }
+        }
+    }
+}
+
+TEST(ScanWordChunk, ReusingWordsGivesTheTextsAndDotsOfBuildingEachNGramAfresh) {
     std::mt19937 random(12345);
     for (int round = 0; round < 400; ++round) {
         std::string bytes = randomChunk(random, random() % 700);
-        for (std::int32_t n = 1; n <= 6; ++n)
-            ASSERT_EQ(scanTexts(bytes, n), referenceTexts(bytes, n)) << "round " << round << " N " << n;
+        for (std::int32_t n = 1; n <= 6; ++n) {
+            std::string dots, expectedDots;
+            ASSERT_EQ(scanTexts(bytes, n, &dots), referenceTexts(bytes, n, &expectedDots))
+                << "round " << round << " N " << n;
+            ASSERT_EQ(dots, expectedDots) << "round " << round << " N " << n;
+        }
+    }
+    // Long enough that texts go on in many runs and the joined words are
+    // moved between runs.
+    std::string bytes = randomChunk(random, 300'000);
+    for (std::int32_t n = 1; n <= 6; ++n)
+        ASSERT_EQ(scanTexts(bytes, n), referenceTexts(bytes, n)) << "N " << n;
+    // Random bytes around the first interval's end, where positions are
+    // visited at any phase; before them no word fits.
+    for (int round = 0; round < 2; ++round) {
+        std::string bytes = std::string(ProgressInterval - 100 - round, 'x') + randomChunk(random, 300);
+        std::string dots, expectedDots;
+        ASSERT_EQ(scanTexts(bytes, 1, &dots), referenceTexts(bytes, 1, &expectedDots)) << "round " << round;
+        ASSERT_EQ(dots, expectedDots) << "round " << round;
     }
 }
 
