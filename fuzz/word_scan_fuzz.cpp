@@ -34,16 +34,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::memcpy(chunk.get(), bytes + 1, size - 1);
 
     Word word;
-    WordPlace place;
+    WordFinder finder(chunk.get(), length);
+    auto sameWord = [&](const WordPlace& place) {
+        return std::string_view(chunk.get() + place.offset, static_cast<std::size_t>(place.length)) ==
+               word.text();
+    };
     for (std::int32_t start = 0; start + WordScanLimit <= length; ++start) {
         std::int32_t end = extractWord(chunk.get(), start, word);
         require(end == 0 || (end >= start + 2 && end < start + WordScanLimit));
         if (end != 0) checkWord(word);
-        // The fast scanner finds the same word in place.
+        // The fast scanners find the same word in place.
+        WordPlace place, placeByFinder;
         require(findWord(chunk.get(), start, place) == end);
-        if (end != 0)
-            require(std::string_view(chunk.get() + place.offset, static_cast<std::size_t>(place.length)) ==
-                    word.text());
+        require(finder.find(start, placeByFinder) == end);
+        if (end != 0) require(sameWord(place) && sameWord(placeByFinder));
     }
 
     std::vector<std::string> reference;

@@ -18,16 +18,16 @@ namespace {
 // (see extractWord).
 constexpr std::int32_t ScannedBytes = WordScanLimit - 1;
 
-// Bit i stands for the byte at offset i from a scan's start.
-struct ScanMasks {
-    std::uint32_t separators;
-    std::uint32_t nuls;
+// Bit i stands for the byte at offset i from where the bytes were read.
+struct ByteMasks {
+    std::uint64_t separators;
+    std::uint64_t nuls;
 };
 
 #if defined(__SSE2__)
 // The separators are 0x20 and 0x21 (b | 1 is 0x21), 0x2C and 0x2E (b | 2 is
 // 0x2E), and 0x3F: three comparisons for the five bytes.
-ScanMasks masksOf16(const char* bytes) {
+ByteMasks masksOf16(const char* bytes) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
     __m128i spaceOrBang = _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x01)), _mm_set1_epi8(0x21));
     __m128i commaOrStop = _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x02)), _mm_set1_epi8(0x2E));
@@ -38,27 +38,57 @@ ScanMasks masksOf16(const char* bytes) {
             static_cast<std::uint32_t>(_mm_movemask_epi8(nuls))};
 }
 
-// Two loads of 16 that overlap, so not one byte after the scanned ones is
-// read: the chunk may end right there.
-ScanMasks scanMasks(const char* bytes) {
+// The bytes of one scan as two loads of 16 that overlap, so not one byte
+// after them is read: the chunk may end right there.
+ByteMasks scanMasks(const char* bytes) {
     constexpr int Overlap = ScannedBytes - 16;
-    ScanMasks low = masksOf16(bytes), high = masksOf16(bytes + Overlap);
+    ByteMasks low = masksOf16(bytes), high = masksOf16(bytes + Overlap);
     return {low.separators | high.separators << Overlap, low.nuls | high.nuls << Overlap};
 }
-#else
-ScanMasks scanMasks(const char* bytes) {
-    ScanMasks masks{0, 0};
-    for (std::int32_t i = 0; i < ScannedBytes; ++i) {
-        auto byte = static_cast<unsigned char>(bytes[i]);
-        masks.separators |= std::uint32_t{isSeparator(byte)} << i;
-        masks.nuls |= std::uint32_t{byte == 0} << i;
+
+ByteMasks masksOf64(const char* bytes) {
+    ByteMasks masks{0, 0};
+    for (int i = 0; i < 64; i += 16) {
+        ByteMasks part = masksOf16(bytes + i);
+        masks.separators |= part.separators << i;
+        masks.nuls |= part.nuls << i;
     }
     return masks;
 }
+#else
+ByteMasks masksOf(const char* bytes, int count) {
+    ByteMasks masks{0, 0};
+    for (int i = 0; i < count; ++i) {
+        auto byte = static_cast<unsigned char>(bytes[i]);
+        masks.separators |= std::uint64_t{isSeparator(byte)} << i;
+        masks.nuls |= std::uint64_t{byte == 0} << i;
+    }
+    return masks;
+}
+ByteMasks scanMasks(const char* bytes) { return masksOf(bytes, ScannedBytes); }
+ByteMasks masksOf64(const char* bytes) { return masksOf(bytes, 64); }
 #endif
 
 // The bits of `mask` from bit `from` on.
-std::uint32_t bitsFrom(std::uint32_t mask, int from) { return mask >> from << from; }
+std::uint64_t bitsFrom(std::uint64_t mask, int from) { return mask >> from << from; }
+
+// extractWord's steps on the masks of the bytes from `start` on (bits past
+// the scanned ones are ignored).
+std::int32_t wordFromMasks(ByteMasks masks, std::int32_t start, WordPlace& word) {
+    constexpr std::uint64_t Scanned = (std::uint64_t{1} << ScannedBytes) - 1;
+    std::uint64_t separators = masks.separators & Scanned;
+    if (separators == 0) return 0;
+    int first = std::countr_zero(separators);
+    // A separator right after the first one is passed over, not an end.
+    std::uint64_t ending = bitsFrom(separators, first + 2);
+    if (ending == 0) return 0;
+    int end = std::countr_zero(ending);
+    int from = first + 1 + static_cast<int>((separators >> (first + 1)) & 1);
+    std::uint64_t cuts = bitsFrom(masks.nuls, from);
+    int to = std::min(end, std::countr_zero(cuts));  // 64 when there is no NUL
+    word = {start + from, to - from};
+    return start + end;
+}
 
 }  // namespace
 
@@ -106,18 +136,24 @@ std::int32_t buildWordNGram(const char* chunk, std::int32_t start, std::int32_t 
 }
 
 std::int32_t findWord(const char* chunk, std::int32_t start, WordPlace& word) {
-    ScanMasks masks = scanMasks(chunk + start);
-    if (masks.separators == 0) return 0;
-    int first = std::countr_zero(masks.separators);
-    // A separator right after the first one is passed over, not an end.
-    std::uint32_t ending = bitsFrom(masks.separators, first + 2);
-    if (ending == 0) return 0;
-    int end = std::countr_zero(ending);
-    int from = first + 1 + static_cast<int>((masks.separators >> (first + 1)) & 1);
-    std::uint32_t cuts = bitsFrom(masks.nuls, from);
-    int to = cuts == 0 ? end : std::min(end, std::countr_zero(cuts));
-    word = {start + from, to - from};
-    return start + end;
+    return wordFromMasks(scanMasks(chunk + start), start, word);
+}
+
+WordFinder::WordFinder(const char* chunk, std::int64_t length) : chunk_(chunk), length_(length) {}
+
+std::int32_t WordFinder::find(std::int32_t start, WordPlace& word) {
+    // Unsigned: a start before the window's also falls outside it.
+    auto offset = static_cast<std::uint32_t>(start - windowStart_);
+    if (offset > WindowBytes - ScannedBytes) {
+        // Near the chunk's end, only the scanned bytes are read.
+        if (start + std::int64_t{WindowBytes} > length_) return findWord(chunk_, start, word);
+        ByteMasks masks = masksOf64(chunk_ + start);
+        separators_ = masks.separators;
+        nuls_ = masks.nuls;
+        windowStart_ = start;
+        offset = 0;
+    }
+    return wordFromMasks({separators_ >> offset, nuls_ >> offset}, start, word);
 }
 
 namespace {
@@ -168,14 +204,15 @@ private:
 };
 
 // N = 1: a word's text is its bytes in the chunk, so no text is copied.
-void scanSingleWords(const char* chunk, std::int64_t bound, std::ostream& progress,
+void scanSingleWords(const char* chunk, std::int64_t length, std::int64_t bound, std::ostream& progress,
                      const WordTextsSink& count) {
+    WordFinder finder(chunk, length);
     WordProgressDots dots(progress);
     TextRunBuffer run(count);
     WordPlace word;
     for (std::int64_t p = 0; p < bound;) {
         dots.visit(p);
-        std::int32_t end = findWord(chunk, static_cast<std::int32_t>(p), word);
+        std::int32_t end = finder.find(static_cast<std::int32_t>(p), word);
         if (end == 0) {
             ++p;
             continue;
@@ -252,7 +289,9 @@ private:
 // second. So the words of the current n-gram are kept, the first dropped and
 // one more scanned, which gives the same texts as building each n-gram afresh
 // with buildWordNGram.
-void scanWordRuns(const char* chunk, std::int64_t bound, std::int32_t n, const WordTextsSink& count) {
+void scanWordRuns(const char* chunk, std::int64_t length, std::int64_t bound, std::int32_t n,
+                  const WordTextsSink& count) {
+    WordFinder finder(chunk, length);
     // The current n-gram's words as a ring of N starting at `first`: where
     // each ended in the chunk and where it starts among the joined words.
     struct KeptWord {
@@ -282,7 +321,7 @@ void scanWordRuns(const char* chunk, std::int64_t bound, std::int32_t n, const W
 
     for (std::int64_t p = 0; p < bound;) {
         if (words == 0) {
-            std::int32_t end = findWord(chunk, static_cast<std::int32_t>(p), word);
+            std::int32_t end = finder.find(static_cast<std::int32_t>(p), word);
             if (end == 0) {
                 ++p;
                 continue;
@@ -293,7 +332,7 @@ void scanWordRuns(const char* chunk, std::int64_t bound, std::int32_t n, const W
             lastWordFailed = false;
         }
         while (words < n && !lastWordFailed) {
-            std::int32_t end = findWord(chunk, at(words - 1).end, word);
+            std::int32_t end = finder.find(at(words - 1).end, word);
             if (end == 0) {
                 lastWordFailed = true;
             } else {
@@ -319,9 +358,9 @@ void scanWordNGrams(const char* chunk, std::int64_t length, std::int32_t n, std:
     const std::int64_t bound = length - std::int64_t{n} * WordMargin;
     if (bound <= 0) return;
     if (n == 1)
-        scanSingleWords(chunk, bound, progress, count);
+        scanSingleWords(chunk, length, bound, progress, count);
     else
-        scanWordRuns(chunk, bound, n, count);
+        scanWordRuns(chunk, length, bound, n, count);
 }
 
 void scanWordChunk(const char* chunk, std::int64_t length, std::int32_t n, std::ostream& progress) {

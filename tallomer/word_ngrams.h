@@ -54,6 +54,24 @@ struct WordPlace {
 // word is not copied: it is `word`'s bytes of the chunk.
 std::int32_t findWord(const char* chunk, std::int32_t start, WordPlace& word);
 
+// findWord for the scans of one chunk, whose length it knows: it classifies
+// the 64 bytes from a scan's start at once, so the scans that follow within
+// them, as the chunk scan's do, cost a few bit operations each.
+class WordFinder {
+public:
+    WordFinder(const char* chunk, std::int64_t length);
+    std::int32_t find(std::int32_t start, WordPlace& word);
+
+private:
+    static constexpr std::int32_t WindowBytes = 64;
+    const char* chunk_;
+    std::int64_t length_;
+    // The masks of the bytes from windowStart_ on; none before the first scan.
+    std::int32_t windowStart_ = -WindowBytes;
+    std::uint64_t separators_ = 0;
+    std::uint64_t nuls_ = 0;
+};
+
 // Joins the word scanned from `start` and the N - 1 words that follow it,
 // each scanned from where the one before ended, with single spaces. A later
 // word that fails is left out, and so are all after it. Returns the first

@@ -349,20 +349,29 @@ std::string randomChunk(std::mt19937& random, std::size_t length) {
     return bytes;
 }
 
+// Both fast forms of the scanner against the plain one, from every start:
+// WordFinder also a little way back, outside the bytes it classified last.
 TEST(FindWord, FindsWhatExtractWordFindsFromEveryStart) {
     std::mt19937 random(2024);
     for (int round = 0; round < 300; ++round) {
         ExactChunk chunk(randomChunk(random, WordScanLimit + random() % 300));
-        for (std::int32_t start = 0; start + WordScanLimit <= chunk.size(); ++start) {
+        WordFinder finder(chunk.data(), chunk.size());
+        auto expectSameWord = [&](std::int32_t start) {
             Word expected;
-            WordPlace found;
-            std::int32_t result = findWord(chunk.data(), start, found);
-            ASSERT_EQ(result, extractWord(chunk.data(), start, expected))
-                << "round " << round << " at " << start;
-            std::string_view text(chunk.data() + found.offset, static_cast<std::size_t>(found.length));
-            if (result != 0) {
-                ASSERT_EQ(text, expected.text()) << "round " << round << " at " << start;
-            }
+            std::int32_t result = extractWord(chunk.data(), start, expected);
+            WordPlace found, foundByFinder;
+            EXPECT_EQ(findWord(chunk.data(), start, found), result) << "round " << round << " at " << start;
+            EXPECT_EQ(finder.find(start, foundByFinder), result) << "round " << round << " at " << start;
+            if (result == 0) return;
+            for (const WordPlace& place : {found, foundByFinder})
+                EXPECT_EQ(
+                    std::string_view(chunk.data() + place.offset, static_cast<std::size_t>(place.length)),
+                    expected.text())
+                    << "round " << round << " at " << start;
+        };
+        for (std::int32_t start = 0; start + WordScanLimit <= chunk.size(); ++start) {
+            expectSameWord(start);
+            expectSameWord(std::max<std::int32_t>(0, start - static_cast<std::int32_t>(random() % 80)));
         }
     }
 }
