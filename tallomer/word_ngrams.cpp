@@ -289,8 +289,10 @@ private:
 // second. So the words of the current n-gram are kept, the first dropped and
 // one more scanned, which gives the same texts as building each n-gram afresh
 // with buildWordNGram.
-void scanWordRuns(const char* chunk, std::int64_t length, std::int64_t bound, std::int32_t n,
-                  const WordTextsSink& count) {
+// Flattened: the scans are the loop's work, and left to itself the compiler
+// calls the finder instead of inlining it here.
+[[gnu::flatten]] void scanWordRuns(const char* chunk, std::int64_t length, std::int64_t bound, std::int32_t n,
+                                   const WordTextsSink& count) {
     WordFinder finder(chunk, length);
     // The current n-gram's words as a ring of N starting at `first`: where
     // each ended in the chunk and where it starts among the joined words.
