@@ -143,7 +143,7 @@ WordFinder::WordFinder(const char* chunk, std::int64_t length) : chunk_(chunk), 
 
 std::int32_t WordFinder::find(std::int32_t start, WordPlace& word) {
     // Unsigned: a start before the window's also falls outside it.
-    auto offset = static_cast<std::uint32_t>(start - windowStart_);
+    std::uint32_t offset = static_cast<std::uint32_t>(start) - static_cast<std::uint32_t>(windowStart_);
     if (offset > WindowBytes - ScannedBytes) {
         // Near the chunk's end, only the scanned bytes are read.
         if (start + std::int64_t{WindowBytes} > length_) return findWord(chunk_, start, word);
@@ -289,6 +289,7 @@ private:
 // second. So the words of the current n-gram are kept, the first dropped and
 // one more scanned, which gives the same texts as building each n-gram afresh
 // with buildWordNGram.
+//
 // Flattened: the scans are the loop's work, and left to itself the compiler
 // calls the finder instead of inlining it here.
 [[gnu::flatten]] void scanWordRuns(const char* chunk, std::int64_t length, std::int64_t bound, std::int32_t n,

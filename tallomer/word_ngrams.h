@@ -92,5 +92,5 @@ using WordTextsSink = std::function<void(const std::string_view* texts, std::siz
 void scanWordNGrams(const char* chunk, std::int64_t length, std::int32_t n, std::ostream& progress,
                     const WordTextsSink& count);
 
-// Counts the word n-grams of one chunk, scanned on its own, with addNGram.
+// Counts the word n-grams of one chunk, scanned on its own, with addNGrams.
 void scanWordChunk(const char* chunk, std::int64_t length, std::int32_t n, std::ostream& progress);
