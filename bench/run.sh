@@ -3,7 +3,8 @@
 # Builds in Release, generates the corpus once (cached in bench/data/), runs
 # every case one after the other and prints one line per case: input MB,
 # wall seconds, MB/s of input, peak RSS, distinct n-grams, and the speed
-# ratio to the reference counter where it ran on the same case.
+# ratio to the reference counter where it ran on the same case; then the
+# speed of the word scan alone for N = 1 to 3.
 #
 #   BENCH_BYTES=300000000        corpus size; 1000000 is a smoke run of seconds
 #   REFERENCE_C8_BYTES=30000000  bytes of the corpus the reference counter reads
@@ -113,10 +114,16 @@ for counts in "$work/counts-c8.txt" "$work/counts-w3.txt"; do
   fi
 done
 
+# The word scan without the table: what word mode would reach with a table
+# that cost nothing.
+scanLines=()
+for n in 1 2 3; do scanLines+=("$("$(program word_scan)" "$n" "$corpus")"); done
+
 echo
 echo "Check: $c3Check."
 echo "Ratio: tallomer's MB/s over the reference counter's on the same case" \
   "(the reference reads ${referenceC8Bytes} bytes at most for c 8)."
 for note in "${readerNotes[@]}"; do echo "Note: $note."; done
+for line in "${scanLines[@]}"; do echo "Scan alone: $line."; done
 rm -f "$work"/counts-c1.txt "$work"/counts-c3.txt "$work"/counts-c19.txt "$work"/counts-w1.txt \
   "$work"/counts-w2.txt "$work"/reference-*.txt "$work"/histogram.txt "$work"/stdout "$work"/stderr
