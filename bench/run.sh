@@ -5,8 +5,9 @@
 # wall seconds, MB/s of input, peak RSS, temporary disk at its peak and runs
 # spilled (tallomer built with NGRAM_STATISTICS reports them on standard
 # error), distinct n-grams, and the speed ratio to the reference counter
-# where it ran on the same case. "c 19 limited" runs under ulimit -v 3000000
-# and must give the same count file as c 19.
+# where it ran on the same case; then the speed of the word scan alone for
+# N = 1 to 3. "c 19 limited" runs under ulimit -v 3000000 and must give the
+# same count file as c 19.
 #
 #   BENCH_BYTES=300000000        corpus size; 1000000 is a smoke run of seconds
 #   REFERENCE_C8_BYTES=30000000  bytes of the corpus the reference counter reads
@@ -151,11 +152,17 @@ for counts in "$work/counts-c8.txt" "$work/counts-w3.txt"; do
   fi
 done
 
+# The word scan without the table: what word mode would reach with a table
+# that cost nothing.
+scanLines=()
+for n in 1 2 3; do scanLines+=("$("$(program word_scan)" "$n" "$corpus")"); done
+
 echo
 echo "Check: $c3Check."
 echo "Check: $limitedCheck."
 echo "Ratio: tallomer's MB/s over the reference counter's on the same case" \
   "(the reference reads ${referenceC8Bytes} bytes at most for c 8)."
 for note in "${readerNotes[@]}"; do echo "Note: $note."; done
+for line in "${scanLines[@]}"; do echo "Scan alone: $line."; done
 rm -f "$work"/counts-c1.txt "$work"/counts-c3.txt "$work"/counts-c19*.txt "$work"/counts-w1.txt \
   "$work"/counts-w2.txt "$work"/reference-*.txt "$work"/histogram.txt "$work"/stdout "$work"/stderr

@@ -1,5 +1,7 @@
 #include "common/file_io.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -57,31 +59,27 @@ ByteBuffer allocateBytes(std::int64_t size) {
     return ByteBuffer{std::unique_ptr<char[]>(new char[static_cast<std::size_t>(size) + 1]), size};
 }
 
-OutputFile::OutputFile(const std::string& path) : path_(path), buffer_(new char[BufferSize]) {
-    file_ = std::fopen(path.c_str(), "wb");
-    if (!file_) throw IoError(path, systemReason());
-    // Our own buffer already batches the writes; stdio's would only copy.
-    std::setvbuf(file_, nullptr, _IONBF, 0);
-}
+OutputFile::OutputFile(const std::string& path) : path_(path), file_(path), buffer_(new char[BufferSize]) {}
 
-OutputFile::~OutputFile() {
-    if (file_) std::fclose(file_);
+void OutputFile::writeAll(const char* bytes, std::size_t length) {
+    while (length > 0) {
+        ssize_t written = ::write(file_.descriptor(), bytes, length);
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) throw IoError(path_, systemReason());
+        bytes += written;
+        length -= static_cast<std::size_t>(written);
+    }
 }
 
 void OutputFile::flushBuffer() {
-    if (used_ > 0 && std::fwrite(buffer_.get(), 1, used_, file_) != used_)
-        throw IoError(path_, systemReason());
+    writeAll(buffer_.get(), used_);
     used_ = 0;
 }
 
 void OutputFile::write(std::string_view bytes) {
     if (bytes.size() > BufferSize - used_) {
         flushBuffer();
-        if (bytes.size() > BufferSize) {
-            if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-                throw IoError(path_, systemReason());
-            return;
-        }
+        if (bytes.size() > BufferSize) return writeAll(bytes.data(), bytes.size());
     }
     std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
     used_ += bytes.size();
@@ -104,7 +102,5 @@ void OutputFile::writeDecimal(std::int64_t value) {
 
 void OutputFile::close() {
     flushBuffer();
-    std::FILE* file = file_;
-    file_ = nullptr;
-    if (std::fclose(file) != 0) throw IoError(path_, systemReason());
+    file_.commit();
 }

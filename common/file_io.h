@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/replacement_file.h"
+
 struct IoError : std::runtime_error {
     IoError(std::string path, const std::string& reason)
         : std::runtime_error(reason), path(std::move(path)) {}
@@ -47,11 +49,13 @@ struct ByteBuffer {
 ByteBuffer allocateBytes(std::int64_t size);
 
 // A file written through one large buffer; every write, flush and close
-// error is raised, so a full disk never looks like success.
+// error is raised, so a full disk never looks like success. The output only
+// takes the path's place in close(), once all of it is on disk (see
+// ReplacementFile): destroyed without close(), or after any error, it leaves
+// the path as it was.
 class OutputFile {
 public:
     explicit OutputFile(const std::string& path);
-    ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
@@ -69,9 +73,10 @@ public:
 private:
     static constexpr std::size_t BufferSize = 1 << 20;
     void flushBuffer();
+    void writeAll(const char* bytes, std::size_t length);
 
     std::string path_;
-    std::FILE* file_ = nullptr;
+    ReplacementFile file_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
 };

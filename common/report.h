@@ -8,11 +8,16 @@
 
 #include "common/file_io.h"
 
+// An empty path is named as '', so that a user sees which argument it was.
 inline void reportFailure(std::string_view program, std::string_view path, std::string_view reason) {
     std::cout.flush();
-    std::cerr << program << ": ";
-    if (!path.empty()) std::cerr << path << ": ";
-    std::cerr << reason << std::endl;
+    std::cerr << program << ": " << (path.empty() ? "''" : path) << ": " << reason << std::endl;
+}
+
+// A command line that makes no sense: "program: reason".
+inline void reportArgumentError(std::string_view program, std::string_view reason) {
+    std::cout.flush();
+    std::cerr << program << ": " << reason << std::endl;
 }
 
 // Runs the program's work. A file that fails, or memory that runs out while

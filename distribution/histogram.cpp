@@ -1,6 +1,9 @@
 #include "distribution/histogram.h"
 
+#include <algorithm>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "common/count_file_reader.h"
 #include "common/file_io.h"
@@ -32,8 +35,13 @@ void bucketCounts(const std::string& path, std::int64_t bucketSize) {
 }
 
 void writeHistogramFile(const std::string& path) {
+    // In index order, so that the same count file and bucket size always
+    // give the same bytes; buckets are few, so the sort costs nothing.
+    std::vector<std::pair<std::int64_t, std::int64_t>> buckets(BucketCountTable.begin(),
+                                                               BucketCountTable.end());
+    std::sort(buckets.begin(), buckets.end());
     OutputFile file(path);
-    for (const auto& [index, number] : BucketCountTable) {
+    for (const auto& [index, number] : buckets) {
         file.writeDecimal(index);
         file.write(';');
         file.writeDecimal(number);

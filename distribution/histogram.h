@@ -3,7 +3,7 @@
 // of how many entries each bucket holds.
 //
 // Histogram file: one line per non-empty bucket, "index;number" and CR LF,
-// in no particular order.
+// in ascending order of the (signed) index.
 #pragma once
 
 #include <cstdint>
@@ -23,8 +23,9 @@ void countBucket(std::int64_t index);
 // cannot be read or a count or a bucket index does not fit in 64 bits.
 void bucketCounts(const std::string& path, std::int64_t bucketSize);
 
-// Writes BucketCountTable to the path, creating or truncating the file.
-// Throws IoError on any failure to create, write or close it.
+// Writes BucketCountTable to the path, in ascending order of index; the old
+// file there stays until the new one is complete. Throws IoError on any
+// failure to create, write or close it.
 void writeHistogramFile(const std::string& path);
 
 // Inspection, for the tests.

@@ -3,6 +3,7 @@
 
 #include "common/console.h"
 #include "common/report.h"
+#include "common/signal_cleanup.h"
 #include "distribution/histogram.h"
 
 namespace {
@@ -10,16 +11,17 @@ constexpr const char* Program = "distribution";
 }
 
 int main(int argc, char** argv) {
+    cleanUpTemporaryFilesOnSignals();
     if (argc != 4) {
         printUsageBlock("histogramm [bucket size] [input file] [output file]");
         return 1;
     }
     auto bucketSize = parseBucketSize(argv[1]);
     if (!bucketSize) {
-        reportFailure(Program, "",
-                      "bucket size \"" + std::string(argv[1]) +
-                          "\" must be a whole number other than 0, from -9223372036854775808 to "
-                          "9223372036854775807");
+        reportArgumentError(Program,
+                            "bucket size \"" + std::string(argv[1]) +
+                                "\" must be a whole number other than 0, from -9223372036854775808 to "
+                                "9223372036854775807");
         return 1;
     }
     const std::string input = argv[2], output = argv[3];

@@ -1,12 +1,14 @@
 // The word scanner over arbitrary chunks and N, each chunk ending where its
 // allocation ends: every delivered word and n-gram keeps the scanner's
-// promises, and the chunk scan (which reuses words) counts exactly what
-// building every n-gram afresh counts.
+// promises, the fast scanner finds what the plain one finds, and the chunk
+// scan (which reuses words) counts exactly what building every n-gram afresh
+// counts.
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tallomer/word_ngrams.h"
@@ -32,10 +34,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::memcpy(chunk.get(), bytes + 1, size - 1);
 
     Word word;
+    WordFinder finder(chunk.get(), length);
+    auto sameWord = [&](const WordPlace& place) {
+        return std::string_view(chunk.get() + place.offset, static_cast<std::size_t>(place.length)) ==
+               word.text();
+    };
     for (std::int32_t start = 0; start + WordScanLimit <= length; ++start) {
         std::int32_t end = extractWord(chunk.get(), start, word);
         require(end == 0 || (end >= start + 2 && end < start + WordScanLimit));
         if (end != 0) checkWord(word);
+        // The fast scanners find the same word in place.
+        WordPlace place, placeByFinder;
+        require(findWord(chunk.get(), start, place) == end);
+        require(finder.find(start, placeByFinder) == end);
+        if (end != 0) require(sameWord(place) && sameWord(placeByFinder));
     }
 
     std::vector<std::string> reference;
@@ -53,7 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
     std::vector<std::string> scanned;
     std::ostringstream progress;
-    scanWordNGrams(chunk.get(), length, n, progress, [&](std::string_view t) { scanned.emplace_back(t); });
+    scanWordNGrams(chunk.get(), length, n, progress, [&](const std::string_view* run, std::size_t count) {
+        scanned.insert(scanned.end(), run, run + count);
+    });
     require(scanned == reference);
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include "common/console.h"
 #include "common/report.h"
+#include "common/signal_cleanup.h"
 #include "tallomer/arguments.h"
 #include "tallomer/chunked_input.h"
 #include "tallomer/memory_budget.h"
@@ -14,6 +15,7 @@ constexpr const char* Program = "tallomer";
 }
 
 int main(int argc, char** argv) {
+    cleanUpTemporaryFilesOnSignals();
     std::cout << "********Massive NGram counter********" << std::endl;
     if (argc != 5) {
         printUsageBlock("ngram [w/c word or character] [N] [input file] [output file]");
@@ -21,7 +23,7 @@ int main(int argc, char** argv) {
     }
     ParsedArguments parsed = parseArguments(argv[1], argv[2], argv[3], argv[4]);
     if (!parsed.arguments) {
-        reportFailure(Program, "", parsed.error);
+        reportArgumentError(Program, parsed.error);
         return 1;
     }
     const Arguments& arguments = *parsed.arguments;

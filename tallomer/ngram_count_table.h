@@ -85,9 +85,9 @@ struct HeldCounts {
 void holdSortedCounts(HeldCounts held);
 void releaseHeldCounts();
 
-// Writes the whole table to the path, creating or truncating the file.
-// Throws IoError on any failure to create, write or close it, or to spill
-// or merge the runs.
+// Writes the whole table to the path; the old file there stays until the
+// new one is complete. Throws IoError on any failure to create, write or
+// close it, or to spill or merge the runs.
 void writeCountFile(const std::string& path);
 
 struct CountingStatistics {

@@ -53,6 +53,15 @@ TEST(Distribution, WritesTheHistogramAndNothingOnTheConsole) {
     EXPECT_EQ(readHistogram(dir.path("hist")), (Buckets{{0, 2}, {1, 2}, {2, 1}}));
 }
 
+// Neither the order of the count file nor the hash map's decides the order.
+TEST(Distribution, HistogramLinesComeInAscendingSignedIndexOrder) {
+    TempDir dir;
+    writeFile(dir.path("counts"), "a;40\r\nb;-25\r\nc;3\r\nd;12\r\ne;-5\r\nf;-130\r\ng;1000\r\nh;-91\r\n");
+    ProgramRun run = distribution({"10", dir.path("counts"), dir.path("hist")});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(readFile(dir.path("hist")), "-13;1\r\n-9;1\r\n-2;1\r\n0;2\r\n1;1\r\n4;1\r\n100;1\r\n");
+}
+
 TEST(Distribution, EmptyOrOneByteInputGivesAnEmptyHistogram) {
     TempDir dir;
     for (const char* bytes : {"", ";", "7"}) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,13 +24,38 @@ using OutputWatch = std::function<void(const std::string& seen)>;
 // empty path runs the program with standard input closed. With a watch,
 // standard output is read as it comes, so the test can act during the run.
 // A program killed by a signal gets the exit code 128 + the signal.
-// `inChild` runs in the child just before the program starts (to set
-// limits or signal dispositions); runningProgram() is its process id
-// meanwhile, for a watch.
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::string& stdinPath = "/dev/null", const OutputWatch& watch = {},
-                      const std::function<void()>& inChild = {});
-int runningProgram();
+                      const std::string& stdinPath = "/dev/null", const OutputWatch& watch = {});
+
+// The child starts with every signal at its default action, whatever the
+// test runner ignores, so a program must ignore or handle them itself.
+
+// Runs the program with `prepare` called in the child just before it
+// starts (to set limits or signal dispositions).
+ProgramRun runProgramPrepared(const std::string& program, const std::vector<std::string>& arguments,
+                              const std::function<void()>& prepare);
+
+// Runs the program with a file-size limit (RLIMIT_FSIZE) of `bytes`.
+ProgramRun runProgramWithFileSizeLimit(const std::string& program, const std::vector<std::string>& arguments,
+                                       std::int64_t bytes);
+
+// Runs the program with standard output a pipe that nobody reads; `out`
+// stays empty.
+ProgramRun runProgramWithClosedConsole(const std::string& program, const std::vector<std::string>& arguments);
+
+// Runs the program and sends it `signal` while it writes an unnamed
+// (O_TMPFILE) file in `folder`: the child is stopped when one shows among
+// its open files, signalled, and let go on. Nothing when the program ended
+// before that moment could be caught; the caller may try again. `prepare`
+// as for runProgramPrepared.
+std::optional<ProgramRun> runProgramSignalledWhileWriting(
+    const std::string& program, const std::vector<std::string>& arguments, const std::string& folder,
+    int signal, const std::function<void()>& prepare = [] {});
+
+// The names in a folder, sorted.
+std::vector<std::string> filesIn(const std::string& folder);
+// The permission bits of a file.
+int permissionsOf(const std::string& path);
 
 // A fresh empty directory, removed with its contents when the object goes.
 class TempDir {

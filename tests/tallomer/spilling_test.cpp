@@ -6,10 +6,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <sstream>
-#include <thread>
 
 #include "tallomer/chunked_input.h"
 #include "tallomer/ngram_count_table.h"
@@ -182,14 +181,6 @@ void limit(int resource, rlim_t value) {
     setrlimit(resource, &bound);
 }
 
-std::vector<std::string> filesIn(const TempDir& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path("")))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class TightMemory : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -198,13 +189,17 @@ protected:
         input_ = randomBytes(Alphabet, 8'000'000, 8);
         writeFile(dir_.path("input"), input_);
     }
-    ProgramRun run(const std::string& output, const std::function<void()>& moreLimits = {},
-                   const OutputWatch& watch = {}) {
-        return runProgram(TALLOMER_PROGRAM, {"c", "19", dir_.path("input"), output}, "/dev/null", watch, [=] {
+    std::function<void()> limits(const std::function<void()>& moreLimits = {}) {
+        return [=] {
             limit(RLIMIT_AS, AddressSpace);
             if (moreLimits) moreLimits();
-        });
+        };
     }
+    ProgramRun run(const std::string& output, const std::function<void()>& moreLimits = {}) {
+        return runProgramPrepared(TALLOMER_PROGRAM, {"c", "19", dir_.path("input"), output},
+                                  limits(moreLimits));
+    }
+    std::vector<std::string> files() const { return filesIn(dir_.path("")); }
     TempDir dir_;
     std::string input_;
 };
@@ -217,7 +212,7 @@ TEST_F(TightMemory, CompletesWithTheSameBytes) {
     ASSERT_EQ(tight.exitCode, 0) << tight.err;
     EXPECT_EQ(tight.err, "");
     EXPECT_TRUE(readFile(dir_.path("tight")) == readFile(dir_.path("free"))) << "count files differ";
-    EXPECT_EQ(filesIn(dir_), (std::vector<std::string>{"free", "input", "tight"}));
+    EXPECT_EQ(files(), (std::vector<std::string>{"free", "input", "tight"}));
 }
 
 TEST_F(TightMemory, AFileSizeLimitWhileSpillingIsReportedAndLeavesNothing) {
@@ -229,7 +224,7 @@ TEST_F(TightMemory, AFileSizeLimitWhileSpillingIsReportedAndLeavesNothing) {
     std::string folder = dir_.path("").substr(0, dir_.path("").size() - 1);
     EXPECT_EQ(failed.err.rfind("tallomer: " + folder + ": ", 0), 0u) << failed.err;
     EXPECT_NE(failed.err.find("File too large"), std::string::npos) << failed.err;
-    EXPECT_EQ(filesIn(dir_), (std::vector<std::string>{"input"}));
+    EXPECT_EQ(files(), (std::vector<std::string>{"input"}));
 }
 
 TEST_F(TightMemory, AFolderThatCannotBeWrittenToIsReported) {
@@ -238,29 +233,17 @@ TEST_F(TightMemory, AFolderThatCannotBeWrittenToIsReported) {
     EXPECT_EQ(failed.err.rfind("tallomer: /proc", 0), 0u) << failed.err;
 }
 
-bool holdsUnnamedFile(int pid) {
-    std::error_code error;
-    for (const auto& entry :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-        std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-        if (target.find("(deleted)") != std::string::npos) return true;
-    }
-    return false;
-}
-
 TEST_F(TightMemory, KilledWhileSpillingLeavesNoTemporaryFile) {
-    bool sawSpill = false;
-    ProgramRun killed = run(dir_.path("counts"), {}, [&](const std::string& seen) {
-        if (seen.find("Loading chunk") == std::string::npos) return;
-        for (int wait = 0; wait < 1000 && !sawSpill; ++wait) {
-            sawSpill = holdsUnnamedFile(runningProgram());
-            if (!sawSpill) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        kill(runningProgram(), SIGKILL);
-    });
-    EXPECT_TRUE(sawSpill) << "never spilled";
-    EXPECT_EQ(killed.exitCode, 128 + SIGKILL);
-    EXPECT_EQ(filesIn(dir_), (std::vector<std::string>{"input"}));
+    // Runs spill while the input is counted, long before the count file's
+    // own unnamed file is made.
+    std::optional<ProgramRun> killed;
+    for (int attempt = 0; attempt < 3 && !killed; ++attempt)
+        killed = runProgramSignalledWhileWriting(TALLOMER_PROGRAM,
+                                                 {"c", "19", dir_.path("input"), dir_.path("counts")},
+                                                 dir_.path(""), SIGKILL, limits());
+    ASSERT_TRUE(killed) << "never caught spilling";
+    EXPECT_EQ(killed->exitCode, 128 + SIGKILL);
+    EXPECT_EQ(files(), (std::vector<std::string>{"input"}));
 }
 
 }  // namespace

@@ -32,18 +32,21 @@ Texts scanTexts(std::string_view bytes, std::int32_t n, std::string* dots = null
     ExactBuffer chunk(bytes);
     Texts texts;
     std::ostringstream progress;
-    scanWordNGrams(chunk.data(), chunk.size(), n, progress,
-                   [&](std::string_view text) { texts.emplace_back(text); });
+    scanWordNGrams(
+        chunk.data(), chunk.size(), n, progress,
+        [&](const std::string_view* run, std::size_t count) { texts.insert(texts.end(), run, run + count); });
     if (dots) *dots = progress.str();
     return texts;
 }
 
-// The chunk scan in its plain form: every n-gram built afresh from its start.
-Texts referenceTexts(std::string_view bytes, std::int32_t n) {
+// The chunk scan in its plain form: every n-gram built afresh from its start,
+// and a dot tested at every visited position.
+Texts referenceTexts(std::string_view bytes, std::int32_t n, std::string* dots = nullptr) {
     ExactBuffer chunk(bytes);
     Texts texts;
     std::string text;
     for (std::int64_t p = 0; p < chunk.size() - std::int64_t{n} * WordMargin;) {
+        if (dots && n == 1 && p % ProgressInterval < 5) *dots += '.';
         std::int32_t end = buildWordNGram(chunk.data(), static_cast<std::int32_t>(p), n, text);
         if (end == 0) {
             ++p;
@@ -290,7 +293,8 @@ TEST(ScanWordChunk, ProgressDotsOnlyForSingleWords) {
     for (const auto& c : cases) {
         ExactBuffer chunk(std::string(static_cast<std::size_t>(c.length), c.fill));
         std::ostringstream progress;
-        scanWordNGrams(chunk.data(), chunk.size(), c.n, progress, [](std::string_view) {});
+        scanWordNGrams(chunk.data(), chunk.size(), c.n, progress,
+                       [](const std::string_view*, std::size_t) {});
         EXPECT_EQ(progress.str(), c.dots) << c.what;
     }
 }
@@ -330,12 +334,56 @@ std::string randomChunk(std::mt19937& random, std::size_t length) {
     return bytes;
 }
 
-TEST(ScanWordChunk, ReusingWordsGivesTheTextsOfBuildingEachNGramAfresh) {
+// Both fast forms of the scanner against the plain one, from every start:
+// WordFinder also a little way back, outside the bytes it classified last.
+TEST(FindWord, FindsWhatExtractWordFindsFromEveryStart) {
+    std::mt19937 random(2024);
+    for (int round = 0; round < 300; ++round) {
+        ExactBuffer chunk(randomChunk(random, WordScanLimit + random() % 300));
+        WordFinder finder(chunk.data(), chunk.size());
+        auto expectSameWord = [&](std::int32_t start) {
+            Word expected;
+            std::int32_t result = extractWord(chunk.data(), start, expected);
+            WordPlace found, foundByFinder;
+            EXPECT_EQ(findWord(chunk.data(), start, found), result) << "round " << round << " at " << start;
+            EXPECT_EQ(finder.find(start, foundByFinder), result) << "round " << round << " at " << start;
+            if (result == 0) return;
+            for (const WordPlace& place : {found, foundByFinder})
+                EXPECT_EQ(
+                    std::string_view(chunk.data() + place.offset, static_cast<std::size_t>(place.length)),
+                    expected.text())
+                    << "round " << round << " at " << start;
+        };
+        for (std::int32_t start = 0; start + WordScanLimit <= chunk.size(); ++start) {
+            expectSameWord(start);
+            expectSameWord(std::max<std::int32_t>(0, start - static_cast<std::int32_t>(random() % 80)));
+        }
+    }
+}
+
+TEST(ScanWordChunk, ReusingWordsGivesTheTextsAndDotsOfBuildingEachNGramAfresh) {
     std::mt19937 random(12345);
     for (int round = 0; round < 400; ++round) {
         std::string bytes = randomChunk(random, random() % 700);
-        for (std::int32_t n = 1; n <= 6; ++n)
-            ASSERT_EQ(scanTexts(bytes, n), referenceTexts(bytes, n)) << "round " << round << " N " << n;
+        for (std::int32_t n = 1; n <= 6; ++n) {
+            std::string dots, expectedDots;
+            ASSERT_EQ(scanTexts(bytes, n, &dots), referenceTexts(bytes, n, &expectedDots))
+                << "round " << round << " N " << n;
+            ASSERT_EQ(dots, expectedDots) << "round " << round << " N " << n;
+        }
+    }
+    // Long enough that texts go on in many runs and the joined words are
+    // moved between runs.
+    std::string bytes = randomChunk(random, 300'000);
+    for (std::int32_t n = 1; n <= 6; ++n)
+        ASSERT_EQ(scanTexts(bytes, n), referenceTexts(bytes, n)) << "N " << n;
+    // Random bytes around the first interval's end, where positions are
+    // visited at any phase; before them no word fits.
+    for (int round = 0; round < 2; ++round) {
+        std::string bytes = std::string(ProgressInterval - 100 - round, 'x') + randomChunk(random, 300);
+        std::string dots, expectedDots;
+        ASSERT_EQ(scanTexts(bytes, 1, &dots), referenceTexts(bytes, 1, &expectedDots)) << "round " << round;
+        ASSERT_EQ(dots, expectedDots) << "round " << round;
     }
 }
 
