@@ -435,14 +435,14 @@ struct CountTable {
 
 CountTable NGramCountTable;
 
-// The table's entries in text order. The first 16 bytes of a text go into
-// two big-endian words (zero padded: texts hold no NUL, so a text sorts
+// The table's entries in text order. The first 24 bytes of a text go into
+// three big-endian words (zero padded: texts hold no NUL, so a text sorts
 // before its extensions), which decide the order of all but texts longer
-// than 16 bytes that share them; those compare their rest in the arena.
+// than 24 bytes that share them; those compare their rest in the arena.
 // A text of at most 16 bytes keeps its count in `ref`; a longer one its
 // arena offset, marked with LongText, and the count stays in the arena.
 struct SortedEntry {
-    std::uint64_t head[2];
+    std::uint64_t head[3];
     std::uint64_t ref;
 };
 constexpr std::uint64_t LongText = std::uint64_t{1} << 63;
@@ -466,10 +466,10 @@ public:
         entries_ = reinterpret_cast<SortedEntry*>(pages_.data);
         std::size_t n = 0;
         if (table.emptyTextCount > 0)
-            entries_[n++] = {{0, 0}, static_cast<std::uint64_t>(table.emptyTextCount)};
+            entries_[n++] = {{0, 0, 0}, static_cast<std::uint64_t>(table.emptyTextCount)};
         auto addPacked = [&](std::string_view text, std::int64_t occurrences) {
             entries_[n++] = {{bigEndianWord(text.data(), text.size()),
-                              text.size() > 8 ? bigEndianWord(text.data() + 8, text.size() - 8) : 0},
+                              text.size() > 8 ? bigEndianWord(text.data() + 8, text.size() - 8) : 0, 0},
                              static_cast<std::uint64_t>(occurrences)};
         };
         forEachSlot(table.shortTexts, addPacked);
@@ -477,7 +477,8 @@ public:
         const Arena& arena = table.longTexts.arena;
         for (std::uint64_t offset = 1; offset < arena.used; offset = arena.next(offset)) {
             std::string_view text = arena.text(offset);
-            entries_[n++] = {{bigEndianWord(text.data(), 8), bigEndianWord(text.data() + 8, 8)},
+            entries_[n++] = {{bigEndianWord(text.data(), 8), bigEndianWord(text.data() + 8, 8),
+                              bigEndianWord(text.data() + 16, text.size() - 16)},
                              LongText | offset};
         }
         size_ = n;
@@ -510,13 +511,13 @@ public:
 
 private:
     struct EntryOrder {
-        static constexpr std::size_t KeyBytes = 16;
+        static constexpr std::size_t KeyBytes = 24;
         static constexpr bool KeyDecides = false;
         static unsigned byteAt(const SortedEntry& e, std::size_t i) {
             return static_cast<unsigned>(e.head[i / 8] >> (56 - 8 * (i % 8))) & 0xFF;
         }
         static std::size_t sharedBytes(const SortedEntry& a, const SortedEntry& b) {
-            for (std::size_t i = 0; i < 2; ++i)
+            for (std::size_t i = 0; i < 3; ++i)
                 if (std::uint64_t differ = a.head[i] ^ b.head[i])
                     return 8 * i + static_cast<std::size_t>(std::countl_zero(differ)) / 8;
             return KeyBytes;
@@ -534,9 +535,10 @@ private:
     bool less(const SortedEntry& a, const SortedEntry& b) const {
         if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
         if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
+        if (a.head[2] != b.head[2]) return a.head[2] < b.head[2];
         if (!isLong(a) || !isLong(b)) return isLong(a) < isLong(b);
         const Arena& arena = table_.longTexts.arena;
-        return arena.text(a.ref & ~LongText).substr(16) < arena.text(b.ref & ~LongText).substr(16);
+        return arena.text(a.ref & ~LongText).substr(24) < arena.text(b.ref & ~LongText).substr(24);
     }
 
     const CountTable& table_;
