@@ -7,7 +7,6 @@
 #include <memory>
 #include <optional>
 #include <random>
-#include <set>
 #include <sstream>
 #include <vector>
 
@@ -409,7 +408,7 @@ TEST(ScanWordChunk, NBelowOneCountsNothing) {
     EXPECT_EQ(scanTexts(shortWords(200), -1), Texts{});
 }
 
-// ---- Word mode in the driver and the program -------------------------------
+// ---- Word mode in the driver -----------------------------------------------
 
 TEST(WordMode, EachChunkIsScannedOnItsOwn) {
     std::mt19937 random(99);
@@ -427,42 +426,6 @@ TEST(WordMode, EachChunkIsScannedOnItsOwn) {
         std::ostringstream console;
         countInput(Arguments{Mode::Words, n, dir.path("input"), ""}, chunkSize, console);
         EXPECT_EQ(tableContents(), expected) << "N " << n;
-    }
-}
-
-std::multiset<std::string> countFileLines(const std::string& bytes) {
-    std::multiset<std::string> lines;
-    for (std::size_t from = 0; from < bytes.size();) {
-        std::size_t end = bytes.find("\r\n", from);
-        lines.insert(bytes.substr(from, end - from));
-        from = end == std::string::npos ? bytes.size() : end + 2;
-    }
-    return lines;
-}
-
-TEST(WordMode, TallomerCountsWordsAndWordPairs) {
-    TempDir dir;
-    writeFile(dir.path("in"), "So the cat sat on the mat, the cat ran! " + std::string(60, '~'));
-    struct Case {
-        const char* n;
-        std::string dots;
-        std::multiset<std::string> lines;
-    };
-    const Case cases[] = {
-        {"1", ".", {"the;3", "cat;2", "sat;1", "on;1", "mat;1", "ran;1"}},
-        {"2",
-         "",
-         {"the cat;2", "cat sat;1", "sat on;1", "on the;1", "the mat;1", "mat the;1", "cat ran;1", "ran;1"}},
-    };
-    for (const auto& c : cases) {
-        ProgramRun run = runProgram(TALLOMER_PROGRAM, {"w", c.n, dir.path("in"), dir.path("out")});
-        EXPECT_EQ(run.exitCode, 0);
-        EXPECT_EQ(run.err, "");
-        EXPECT_EQ(run.out,
-                  "********Massive NGram counter********\nStart...\nFilesize: 0.0001 MB\n"
-                  "\nLoading chunk into memory 1/1\n" +
-                      c.dots + "\nDone.\n");
-        EXPECT_EQ(countFileLines(readFile(dir.path("out"))), c.lines) << "N " << c.n;
     }
 }
 
