@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Benchmark of the n-gram tools on a generated corpus (see README, Benchmarks).
+# Benchmark of the n-gram tools on a generated corpus (see bench/README.md).
 # Builds in Release, generates the corpus once (cached in bench/data/), runs
 # every case one after the other and prints one line per case: input MB,
 # wall seconds, MB/s of input, peak RSS, temporary disk at its peak and runs
