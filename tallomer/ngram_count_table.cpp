@@ -501,9 +501,11 @@ std::uint64_t bigEndianWord(const char* bytes, std::size_t length) {
     return __builtin_bswap64(word);
 }
 
+// The order of the key bytes alone: entries whose keys tie are sorted
+// afterwards by the bytes that follow (sortLongEntries).
 struct LongOrder {
     static constexpr std::size_t KeyBytes = 8 + (64 - OffsetBits) / 8;
-    static constexpr bool KeyDecides = false;
+    static constexpr bool KeyDecides = true;
     static unsigned byteAt(const LongEntry& e, std::size_t i) {
         std::uint64_t word = i < 8 ? e.head : e.ref;
         return static_cast<unsigned>(word >> (56 - 8 * (i % 8))) & 0xFF;
@@ -515,14 +517,55 @@ struct LongOrder {
             return 8 + static_cast<std::size_t>(std::countl_zero(differ)) / 8;
         return KeyBytes;
     }
+    static bool sameKey(const LongEntry& a, const LongEntry& b) {
+        return a.head == b.head && ((a.ref ^ b.ref) & RefKeyMask) == 0;
+    }
     bool less(const LongEntry& a, const LongEntry& b) const {
         if (a.head != b.head) return a.head < b.head;
-        if ((a.ref & RefKeyMask) != (b.ref & RefKeyMask)) return a.ref < b.ref;
-        return arena->text(a.ref & OffsetMask).substr(KeyBytes) <
-               arena->text(b.ref & OffsetMask).substr(KeyBytes);
+        return (a.ref & RefKeyMask) < (b.ref & RefKeyMask);
     }
-    const Arena* arena;
 };
+
+// The entry of the record at `offset` keyed by its text's bytes from
+// `depth` on, zero padded.
+LongEntry longEntryAt(std::string_view text, std::uint64_t offset, std::size_t depth) {
+    char bytes[16] = {};
+    if (depth < text.size())
+        std::memcpy(bytes, text.data() + depth, std::min(text.size() - depth, LongOrder::KeyBytes));
+    return {bigEndianWord(bytes, 8), (bigEndianWord(bytes + 8, 8) & RefKeyMask) | offset};
+}
+
+// Sorts entries whose texts share their first `depth` bytes. Keys that tie
+// share the next KeyBytes as well (texts hold no NUL, so padding cannot tie
+// with a byte, and every tied text is at least that long): a large group of
+// them (frequent leading words) is keyed again by the following bytes and
+// sorted the same way, which reads each record once instead of once per
+// comparison.
+void sortLongEntries(LongEntry* entries, std::size_t count, LongEntry* scratch, std::size_t scratchCapacity,
+                     const Arena& arena, std::size_t depth) {
+    constexpr std::size_t FewTied = 8;
+    constexpr std::size_t Ahead = 16;
+    radixSort(entries, count, scratch, scratchCapacity, LongOrder{});
+    std::size_t next = depth + LongOrder::KeyBytes;
+    for (std::size_t start = 0, end; start < count; start = end) {
+        for (end = start + 1; end < count && LongOrder::sameKey(entries[start], entries[end]);) ++end;
+        std::size_t tied = end - start;
+        if (tied < 2) continue;
+        LongEntry* group = entries + start;
+        auto rest = [&](const LongEntry& e) { return arena.text(e.ref & OffsetMask).substr(next); };
+        if (tied < FewTied) {
+            std::sort(group, group + tied,
+                      [&](const LongEntry& a, const LongEntry& b) { return rest(a) < rest(b); });
+            continue;
+        }
+        for (std::size_t i = 0; i < tied; ++i) {
+            if (i + Ahead < tied) __builtin_prefetch(arena.bytes + (group[i + Ahead].ref & OffsetMask));
+            std::uint64_t offset = group[i].ref & OffsetMask;
+            group[i] = longEntryAt(arena.text(offset), offset, next);
+        }
+        sortLongEntries(group, tied, scratch, scratchCapacity, arena, next);
+    }
+}
 
 // Slots the long array needs to hold its entries sorted.
 std::uint64_t longSortSlots(std::uint64_t entries) { return 2 * entries; }
@@ -541,13 +584,10 @@ void sortInPlace(LongTable& table) {
     auto* entries = reinterpret_cast<LongEntry*>(table.slots);
     std::uint64_t n = 0;
     const Arena& arena = table.arena;
-    for (std::uint64_t offset = 1; offset < arena.used; offset = arena.next(offset)) {
-        std::string_view text = arena.text(offset);
-        entries[n++] = {bigEndianWord(text.data(), 8),
-                        (bigEndianWord(text.data() + 8, 8) & RefKeyMask) | offset};
-    }
+    for (std::uint64_t offset = 1; offset < arena.used; offset = arena.next(offset))
+        entries[n++] = longEntryAt(arena.text(offset), offset, 0);
     std::uint64_t room = table.capacity * sizeof(std::uint64_t) / sizeof(LongEntry);
-    radixSort(entries, n, entries + n, room - n, LongOrder{&arena});
+    sortLongEntries(entries, n, entries + n, room - n, arena, 0);
 }
 
 void sortInPlace(CountTable& table) {
@@ -567,10 +607,14 @@ void hashAgain(CountTable& table) {
 }
 
 // The table's entries in text order: the empty text, then a merge of the
-// three sorted slot arrays.
+// three sorted slot arrays. Each array's leading text is decoded once, when
+// the array moves on, which is after the merge has taken the text before.
 class SortedTable final : public CountSource {
 public:
-    explicit SortedTable(CountTable& table) : table_(table) { sortInPlace(table); }
+    explicit SortedTable(CountTable& table) : table_(table) {
+        sortInPlace(table);
+        for (int part = 0; part < Parts; ++part) decode(part);
+    }
 
     bool next() override {
         if (!emptyDone_) {
@@ -581,60 +625,69 @@ public:
                 return true;
             }
         }
-        std::string_view shortText, mediumText, longText;
-        bool hasShort = peekShort(shortText), hasMedium = peekMedium(mediumText),
-             hasLong = peekLong(longText);
-        if (!hasShort && !hasMedium && !hasLong) return false;
-        int pick = hasShort ? 0 : hasMedium ? 1 : 2;
-        text_ = pick == 0 ? shortText : pick == 1 ? mediumText : longText;
-        if (hasMedium && mediumText < text_) pick = 1, text_ = mediumText;
-        if (hasLong && longText < text_) pick = 2, text_ = longText;
-        if (pick == 0)
-            count_ = table_.shortTexts.slots[short_++].count;
-        else if (pick == 1)
-            count_ = table_.mediumTexts.slots[medium_++].count;
-        else
-            count_ = table_.longTexts.arena.count(entries()[long_++].ref & OffsetMask);
+        if (taken_ >= 0) {
+            ++position_[taken_];
+            decode(taken_);
+        }
+        taken_ = -1;
+        for (int part = 0; part < Parts; ++part)
+            if (has_[part] && (taken_ < 0 || leading_[part] < leading_[taken_])) taken_ = part;
+        if (taken_ < 0) return false;
+        text_ = leading_[taken_];
+        count_ = countAt(taken_);
         return true;
     }
 
 private:
+    static constexpr int Parts = 3;  // short, medium, long texts
     const LongEntry* entries() const { return reinterpret_cast<const LongEntry*>(table_.longTexts.slots); }
 
-    bool peekShort(std::string_view& text) {
-        if (short_ == table_.shortTexts.size) return false;
-        std::uint64_t word = __builtin_bswap64(table_.shortTexts.slots[short_].key.words[0]);
-        std::memcpy(shortText_, &word, sizeof word);
-        text = std::string_view(shortText_, strnlen(shortText_, sizeof shortText_));
-        return true;
+    std::int64_t countAt(int part) const {
+        std::uint64_t i = position_[part];
+        if (part == 0) return table_.shortTexts.slots[i].count;
+        if (part == 1) return table_.mediumTexts.slots[i].count;
+        return table_.longTexts.arena.count(entries()[i].ref & OffsetMask);
     }
 
-    bool peekMedium(std::string_view& text) {
-        if (medium_ == table_.mediumTexts.size) return false;
-        const auto& key = table_.mediumTexts.slots[medium_].key;
-        std::uint64_t words[2] = {__builtin_bswap64(key.words[0]), __builtin_bswap64(key.words[1])};
-        std::memcpy(mediumText_, words, sizeof words);
-        text = std::string_view(mediumText_, strnlen(mediumText_, sizeof mediumText_));
-        return true;
-    }
-
-    bool peekLong(std::string_view& text) {
-        if (long_ == table_.longTexts.size) return false;
-        // Long texts are read from the arena in text order, which is not
-        // the arena's: fetch them well ahead.
-        constexpr std::size_t Ahead = 16;
-        if (long_ + Ahead < table_.longTexts.size) {
-            const char* record = table_.longTexts.arena.bytes + (entries()[long_ + Ahead].ref & OffsetMask);
-            __builtin_prefetch(record);
-            __builtin_prefetch(record + 63);
+    void decode(int part) {
+        std::uint64_t i = position_[part];
+        if (part == 0) {
+            has_[0] = i < table_.shortTexts.size;
+            if (has_[0]) leading_[0] = packedText(table_.shortTexts.slots[i].key.words, 1, shortText_);
+        } else if (part == 1) {
+            has_[1] = i < table_.mediumTexts.size;
+            if (has_[1]) leading_[1] = packedText(table_.mediumTexts.slots[i].key.words, 2, mediumText_);
+        } else {
+            has_[2] = i < table_.longTexts.size;
+            if (!has_[2]) return;
+            // Long texts are read from the arena in text order, which is not
+            // the arena's: fetch them well ahead.
+            constexpr std::size_t Ahead = 16;
+            if (i + Ahead < table_.longTexts.size) {
+                const char* record = table_.longTexts.arena.bytes + (entries()[i + Ahead].ref & OffsetMask);
+                __builtin_prefetch(record);
+                __builtin_prefetch(record + 63);
+            }
+            leading_[2] = table_.longTexts.arena.text(entries()[i].ref & OffsetMask);
         }
-        text = table_.longTexts.arena.text(entries()[long_].ref & OffsetMask);
-        return true;
+    }
+
+    static std::string_view packedText(const std::uint64_t* words, std::size_t count, char* bytes) {
+        std::size_t length = 0;
+        for (std::size_t w = 0; w < count; ++w) {
+            std::uint64_t word = __builtin_bswap64(words[w]);
+            std::memcpy(bytes + 8 * w, &word, 8);
+            if (words[w] != 0) length = 8 * w + 8 - static_cast<std::size_t>(std::countr_zero(words[w])) / 8;
+        }
+        return {bytes, length};
     }
 
     CountTable& table_;
     bool emptyDone_ = false;
-    std::uint64_t short_ = 0, medium_ = 0, long_ = 0;
+    int taken_ = -1;
+    std::uint64_t position_[Parts] = {};
+    bool has_[Parts] = {};
+    std::string_view leading_[Parts];
     char shortText_[8], mediumText_[16];
 };
 
