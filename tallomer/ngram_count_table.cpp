@@ -28,9 +28,13 @@
 // - The hash is keyed with a seed drawn afresh for each run, so no input
 //   can be built to pile its texts onto a few home slots; the count file's
 //   order does not depend on it.
-// - The table never grows past its share of the memory budget: when it
-//   would, its entries are sorted into a run and it starts empty, keeping
-//   its arrays (their pages are already touched).
+// - The table never grows past its share of the memory budget, counting
+//   what sorting it adds: when it would, its entries are sorted into a run
+//   and it starts empty, keeping its arrays (their pages are already
+//   touched).
+// - It is sorted where it lies, in its own slot arrays: `sorted` says the
+//   slots hold sorted entries instead of hashed ones, until an add hashes
+//   them again or emptying clears them.
 #include "tallomer/ngram_count_table.h"
 
 #include <sys/random.h>
@@ -64,6 +68,8 @@ constexpr std::size_t PrefetchDistance = 16;
 constexpr int OffsetBits = 40;
 constexpr std::uint64_t OffsetMask = (std::uint64_t{1} << OffsetBits) - 1;
 constexpr std::size_t CountBytes = sizeof(std::int64_t);
+// A long text's sorted entry takes two slots of the long slot array.
+constexpr std::uint64_t SortSlotsPerLongEntry = 2;
 
 std::uint64_t drawSeed() {
     std::uint64_t seed = 0;
@@ -326,6 +332,9 @@ struct LongTable {
             }
         }
         if (arena.neededFor(text) > arena.capacity) makeRoomToGrow(arena.capacity);
+        // From here on sorting the table doubles its slot array first.
+        if (SortSlotsPerLongEntry * (size + 1) > capacity && SortSlotsPerLongEntry * size <= capacity)
+            makeRoomToGrow(0);
         if (overLoaded(size, capacity)) {
             makeRoomToGrow(capacity * sizeof(std::uint64_t));
             if (overLoaded(size, capacity)) grow();
@@ -485,10 +494,9 @@ void hashAgain(PackedTable<Words>& table) {
 }
 
 // A long text's sorted entry: its first 8 bytes big-endian, then the next
-// 3 above its arena offset, which decide the order of all but texts that
-// share those 11 bytes; those compare their rest in the arena. Entries fill
-// the long slot array, which is doubled first if it holds fewer than two
-// slots per entry; its rest is the sort's scratch.
+// 3 above its arena offset. Entries fill the long slot array, which is
+// doubled first if it holds fewer than SortSlotsPerLongEntry slots per
+// entry; its rest is the sort's scratch.
 struct LongEntry {
     std::uint64_t head;
     std::uint64_t ref;
@@ -567,17 +575,14 @@ void sortLongEntries(LongEntry* entries, std::size_t count, LongEntry* scratch, 
     }
 }
 
-// Slots the long array needs to hold its entries sorted.
-std::uint64_t longSortSlots(std::uint64_t entries) { return 2 * entries; }
-
 // The memory sorting adds to a table of `entries` long texts.
 std::uint64_t longSortBytes(const LongTable& table, std::uint64_t entries) {
-    return longSortSlots(entries) > table.capacity ? table.capacity * sizeof(std::uint64_t) : 0;
+    return SortSlotsPerLongEntry * entries > table.capacity ? table.capacity * sizeof(std::uint64_t) : 0;
 }
 
 void sortInPlace(LongTable& table) {
     if (table.size == 0) return;
-    if (longSortSlots(table.size) > table.capacity) {
+    if (SortSlotsPerLongEntry * table.size > table.capacity) {
         table.capacity *= 2;
         table.slots = resizeArray(table.slots, table.capacity);
     }
