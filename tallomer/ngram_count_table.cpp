@@ -566,8 +566,16 @@ void sortLongEntries(LongEntry* entries, std::size_t count, LongEntry* scratch, 
                       [&](const LongEntry& a, const LongEntry& b) { return rest(a) < rest(b); });
             continue;
         }
+        // The record's start and the bytes of the new key, which may lie on
+        // the next cache line (a length below 128 takes one byte).
+        auto fetch = [&](const LongEntry& e) {
+            const char* record = arena.bytes + (e.ref & OffsetMask);
+            __builtin_prefetch(record);
+            __builtin_prefetch(record + CountBytes + 1 + next + LongOrder::KeyBytes - 1);
+        };
+        for (std::size_t i = 0; i < std::min(tied, Ahead); ++i) fetch(group[i]);
         for (std::size_t i = 0; i < tied; ++i) {
-            if (i + Ahead < tied) __builtin_prefetch(arena.bytes + (group[i + Ahead].ref & OffsetMask));
+            if (i + Ahead < tied) fetch(group[i + Ahead]);
             std::uint64_t offset = group[i].ref & OffsetMask;
             group[i] = longEntryAt(arena.text(offset), offset, next);
         }
