@@ -28,9 +28,13 @@
 // - The hash is keyed with a seed drawn afresh for each run, so no input
 //   can be built to pile its texts onto a few home slots; the count file's
 //   order does not depend on it.
-// - The table never grows past its share of the memory budget: when it
-//   would, its entries are sorted into a run and it starts empty, keeping
-//   its arrays (their pages are already touched).
+// - The table never grows past its share of the memory budget, counting
+//   what sorting it adds: when it would, its entries are sorted into a run
+//   and it starts empty, keeping its arrays (their pages are already
+//   touched).
+// - It is sorted where it lies, in its own slot arrays: `sorted` says the
+//   slots hold sorted entries instead of hashed ones, until an add hashes
+//   them again or emptying clears them.
 #include "tallomer/ngram_count_table.h"
 
 #include <sys/random.h>
@@ -64,6 +68,8 @@ constexpr std::size_t PrefetchDistance = 16;
 constexpr int OffsetBits = 40;
 constexpr std::uint64_t OffsetMask = (std::uint64_t{1} << OffsetBits) - 1;
 constexpr std::size_t CountBytes = sizeof(std::int64_t);
+// A long text's sorted entry takes two slots of the long slot array.
+constexpr std::uint64_t SortSlotsPerLongEntry = 2;
 
 std::uint64_t drawSeed() {
     std::uint64_t seed = 0;
@@ -117,10 +123,6 @@ std::uint64_t packShortText(const char* bytes, std::size_t length) {
     return byte(0) | byte(length / 2) << (8 * (length / 2)) | byte(length - 1) << (8 * (length - 1));
 }
 
-std::size_t packedLength(std::uint64_t key) {
-    return MaxPackedLength - static_cast<std::size_t>(std::countl_zero(key)) / 8;
-}
-
 bool overLoaded(std::uint64_t size, std::uint64_t capacity) {
     return (size + 1) * MaxLoadDenominator > capacity * MaxLoadNumerator;
 }
@@ -155,15 +157,6 @@ struct PackedKey {
         for (std::size_t i = 0; i < whole; ++i) key.words[i] = load64(text.data() + 8 * i);
         key.words[whole] = packShortText(text.data() + 8 * whole, text.size() - 8 * whole);
         return key;
-    }
-
-    template <typename Visit>
-    void visitText(std::int64_t count, Visit&& visit) const {
-        char bytes[sizeof words];
-        std::memcpy(bytes, words, sizeof bytes);
-        std::size_t used = 0;
-        while (used + 1 < Words && words[used + 1] != 0) ++used;
-        visit(std::string_view(bytes, 8 * used + packedLength(words[used])), count);
     }
 };
 
@@ -339,6 +332,9 @@ struct LongTable {
             }
         }
         if (arena.neededFor(text) > arena.capacity) makeRoomToGrow(arena.capacity);
+        // From here on sorting the table doubles its slot array first.
+        if (SortSlotsPerLongEntry * (size + 1) > capacity && SortSlotsPerLongEntry * size <= capacity)
+            makeRoomToGrow(0);
         if (overLoaded(size, capacity)) {
             makeRoomToGrow(capacity * sizeof(std::uint64_t));
             if (overLoaded(size, capacity)) grow();
@@ -367,6 +363,10 @@ struct LongTable {
     void grow() {
         capacity = capacity == 0 ? InitialCapacity : 2 * capacity;
         slots = resizeArray(slots, capacity);
+        placeFromArena();
+    }
+
+    void placeFromArena() {
         std::memset(slots, 0, capacity * sizeof(std::uint64_t));
         constexpr std::size_t Batch = 32;
         std::uint64_t offsets[Batch], hashes[Batch];
@@ -405,6 +405,9 @@ struct CountTable {
     PackedTable<1> shortTexts;
     PackedTable<2> mediumTexts;
     LongTable longTexts;
+    // The slot arrays hold their entries sorted (see sortInPlace), not
+    // hashed; an add first hashes them again.
+    bool sorted = false;
 
     std::uint64_t distinct() const {
         return (emptyTextCount > 0 ? 1 : 0) + shortTexts.size + mediumTexts.size + longTexts.size;
@@ -421,6 +424,7 @@ struct CountTable {
         shortTexts.empty();
         mediumTexts.empty();
         longTexts.empty();
+        sorted = false;
     }
 
     // The process's end returns the memory; only the tests start afresh.
@@ -435,21 +439,69 @@ struct CountTable {
 
 CountTable NGramCountTable;
 
-// The table's entries in text order. The first 24 bytes of a text go into
-// three big-endian words (zero padded: texts hold no NUL, so a text sorts
-// before its extensions), which decide the order of all but texts longer
-// than 24 bytes that share them; those compare their rest in the arena.
-// A text of at most 16 bytes keeps its count in `ref`; a longer one its
-// arena offset, marked with LongText, and the count stays in the arena.
-struct SortedEntry {
-    std::uint64_t head[3];
+// Sorting the table where it lies: a table is thrown away once it has been
+// written or spilled, so its slot arrays can hold its sorted entries and the
+// sort touches no fresh pages (on this machine a fresh page costs more than
+// sorting what it holds).
+//
+// Packed slots are moved to the front of their array and their key words
+// turned big-endian (zero padded: texts hold no NUL, so a text sorts before
+// its extensions); the rest of the array is the sort's scratch.
+template <std::size_t Words>
+struct PackedOrder {
+    using Slot = typename PackedTable<Words>::Slot;
+    static constexpr std::size_t KeyBytes = 8 * Words;
+    static constexpr bool KeyDecides = true;
+    static unsigned byteAt(const Slot& s, std::size_t i) {
+        return static_cast<unsigned>(s.key.words[i / 8] >> (56 - 8 * (i % 8))) & 0xFF;
+    }
+    static std::size_t sharedBytes(const Slot& a, const Slot& b) {
+        for (std::size_t i = 0; i < Words; ++i)
+            if (std::uint64_t differ = a.key.words[i] ^ b.key.words[i])
+                return 8 * i + static_cast<std::size_t>(std::countl_zero(differ)) / 8;
+        return KeyBytes;
+    }
+    bool less(const Slot& a, const Slot& b) const {
+        for (std::size_t i = 0; i + 1 < Words; ++i)
+            if (a.key.words[i] != b.key.words[i]) return a.key.words[i] < b.key.words[i];
+        return a.key.words[Words - 1] < b.key.words[Words - 1];
+    }
+};
+
+template <std::size_t Words>
+void sortInPlace(PackedTable<Words>& table) {
+    std::uint64_t n = 0;
+    for (std::uint64_t i = 0; i < table.capacity; ++i) {
+        if (table.slots[i].key.isFree()) continue;
+        auto slot = table.slots[i];
+        for (auto& word : slot.key.words) word = __builtin_bswap64(word);
+        table.slots[n++] = slot;
+    }
+    radixSort(table.slots, n, table.slots + n, table.capacity - n, PackedOrder<Words>{});
+}
+
+// The inverse, for a table that is counted into again after being read.
+template <std::size_t Words>
+void hashAgain(PackedTable<Words>& table) {
+    std::vector<typename PackedTable<Words>::Slot> entries(table.slots, table.slots + table.size);
+    std::uint64_t size = table.size;
+    table.empty();
+    for (auto slot : entries) {
+        for (auto& word : slot.key.words) word = __builtin_bswap64(word);
+        table.slots[table.freeSlotFor(slot.key.hash())] = slot;
+    }
+    table.size = size;
+}
+
+// A long text's sorted entry: its first 8 bytes big-endian, then the next
+// 3 above its arena offset. Entries fill the long slot array, which is
+// doubled first if it holds fewer than SortSlotsPerLongEntry slots per
+// entry; its rest is the sort's scratch.
+struct LongEntry {
+    std::uint64_t head;
     std::uint64_t ref;
 };
-constexpr std::uint64_t LongText = std::uint64_t{1} << 63;
-bool isLong(const SortedEntry& entry) { return (entry.ref & LongText) != 0; }
-// The sort's scratch holds a quarter of the entries; larger buckets are
-// partitioned in place.
-constexpr std::size_t SortedEntryBytes = sizeof(SortedEntry) + sizeof(SortedEntry) / 4;
+constexpr std::uint64_t RefKeyMask = ~OffsetMask;
 
 std::uint64_t bigEndianWord(const char* bytes, std::size_t length) {
     std::uint64_t word = 0;
@@ -457,95 +509,199 @@ std::uint64_t bigEndianWord(const char* bytes, std::size_t length) {
     return __builtin_bswap64(word);
 }
 
+// The order of the key bytes alone: entries whose keys tie are sorted
+// afterwards by the bytes that follow (sortLongEntries).
+struct LongOrder {
+    static constexpr std::size_t KeyBytes = 8 + (64 - OffsetBits) / 8;
+    static constexpr bool KeyDecides = true;
+    static unsigned byteAt(const LongEntry& e, std::size_t i) {
+        std::uint64_t word = i < 8 ? e.head : e.ref;
+        return static_cast<unsigned>(word >> (56 - 8 * (i % 8))) & 0xFF;
+    }
+    static std::size_t sharedBytes(const LongEntry& a, const LongEntry& b) {
+        if (std::uint64_t differ = a.head ^ b.head)
+            return static_cast<std::size_t>(std::countl_zero(differ)) / 8;
+        if (std::uint64_t differ = (a.ref ^ b.ref) & RefKeyMask)
+            return 8 + static_cast<std::size_t>(std::countl_zero(differ)) / 8;
+        return KeyBytes;
+    }
+    static bool sameKey(const LongEntry& a, const LongEntry& b) {
+        return a.head == b.head && ((a.ref ^ b.ref) & RefKeyMask) == 0;
+    }
+    bool less(const LongEntry& a, const LongEntry& b) const {
+        if (a.head != b.head) return a.head < b.head;
+        return (a.ref & RefKeyMask) < (b.ref & RefKeyMask);
+    }
+};
+
+// The entry of the record at `offset` keyed by its text's bytes from
+// `depth` on, zero padded.
+LongEntry longEntryAt(std::string_view text, std::uint64_t offset, std::size_t depth) {
+    char bytes[16] = {};
+    if (depth < text.size())
+        std::memcpy(bytes, text.data() + depth, std::min(text.size() - depth, LongOrder::KeyBytes));
+    return {bigEndianWord(bytes, 8), (bigEndianWord(bytes + 8, 8) & RefKeyMask) | offset};
+}
+
+// Sorts entries whose texts share their first `depth` bytes. Keys that tie
+// share the next KeyBytes as well (texts hold no NUL, so padding cannot tie
+// with a byte, and every tied text is at least that long): a large group of
+// them (frequent leading words) is keyed again by the following bytes and
+// sorted the same way, which reads each record once instead of once per
+// comparison.
+void sortLongEntries(LongEntry* entries, std::size_t count, LongEntry* scratch, std::size_t scratchCapacity,
+                     const Arena& arena, std::size_t depth) {
+    constexpr std::size_t FewTied = 8;
+    constexpr std::size_t Ahead = 16;
+    radixSort(entries, count, scratch, scratchCapacity, LongOrder{});
+    std::size_t next = depth + LongOrder::KeyBytes;
+    for (std::size_t start = 0, end; start < count; start = end) {
+        for (end = start + 1; end < count && LongOrder::sameKey(entries[start], entries[end]);) ++end;
+        std::size_t tied = end - start;
+        if (tied < 2) continue;
+        LongEntry* group = entries + start;
+        auto rest = [&](const LongEntry& e) { return arena.text(e.ref & OffsetMask).substr(next); };
+        if (tied < FewTied) {
+            std::sort(group, group + tied,
+                      [&](const LongEntry& a, const LongEntry& b) { return rest(a) < rest(b); });
+            continue;
+        }
+        // The record's start and the bytes of the new key, which may lie on
+        // the next cache line (a length below 128 takes one byte).
+        auto fetch = [&](const LongEntry& e) {
+            const char* record = arena.bytes + (e.ref & OffsetMask);
+            __builtin_prefetch(record);
+            __builtin_prefetch(record + CountBytes + 1 + next + LongOrder::KeyBytes - 1);
+        };
+        for (std::size_t i = 0; i < std::min(tied, Ahead); ++i) fetch(group[i]);
+        for (std::size_t i = 0; i < tied; ++i) {
+            if (i + Ahead < tied) fetch(group[i + Ahead]);
+            std::uint64_t offset = group[i].ref & OffsetMask;
+            group[i] = longEntryAt(arena.text(offset), offset, next);
+        }
+        sortLongEntries(group, tied, scratch, scratchCapacity, arena, next);
+    }
+}
+
+// The memory sorting adds to a table of `entries` long texts.
+std::uint64_t longSortBytes(const LongTable& table, std::uint64_t entries) {
+    return SortSlotsPerLongEntry * entries > table.capacity ? table.capacity * sizeof(std::uint64_t) : 0;
+}
+
+void sortInPlace(LongTable& table) {
+    if (table.size == 0) return;
+    if (SortSlotsPerLongEntry * table.size > table.capacity) {
+        table.capacity *= 2;
+        table.slots = resizeArray(table.slots, table.capacity);
+    }
+    auto* entries = reinterpret_cast<LongEntry*>(table.slots);
+    std::uint64_t n = 0;
+    const Arena& arena = table.arena;
+    for (std::uint64_t offset = 1; offset < arena.used; offset = arena.next(offset))
+        entries[n++] = longEntryAt(arena.text(offset), offset, 0);
+    std::uint64_t room = table.capacity * sizeof(std::uint64_t) / sizeof(LongEntry);
+    sortLongEntries(entries, n, entries + n, room - n, arena, 0);
+}
+
+void sortInPlace(CountTable& table) {
+    if (table.sorted) return;
+    sortInPlace(table.shortTexts);
+    sortInPlace(table.mediumTexts);
+    sortInPlace(table.longTexts);
+    table.sorted = true;
+}
+
+void hashAgain(CountTable& table) {
+    if (!table.sorted) return;
+    hashAgain(table.shortTexts);
+    hashAgain(table.mediumTexts);
+    table.longTexts.placeFromArena();
+    table.sorted = false;
+}
+
+// The table's entries in text order: the empty text, then a merge of the
+// three sorted slot arrays. Each array's leading text is decoded once, when
+// the array moves on, which is after the merge has taken the text before.
 class SortedTable final : public CountSource {
 public:
-    explicit SortedTable(const CountTable& table) : table_(table) {
-        std::size_t count = table.distinct();
-        pages_ = LargePages(
-            std::max<std::size_t>(1, count * sizeof(SortedEntry) + count / 4 * sizeof(SortedEntry)));
-        entries_ = reinterpret_cast<SortedEntry*>(pages_.data);
-        std::size_t n = 0;
-        if (table.emptyTextCount > 0)
-            entries_[n++] = {{0, 0, 0}, static_cast<std::uint64_t>(table.emptyTextCount)};
-        auto addPacked = [&](std::string_view text, std::int64_t occurrences) {
-            entries_[n++] = {{bigEndianWord(text.data(), text.size()),
-                              text.size() > 8 ? bigEndianWord(text.data() + 8, text.size() - 8) : 0, 0},
-                             static_cast<std::uint64_t>(occurrences)};
-        };
-        forEachSlot(table.shortTexts, addPacked);
-        forEachSlot(table.mediumTexts, addPacked);
-        const Arena& arena = table.longTexts.arena;
-        for (std::uint64_t offset = 1; offset < arena.used; offset = arena.next(offset)) {
-            std::string_view text = arena.text(offset);
-            entries_[n++] = {{bigEndianWord(text.data(), 8), bigEndianWord(text.data() + 8, 8),
-                              bigEndianWord(text.data() + 16, text.size() - 16)},
-                             LongText | offset};
-        }
-        size_ = n;
-        radixSort(entries_, n, entries_ + n, n / 4, EntryOrder{this});
+    explicit SortedTable(CountTable& table) : table_(table) {
+        sortInPlace(table);
+        for (int part = 0; part < Parts; ++part) decode(part);
     }
 
     bool next() override {
-        if (position_ == size_) return false;
-        // Long texts are read from the arena in text order, which is not
-        // the arena's: fetch them well ahead.
-        constexpr std::size_t Ahead = 16;
-        if (position_ + Ahead < size_ && isLong(entries_[position_ + Ahead])) {
-            const char* record = table_.longTexts.arena.bytes + (entries_[position_ + Ahead].ref & ~LongText);
-            __builtin_prefetch(record);
-            __builtin_prefetch(record + 63);
+        if (!emptyDone_) {
+            emptyDone_ = true;
+            if (table_.emptyTextCount > 0) {
+                text_ = {};
+                count_ = table_.emptyTextCount;
+                return true;
+            }
         }
-        const SortedEntry& entry = entries_[position_++];
-        if (isLong(entry)) {
-            std::uint64_t offset = entry.ref & ~LongText;
-            text_ = table_.longTexts.arena.text(offset);
-            count_ = table_.longTexts.arena.count(offset);
-        } else {
-            std::uint64_t words[2] = {__builtin_bswap64(entry.head[0]), __builtin_bswap64(entry.head[1])};
-            std::memcpy(shortText_, words, sizeof words);
-            text_ = std::string_view(shortText_, strnlen(shortText_, sizeof shortText_));
-            count_ = static_cast<std::int64_t>(entry.ref);
+        if (taken_ >= 0) {
+            ++position_[taken_];
+            decode(taken_);
         }
+        taken_ = -1;
+        for (int part = 0; part < Parts; ++part)
+            if (has_[part] && (taken_ < 0 || leading_[part] < leading_[taken_])) taken_ = part;
+        if (taken_ < 0) return false;
+        text_ = leading_[taken_];
+        count_ = countAt(taken_);
         return true;
     }
 
 private:
-    struct EntryOrder {
-        static constexpr std::size_t KeyBytes = 24;
-        static constexpr bool KeyDecides = false;
-        static unsigned byteAt(const SortedEntry& e, std::size_t i) {
-            return static_cast<unsigned>(e.head[i / 8] >> (56 - 8 * (i % 8))) & 0xFF;
-        }
-        static std::size_t sharedBytes(const SortedEntry& a, const SortedEntry& b) {
-            for (std::size_t i = 0; i < 3; ++i)
-                if (std::uint64_t differ = a.head[i] ^ b.head[i])
-                    return 8 * i + static_cast<std::size_t>(std::countl_zero(differ)) / 8;
-            return KeyBytes;
-        }
-        bool less(const SortedEntry& a, const SortedEntry& b) const { return table->less(a, b); }
-        const SortedTable* table;
-    };
+    static constexpr int Parts = 3;  // short, medium, long texts
+    const LongEntry* entries() const { return reinterpret_cast<const LongEntry*>(table_.longTexts.slots); }
 
-    template <typename Table, typename Visit>
-    static void forEachSlot(const Table& table, Visit&& visit) {
-        for (std::uint64_t i = 0; i < table.capacity; ++i)
-            if (!table.slots[i].key.isFree()) table.slots[i].key.visitText(table.slots[i].count, visit);
+    std::int64_t countAt(int part) const {
+        std::uint64_t i = position_[part];
+        if (part == 0) return table_.shortTexts.slots[i].count;
+        if (part == 1) return table_.mediumTexts.slots[i].count;
+        return table_.longTexts.arena.count(entries()[i].ref & OffsetMask);
     }
 
-    bool less(const SortedEntry& a, const SortedEntry& b) const {
-        if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
-        if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
-        if (a.head[2] != b.head[2]) return a.head[2] < b.head[2];
-        if (!isLong(a) || !isLong(b)) return isLong(a) < isLong(b);
-        const Arena& arena = table_.longTexts.arena;
-        return arena.text(a.ref & ~LongText).substr(24) < arena.text(b.ref & ~LongText).substr(24);
+    void decode(int part) {
+        std::uint64_t i = position_[part];
+        if (part == 0) {
+            has_[0] = i < table_.shortTexts.size;
+            if (has_[0]) leading_[0] = packedText(table_.shortTexts.slots[i].key.words, 1, shortText_);
+        } else if (part == 1) {
+            has_[1] = i < table_.mediumTexts.size;
+            if (has_[1]) leading_[1] = packedText(table_.mediumTexts.slots[i].key.words, 2, mediumText_);
+        } else {
+            has_[2] = i < table_.longTexts.size;
+            if (!has_[2]) return;
+            // Long texts are read from the arena in text order, which is not
+            // the arena's: fetch them well ahead.
+            constexpr std::size_t Ahead = 16;
+            if (i + Ahead < table_.longTexts.size) {
+                const char* record = table_.longTexts.arena.bytes + (entries()[i + Ahead].ref & OffsetMask);
+                __builtin_prefetch(record);
+                __builtin_prefetch(record + 63);
+            }
+            leading_[2] = table_.longTexts.arena.text(entries()[i].ref & OffsetMask);
+        }
     }
 
-    const CountTable& table_;
-    LargePages pages_;
-    SortedEntry* entries_;
-    std::size_t size_ = 0, position_ = 0;
-    char shortText_[16];
+    static std::string_view packedText(const std::uint64_t* words, std::size_t count, char* bytes) {
+        std::size_t length = 0;
+        for (std::size_t w = 0; w < count; ++w) {
+            std::uint64_t word = __builtin_bswap64(words[w]);
+            std::memcpy(bytes + 8 * w, &word, 8);
+            if (words[w] != 0) length = 8 * w + 8 - static_cast<std::size_t>(std::countr_zero(words[w])) / 8;
+        }
+        return {bytes, length};
+    }
+
+    CountTable& table_;
+    bool emptyDone_ = false;
+    int taken_ = -1;
+    std::uint64_t position_[Parts] = {};
+    bool has_[Parts] = {};
+    std::string_view leading_[Parts];
+    char shortText_[8], mediumText_[16];
 };
 
 // The runs, the limits they keep to, and what spilling cost.
@@ -684,13 +840,13 @@ std::size_t heldSources() { return Held.open ? 1 : 0; }
 
 void makeRoomToGrow(std::uint64_t bytes) {
     const CountTable& table = NGramCountTable;
-    std::uint64_t after = table.bytes() + bytes + (table.distinct() + 1) * SortedEntryBytes;
+    std::uint64_t after = table.bytes() + bytes + longSortBytes(table.longTexts, table.longTexts.size + 1);
     if (table.distinct() == 0 || after <= static_cast<std::uint64_t>(Runs.working())) return;
     // The run is at most the texts and their counts, which the table holds
     // too; its bytes are a fair bound.
     Runs.begin(static_cast<std::int64_t>(table.bytes()));
     {
-        SortedTable sorted(table);
+        SortedTable sorted(NGramCountTable);
         while (sorted.next()) Runs.openWriter->add(sorted.text(), sorted.count());
     }
     Runs.end();
@@ -737,7 +893,7 @@ void addPacked(std::uint64_t key, std::uint64_t hash, std::int64_t occurrences) 
 // Hands every counted text, in order, to visit: the runs and the table merged.
 template <typename Visit>
 void mergeEverything(Visit&& visit) {
-    const CountTable& table = NGramCountTable;
+    CountTable& table = NGramCountTable;
     std::unique_ptr<SortedTable> sorted;
     if (table.distinct() > 0) sorted = std::make_unique<SortedTable>(table);
     Runs.mergeDownTo((sorted ? 1 : 0) + heldSources());
@@ -775,7 +931,10 @@ std::string temporaryFolderFor(const std::string& outputPath) {
     return slash == 0 ? "/" : outputPath.substr(0, slash);
 }
 
-void addNGram(std::string_view text) { addHashed(text, hashOf(text)); }
+void addNGram(std::string_view text) {
+    hashAgain(NGramCountTable);
+    addHashed(text, hashOf(text));
+}
 
 void addNGrams(const std::string_view* texts, std::size_t count) {
     // A pipeline: a text's home slot is fetched 2 x PrefetchDistance texts
@@ -783,6 +942,7 @@ void addNGrams(const std::string_view* texts, std::size_t count) {
     // ahead, so both have usually arrived when the text is counted.
     constexpr std::size_t Batch = 256;
     std::uint64_t hashes[Batch];
+    hashAgain(NGramCountTable);
     const LongTable& longTexts = NGramCountTable.longTexts;
     for (std::size_t start = 0; start < count; start += Batch) {
         const std::string_view* batchTexts = texts + start;
@@ -804,6 +964,7 @@ void addNGrams(const std::string_view* texts, std::size_t count) {
 void addPackedNGrams(const std::uint64_t* keys, std::size_t count) {
     constexpr std::size_t Batch = 256;
     std::uint64_t hashes[Batch];
+    hashAgain(NGramCountTable);
     const PackedTable<1>& table = NGramCountTable.shortTexts;
     for (std::size_t start = 0; start < count; start += Batch) {
         std::size_t batch = std::min(Batch, count - start);
@@ -817,6 +978,7 @@ void addPackedNGrams(const std::uint64_t* keys, std::size_t count) {
 }
 
 void addPackedNGram(std::uint64_t key, std::int64_t occurrences) {
+    hashAgain(NGramCountTable);
     addPacked(key, PackedKey<1>{key}.hash(), occurrences);
 }
 
@@ -851,6 +1013,7 @@ void setHashSeed(std::uint64_t seed) {
 }
 
 std::uint64_t totalProbeDistance() {
+    hashAgain(NGramCountTable);
     const CountTable& table = NGramCountTable;
     return table.shortTexts.probeDistance() + table.mediumTexts.probeDistance() +
            table.longTexts.probeDistance();

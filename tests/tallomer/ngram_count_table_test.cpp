@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <random>
@@ -208,6 +209,44 @@ TEST(CountTable, PackedTextsMatchTheirTexts) {
     addNGram("12345678");
     EXPECT_EQ(tableContents(), (Counts{{"ab", 2}, {"", 1}, {"\xFF\x80", 3'000'000'001}, {"12345678", 2}}));
     EXPECT_EQ(writtenCountFile(), countFileOf(tableContents()));
+}
+
+TEST(CountTable, ListsTextsSharingLongBeginningsInOrder) {
+    // Groups of long texts that share their first 11, 22 or 33 bytes (where
+    // the sort's keys end), with texts that end there and high bytes; read
+    // twice and then counted into again.
+    std::mt19937_64 random(5);
+    std::vector<std::string> texts;
+    for (std::size_t shared : {11, 17, 22, 30, 33, 45}) {
+        std::string start = randomText(random, shared);
+        for (std::size_t i = 0; i < 40; ++i)
+            texts.push_back(start + randomText(random, i % 5 == 0 ? 0 : i % 14));
+        texts.push_back(start.substr(0, 17));
+    }
+    auto unsignedLess = [](const std::string& a, const std::string& b) {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+        });
+    };
+    clearNGramCountTable();
+    Counts expected;
+    for (int round = 0; round < 2; ++round) {
+        for (const std::string& text : texts) {
+            addNGram(text);
+            ++expected[text];
+        }
+        for (int read = 0; read < 2; ++read) {
+            std::vector<std::string> listed;
+            Counts seen;
+            forEachNGram([&](std::string_view text, std::int64_t count) {
+                listed.emplace_back(text);
+                seen[listed.back()] = count;
+            });
+            EXPECT_EQ(seen, expected) << "round " << round;
+            for (std::size_t i = 1; i < listed.size(); ++i)
+                ASSERT_TRUE(unsignedLess(listed[i - 1], listed[i])) << "round " << round << ", entry " << i;
+        }
+    }
 }
 
 TEST(CountTable, ClearingEmptiesTheTable) {
