@@ -68,6 +68,14 @@ public:
     void writeText(std::string_view bytes);
     void writeDecimal(std::int64_t value);
     void writeLineEnd() { write("\r\n"); }
+    // Room for up to `bytes` (at most a buffer's size) formatted in place,
+    // then commit() takes those of them that were written: a writer of many
+    // short records saves a copy and a call for each.
+    char* room(std::size_t bytes) {
+        if (bytes > BufferSize - used_) flushBuffer();
+        return buffer_.get() + used_;
+    }
+    void commit(std::size_t bytes) { used_ += bytes; }
     void close();
 
 private:

@@ -308,15 +308,21 @@ private:
                           KeyOrder{}, 2);
     }
 
+    // The most bytes a run of the sorted keys takes, found without making
+    // their texts.
+    static std::int64_t largestRunBytes(const Key* keys, std::size_t count) {
+        std::int64_t runBytes = 0;
+        for (std::size_t position = 0, end; position < count; position = end) {
+            for (end = position + 1; end < count && keys[end] == keys[position];) ++end;
+            runBytes += static_cast<std::int64_t>(2 + 8 * Words + varintBytes(end - position));
+        }
+        return runBytes;
+    }
+
     // Hands the distinct texts over as a run; a first pass finds how large
     // the run will be.
     static void collapseAndHandOver(const Key* keys, std::size_t count) {
-        std::int64_t runBytes = 0;
-        SortedKeys sizing(keys, count);
-        while (sizing.next())
-            runBytes += static_cast<std::int64_t>(2 + 8 * Words +
-                                                  varintBytes(static_cast<std::uint64_t>(sizing.count())));
-        beginSortedCounts(runBytes);
+        beginSortedCounts(largestRunBytes(keys, count));
         SortedKeys entries(keys, count);
         while (entries.next()) addSortedCount(entries.text(), entries.count());
         endSortedCounts();

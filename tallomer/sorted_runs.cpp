@@ -300,8 +300,17 @@ std::uint64_t RunReader::varint() {
 bool RunReader::next() {
     if (left_ == 0) return false;
     --left_;
-    std::size_t shared = varint();
-    std::size_t rest = varint();
+    std::size_t shared, rest;
+    if (end_ - next_ >= 2 && static_cast<unsigned char>(next_[0]) < 0x80 &&
+        static_cast<unsigned char>(next_[1]) < 0x80) {
+        // Nearly every entry: both numbers in one byte each.
+        shared = static_cast<unsigned char>(next_[0]);
+        rest = static_cast<unsigned char>(next_[1]);
+        next_ += 2;
+    } else {
+        shared = varint();
+        rest = varint();
+    }
     char* out = current_.keepAndResize(shared, shared + rest) + shared;
     if (rest <= static_cast<std::size_t>(end_ - next_)) {
         copyBytes(out, next_, rest);
@@ -316,7 +325,10 @@ bool RunReader::next() {
         next_ += part;
         rest -= part;
     }
-    count_ = static_cast<std::int64_t>(varint());
+    if (next_ != end_ && static_cast<unsigned char>(*next_) < 0x80)
+        count_ = static_cast<unsigned char>(*next_++);
+    else
+        count_ = static_cast<std::int64_t>(varint());
     text_ = current_.view();
     return true;
 }

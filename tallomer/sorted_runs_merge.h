@@ -22,38 +22,53 @@ inline bool textGreater(std::string_view a, std::string_view b) {
     return a.size() > b.size();
 }
 
-// A text's first 8 bytes as a big-endian number, zero padded: texts hold no
-// NUL, so comparing these numbers compares the texts wherever they differ
-// in those bytes, and equal numbers of texts up to 8 bytes mean equal texts.
-inline std::uint64_t leadingWord(std::string_view text) {
+// Most texts are short: eight bytes a step instead of a call to memcpy.
+inline void copyText(char* to, std::string_view text) {
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) std::memcpy(to + i, text.data() + i, 8);
+    for (; i < text.size(); ++i) to[i] = text[i];
+}
+
+// A text's 8 bytes from `from` as a big-endian number, zero padded: texts
+// hold no NUL, so comparing these numbers compares the texts wherever they
+// differ in those bytes, and equal numbers of texts that end within them
+// mean equal texts.
+inline std::uint64_t wordAt(std::string_view text, std::size_t from) {
     std::uint64_t word = 0;
-    if (text.size() >= 8)
-        std::memcpy(&word, text.data(), 8);
+    if (text.size() >= from + 8)
+        std::memcpy(&word, text.data() + from, 8);
     else
-        for (std::size_t i = 0; i < text.size(); ++i)
-            word |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
+        for (std::size_t i = from; i < text.size(); ++i)
+            word |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * (i - from));
     return __builtin_bswap64(word);
 }
 
+// The texts' equality beyond their first 16 bytes, which are known equal.
+inline bool restEqual(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && (a.size() <= 16 || a.substr(16) == b.substr(16));
+}
+
 // A min-heap of the sources by their current text; each entry keeps the
-// text's leading word, which decides most comparisons without reaching
-// into the source.
+// text's first two words, which decide most comparisons without reaching
+// into the source (long texts of a merge often share their first eight
+// bytes).
 class SourceHeap {
 public:
     explicit SourceHeap(const std::vector<CountSource*>& sources) {
         for (CountSource* source : sources)
-            if (source->next()) heap_.push_back({leadingWord(source->text()), source});
+            if (source->next()) heap_.push_back(entryOf(source));
         std::make_heap(heap_.begin(), heap_.end(), greater);
     }
     bool empty() const { return heap_.empty(); }
     CountSource& top() const { return *heap_.front().source; }
     std::uint64_t topWord() const { return heap_.front().word; }
+    std::uint64_t topSecondWord() const { return heap_.front().second; }
 
     // Moves the top source on and restores the order.
     void advanceTop() {
         Entry& top = heap_.front();
         if (top.source->next()) {
-            top.word = leadingWord(top.source->text());
+            top = entryOf(top.source);
         } else {
             top = heap_.back();
             heap_.pop_back();
@@ -63,12 +78,18 @@ public:
 
 private:
     struct Entry {
-        std::uint64_t word;
+        std::uint64_t word, second;
         CountSource* source;
     };
 
+    static Entry entryOf(CountSource* source) {
+        std::string_view text = source->text();
+        return {wordAt(text, 0), text.size() > 8 ? wordAt(text, 8) : 0, source};
+    }
+
     static bool greater(const Entry& a, const Entry& b) {
         if (a.word != b.word) return a.word > b.word;
+        if (a.second != b.second) return a.second > b.second;
         return textGreater(a.source->text(), b.source->text());
     }
 
@@ -99,16 +120,19 @@ void mergeCounts(const std::vector<CountSource*>& sources, Visit&& visit) {
         return;
     }
     sorted_runs_detail::SourceHeap heap(sources);
-    std::string current;
+    TextBuffer currentBytes;
     while (!heap.empty()) {
-        std::uint64_t word = heap.topWord();
-        current.assign(heap.top().text());
+        std::uint64_t word = heap.topWord(), second = heap.topSecondWord();
+        std::string_view top = heap.top().text();
+        sorted_runs_detail::copyText(currentBytes.keepAndResize(0, top.size()), top);
+        std::string_view current = currentBytes.view();
         std::int64_t count = heap.top().count();
         heap.advanceTop();
-        while (!heap.empty() && heap.topWord() == word && heap.top().text() == current) {
+        while (!heap.empty() && heap.topWord() == word && heap.topSecondWord() == second &&
+               sorted_runs_detail::restEqual(heap.top().text(), current)) {
             count += heap.top().count();
             heap.advanceTop();
         }
-        visit(std::string_view(current), count);
+        visit(current, count);
     }
 }
