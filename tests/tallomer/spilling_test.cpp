@@ -44,11 +44,8 @@ Counted countWithin(const std::string& input, Mode mode, int n, std::int64_t chu
     countInput(Arguments{mode, n, dir.path("input"), ""}, chunkSize, console);
     writeCountFile(dir.path("counts"));
     Counted run{readFile(dir.path("counts")), countingStatistics().runsSpilled};
-    std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path("")))
-        left.push_back(entry.path().filename());
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"counts", "input"})) << "a temporary file was left";
+    EXPECT_EQ(filesIn(dir.path("")), (std::vector<std::string>{"counts", "input"}))
+        << "a temporary file was left";
     return run;
 }
 
