@@ -37,10 +37,6 @@ bool hasZeroByte(std::uint64_t word) {
 
 std::uint64_t lowBytesMask(int n) { return n >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1; }
 
-std::size_t varintBytes(std::uint64_t value) {
-    return static_cast<std::size_t>(std::bit_width(value | 1) + 6) / 7;
-}
-
 // The windows of one chunk, read from a buffer that holds `available` bytes.
 struct Windows {
     const char* data;

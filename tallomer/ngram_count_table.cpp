@@ -238,7 +238,7 @@ struct PackedTable {
     }
 };
 
-// Arena records: count, length as a varint (7 bits a byte, low bits first),
+// Arena records: count, length as a varint (appendVarint),
 // text bytes. Records are not aligned; counts are read and written by copy.
 struct Arena {
     char* bytes = nullptr;
@@ -259,13 +259,7 @@ struct Arena {
         char* out = bytes + used;
         std::memcpy(out, &count, CountBytes);
         out += CountBytes;
-        for (std::uint64_t length = text.size();; length >>= 7) {
-            if (length < 0x80) {
-                *out++ = static_cast<char>(length);
-                break;
-            }
-            *out++ = static_cast<char>((length & 0x7F) | 0x80);
-        }
+        out = appendVarint(out, text.size());
         std::memcpy(out, text.data(), text.size());
         used = static_cast<std::uint64_t>(out - bytes) + text.size();
         return offset;
@@ -279,11 +273,7 @@ struct Arena {
 
     std::string_view text(std::uint64_t offset) const {
         const unsigned char* in = reinterpret_cast<const unsigned char*>(bytes + offset + CountBytes);
-        std::uint64_t length = 0;
-        for (int shift = 0;; shift += 7) {
-            length |= std::uint64_t{*in & 0x7Fu} << shift;
-            if (*in++ < 0x80) break;
-        }
+        std::uint64_t length = readVarint(in);
         return {reinterpret_cast<const char*>(in), length};
     }
 

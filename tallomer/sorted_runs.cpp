@@ -45,15 +45,6 @@ BlockPool& blockPool() {
     return pool;
 }
 
-char* appendVarint(char* out, std::uint64_t value) {
-    while (value >= 0x80) {
-        *out++ = static_cast<char>((value & 0x7F) | 0x80);
-        value >>= 7;
-    }
-    *out++ = static_cast<char>(value);
-    return out;
-}
-
 std::size_t sharedPrefix(std::string_view a, std::string_view b) {
     std::size_t limit = std::min(a.size(), b.size()), i = 0;
     for (; i + 8 <= limit; i += 8) {

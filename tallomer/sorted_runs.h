@@ -9,6 +9,7 @@
 // so a run is smaller than the count file it becomes.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -16,6 +17,30 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+// The numbers of run records and arena records: 7 bits a byte, low bits
+// first, a high bit on every byte but the last.
+inline std::size_t varintBytes(std::uint64_t value) {
+    return static_cast<std::size_t>(std::bit_width(value | 1) + 6) / 7;
+}
+
+inline char* appendVarint(char* out, std::uint64_t value) {
+    while (value >= 0x80) {
+        *out++ = static_cast<char>((value & 0x7F) | 0x80);
+        value >>= 7;
+    }
+    *out++ = static_cast<char>(value);
+    return out;
+}
+
+// Reads a number that lies whole in memory and moves `in` past it.
+inline std::uint64_t readVarint(const unsigned char*& in) {
+    std::uint64_t value = 0;
+    for (int shift = 0;; shift += 7) {
+        value |= std::uint64_t{*in & 0x7Fu} << shift;
+        if (*in++ < 0x80) return value;
+    }
+}
 
 // Memory for large buffers straight from the kernel, on huge pages where it
 // allows them: a fresh small page costs microseconds to touch here, a huge
