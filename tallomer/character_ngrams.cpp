@@ -12,7 +12,7 @@
 #include "tallomer/chunked_input.h"
 #include "tallomer/ngram_count_table.h"
 #include "tallomer/radix_sort.h"
-#include "tallomer/sorted_runs.h"
+#include "common/sorted_runs.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "common/signal_cleanup.h"
 #include "tallomer/arguments.h"
 #include "tallomer/chunked_input.h"
-#include "tallomer/memory_budget.h"
+#include "common/memory_budget.h"
 #include "tallomer/ngram_count_table.h"
 
 namespace {

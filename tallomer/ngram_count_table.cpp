@@ -53,7 +53,7 @@
 #include "common/count_file.h"
 #include "common/file_io.h"
 #include "tallomer/radix_sort.h"
-#include "tallomer/sorted_runs.h"
+#include "common/sorted_runs.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tallomer/memory_budget.h"
+#include "common/memory_budget.h"
 
 #include <sys/resource.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // mergeCounts, a template for the speed of an inlined visit; included by
-// tallomer/sorted_runs.h only.
+// common/sorted_runs.h only.
 #pragma once
 
 #include <algorithm>

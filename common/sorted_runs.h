@@ -211,4 +211,4 @@ private:
 template <typename Visit>
 void mergeCounts(const std::vector<CountSource*>& sources, Visit&& visit);
 
-#include "tallomer/sorted_runs_merge.h"
+#include "common/sorted_runs_merge.h"

@@ -1,4 +1,4 @@
-#include "tallomer/sorted_runs.h"
+#include "common/sorted_runs.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
