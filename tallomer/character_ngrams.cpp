@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "common/sorted_runs.h"
 #include "tallomer/chunked_input.h"
 #include "tallomer/ngram_count_table.h"
 #include "tallomer/radix_sort.h"
-#include "common/sorted_runs.h"
 
 namespace {
 

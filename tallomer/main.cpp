@@ -3,11 +3,11 @@
 #include <iostream>
 
 #include "common/console.h"
+#include "common/memory_budget.h"
 #include "common/report.h"
 #include "common/signal_cleanup.h"
 #include "tallomer/arguments.h"
 #include "tallomer/chunked_input.h"
-#include "common/memory_budget.h"
 #include "tallomer/ngram_count_table.h"
 
 namespace {

@@ -52,8 +52,8 @@
 
 #include "common/count_file.h"
 #include "common/file_io.h"
-#include "tallomer/radix_sort.h"
 #include "common/sorted_runs.h"
+#include "tallomer/radix_sort.h"
 
 namespace {
 
