@@ -1,11 +1,13 @@
 // Writes the benchmark corpus: words drawn from a Zipf(1.0) distribution over
-// 2,000,000 word types of 1 to 12 ISO-8859-2 letters, separated by single
+// 2,000,000 word types of 1 to 12 ISO-8859-2 letters (or, with `long`, of 1
+// to 17 letters in the lengths of a real language's dictionary, where most
+// word 3-grams are longer than 16 bytes), separated by single
 // spaces, with ", ", ". ", "! " or "? " every few words and CR LF after about
 // 12 words. The same size always gives the same bytes: every random number
 // comes from a fixed-seed generator defined here, not from the standard
 // distributions, whose algorithms differ between libraries.
 //
-// Usage: generate_corpus BYTES OUTPUT
+// Usage: generate_corpus BYTES OUTPUT [long]
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -52,15 +54,31 @@ char upperLetter(Random& random) {
     return AccentedUpper[random.below(AccentedUpper.size())];
 }
 
-// Distinct types of 1 to 12 letters, most of 5 to 8; about one in ten
-// begins with a capital, and one in two hundred is all capitals.
-std::vector<std::string> makeWordTypes(Random& random) {
+// The share in thousandths of each length from 1 to 17 letters among the
+// types of a large dictionary of an inflected language: most of 7 to 11.
+constexpr int DictionaryLengths[17] = {2, 6, 18, 38, 62, 88, 112, 124, 122, 110, 92, 72, 54, 40, 28, 18, 14};
+
+std::size_t dictionaryLength(Random& random) {
+    std::uint64_t u = random.below(1000);
+    std::size_t length = 1;
+    for (int share : DictionaryLengths) {
+        if (u < static_cast<std::uint64_t>(share)) break;
+        u -= static_cast<std::uint64_t>(share);
+        ++length;
+    }
+    return std::min<std::size_t>(length, 17);
+}
+
+// Distinct types of 1 to 12 letters, most of 5 to 8 (or dictionary lengths);
+// about one in ten begins with a capital, and one in two hundred is all
+// capitals.
+std::vector<std::string> makeWordTypes(Random& random, bool dictionary) {
     std::vector<std::string> types;
     types.reserve(WordTypes);
     std::unordered_set<std::string> seen;
     seen.reserve(WordTypes * 2);
     while (types.size() < WordTypes) {
-        std::size_t length = 1 + random.below(6) + random.below(7);
+        std::size_t length = dictionary ? dictionaryLength(random) : 1 + random.below(6) + random.below(7);
         std::uint64_t shape = random.below(200);
         std::string word;
         for (std::size_t i = 0; i < length; ++i) {
@@ -84,13 +102,14 @@ std::vector<double> zipfCumulative() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: generate_corpus BYTES OUTPUT\n");
+    bool dictionary = argc == 4 && std::string(argv[3]) == "long";
+    if (argc != 3 && !dictionary) {
+        std::fprintf(stderr, "usage: generate_corpus BYTES OUTPUT [long]\n");
         return 1;
     }
     std::uint64_t bytes = std::strtoull(argv[1], nullptr, 10);
     Random random{Seed};
-    std::vector<std::string> types = makeWordTypes(random);
+    std::vector<std::string> types = makeWordTypes(random, dictionary);
     std::vector<double> cumulative = zipfCumulative();
 
     std::string text;

@@ -10,6 +10,8 @@
 # same count file as c 19.
 #
 #   BENCH_BYTES=300000000        corpus size; 1000000 is a smoke run of seconds
+#   BENCH_CORPUS=short           short: words of 1 to 12 letters; long: 1 to 17
+#                                letters in a real dictionary's lengths
 #   REFERENCE_C8_BYTES=30000000  bytes of the corpus the reference counter reads
 #                                for c 8 (it needs about 1 s and 40 bytes of
 #                                memory per kB here); 0 skips it
@@ -28,7 +30,12 @@ referenceC8Bytes=${REFERENCE_C8_BYTES:-30000000}
 build=${BENCH_BUILD:-build-bench}
 baseline=${BENCH_BASELINE:-}
 data=${BENCH_DATA:-bench/data}
-corpus=$data/corpus-$bytes.txt
+kind=${BENCH_CORPUS:-short}
+case $kind in
+  short) corpus=$data/corpus-$bytes.txt generatorKind= ;;
+  long) corpus=$data/corpus-long-$bytes.txt generatorKind=long ;;
+  *) echo "BENCH_CORPUS must be short or long" >&2; exit 1 ;;
+esac
 work=${BENCH_WORK:-$data/run}
 mkdir -p "$work"
 
@@ -40,7 +47,7 @@ program() { find "$build" -maxdepth 2 -type f -name "$1" -perm -u+x | head -1; }
 
 if [ ! -f "$corpus" ]; then
   echo "Generating $corpus ..."
-  "$(program generate_corpus)" "$bytes" "$corpus.part"
+  "$(program generate_corpus)" "$bytes" "$corpus.part" $generatorKind
   mv "$corpus.part" "$corpus"
 fi
 
