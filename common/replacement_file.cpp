@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 
 #include "common/file_io.h"
@@ -20,8 +23,6 @@ std::string folderOf(const std::string& path) {
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
-
-std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // The file a chain of symbolic links ends at; it need not exist yet.
 std::string resolveLinks(const std::string& path) {
@@ -50,15 +51,35 @@ bool isConsole(const struct stat& file) {
     return false;
 }
 
-// Makes a file under a name nothing else has, ".NAME.PID-N" in the folder
-// (the dot keeps it out of ordinary listings), with `create(name)`. The name
-// is listed for the signal cleanup before the file exists, so no signal can
-// fall between the two. Returns the name, or "" with errno set.
+std::uint64_t randomBits() {
+    std::uint64_t bits = 0;
+    if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
+    // Without the kernel's source the names are guessable, but a taken one
+    // only costs another try.
+    static std::uint64_t calls = 0;
+    const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    return (now ^ (static_cast<std::uint64_t>(getpid()) << 40) ^ ++calls) * 0x9E3779B97F4A7C15u;
+}
+
+// ".ngram-" and ten random letters or digits: the same short length whatever
+// the target's, so any name the target may have leaves room for it, and a
+// name nobody can foresee, so files made in the folder beforehand cannot
+// block the run. The dot keeps it out of ordinary listings.
+std::string freshNameBeside(const std::string& target) {
+    constexpr char Alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::uint64_t bits = randomBits();
+    std::string name = folderOf(target) + "/.ngram-";
+    for (int letter = 0; letter < 10; ++letter, bits /= 36) name += Alphabet[bits % 36];
+    return name;
+}
+
+// Makes a file under a fresh name with `create(name)`. The name is listed
+// for the signal cleanup before the file exists, so no signal can fall
+// between the two. Returns the name, or "" with errno set.
 template <typename Create>
 std::string createUnderFreshName(const std::string& target, int& slot, Create create) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = folderOf(target) + "/." + nameOf(target) + "." + std::to_string(getpid()) + "-" +
-                           std::to_string(attempt);
+        std::string name = freshNameBeside(target);
         slot = rememberTemporaryFile(name.c_str());
         if (create(name)) return name;
         int error = errno;
@@ -72,9 +93,12 @@ std::string createUnderFreshName(const std::string& target, int& slot, Create cr
 
 }  // namespace
 
-ReplacementFile::ReplacementFile(const std::string& path, Temporary temporary) : path_(path) {
+ReplacementFile::ReplacementFile(const std::string& path, Temporary temporary)
+    : ReplacementFile(path, temporary, Use::Write) {}
+
+ReplacementFile::ReplacementFile(const std::string& path, Temporary temporary, Use use) : path_(path) {
     try {
-        open(temporary);
+        open(temporary, use);
     } catch (...) {
         discard();
         throw;
@@ -82,6 +106,13 @@ ReplacementFile::ReplacementFile(const std::string& path, Temporary temporary) :
 }
 
 ReplacementFile::~ReplacementFile() { discard(); }
+
+// The temporary file is made and dropped again: only its creation tells
+// everything that could refuse it (a missing folder, one that may not be
+// written, a read-only file system, a full inode table).
+void ReplacementFile::checkCanBeMade(const std::string& path) {
+    ReplacementFile probe(path, Temporary::UnnamedWherePossible, Use::Check);
+}
 
 void ReplacementFile::discard() {
     if (descriptor_ >= 0) ::close(descriptor_);
@@ -92,14 +123,18 @@ void ReplacementFile::discard() {
     slot_ = -1;
 }
 
-void ReplacementFile::open(Temporary temporary) {
+void ReplacementFile::open(Temporary temporary, Use use) {
     if (path_.empty()) fail(path_, ENOENT);
     if (path_.back() == '/') fail(path_, EISDIR);
     struct stat status;
     int existingMode = -1;
     if (stat(path_.c_str(), &status) == 0) {
         if (S_ISDIR(status.st_mode)) fail(path_, EISDIR);
-        if (!S_ISREG(status.st_mode) || isConsole(status)) return openDirectly();
+        if (!S_ISREG(status.st_mode) || isConsole(status)) {
+            if (use == Use::Write) return openDirectly();
+            if (access(path_.c_str(), W_OK) != 0) throw IoError(path_, systemReason());
+            return;
+        }
         // A file that may not be written must not be replaced either.
         if (access(path_.c_str(), W_OK) != 0) throw IoError(path_, systemReason());
         existingMode = static_cast<int>(status.st_mode & 07777);

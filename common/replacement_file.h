@@ -19,6 +19,10 @@ public:
     enum class Temporary { UnnamedWherePossible, Named };
     // Throws IoError naming the path when it cannot be written.
     explicit ReplacementFile(const std::string& path, Temporary temporary = Temporary::UnnamedWherePossible);
+    // Throws what the constructor would, so that a run can learn before its
+    // work that the output cannot be made. Leaves nothing behind and opens
+    // no device or FIFO (one would block, a console file would be emptied).
+    static void checkCanBeMade(const std::string& path);
     // Without commit(), the temporary file goes and the path stays as it was.
     ~ReplacementFile();
     ReplacementFile(const ReplacementFile&) = delete;
@@ -29,7 +33,9 @@ public:
     void commit();
 
 private:
-    void open(Temporary temporary);
+    enum class Use { Write, Check };
+    ReplacementFile(const std::string& path, Temporary temporary, Use use);
+    void open(Temporary temporary, Use use);
     void openDirectly();
     void openTemporaryBeside(const std::string& target, int existingMode, Temporary temporary);
     void linkIn();

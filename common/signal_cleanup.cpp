@@ -42,6 +42,10 @@ void installCleanup(int signal) {
 
 void cleanUpTemporaryFilesOnSignals() {
     for (int signal : TerminatingSignals) installCleanup(signal);
+    failWritesInsteadOfDying();
+}
+
+void failWritesInsteadOfDying() {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
 }

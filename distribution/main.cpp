@@ -2,6 +2,7 @@
 #include <string>
 
 #include "common/console.h"
+#include "common/replacement_file.h"
 #include "common/report.h"
 #include "common/signal_cleanup.h"
 #include "distribution/histogram.h"
@@ -28,8 +29,10 @@ int main(int argc, char** argv) {
 
     // The count file is read in full and closed before the histogram file is
     // opened: the output may name the input, and an input that fails leaves
-    // an existing histogram alone.
+    // an existing histogram alone. Whether the histogram can be made at all
+    // is known before the reading.
     auto bucketAndWrite = [&] {
+        ReplacementFile::checkCanBeMade(output);
         bucketCounts(input, *bucketSize);
         writeHistogramFile(output);
     };

@@ -5,6 +5,7 @@
 
 #include "common/console.h"
 #include "common/report.h"
+#include "common/signal_cleanup.h"
 #include "entropy/entropy_report.h"
 
 namespace {
@@ -12,6 +13,7 @@ constexpr const char* Program = "entropy";
 }
 
 int main(int argc, char** argv) {
+    failWritesInsteadOfDying();
     if (argc != 2) {
         printUsageBlock("entropy [input file]");
         return 1;

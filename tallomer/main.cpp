@@ -4,6 +4,7 @@
 
 #include "common/console.h"
 #include "common/memory_budget.h"
+#include "common/replacement_file.h"
 #include "common/report.h"
 #include "common/signal_cleanup.h"
 #include "tallomer/arguments.h"
@@ -30,6 +31,9 @@ int main(int argc, char** argv) {
 
     std::cout << "Start..." << std::endl;
     auto countAndWrite = [&] {
+        // Not after a run of hours: a count file that cannot be made is
+        // known now.
+        ReplacementFile::checkCanBeMade(arguments.output);
         configureCounting({memoryBudget(), temporaryFolderFor(arguments.output)});
         countInput(arguments, ChunkSize, std::cout);
         writeCountFile(arguments.output);

@@ -69,6 +69,34 @@ TEST(ReplacementFile, CommitGivesTheBytesAndKeepsOrMakesTheMode) {
     }
 }
 
+// Names of files made beside the target: a target name of any length leaves
+// room for them, and files put in the folder beforehand cannot block them.
+TEST(ReplacementFile, TemporaryNamesFitAndCannotBeTakenBeforehand) {
+    const struct {
+        const char* what;
+        std::string name;
+        int takenNames;
+    } rows[] = {
+        {"a target name of 255 bytes", std::string(255, 'n'), 0},
+        {"the names of the process id taken", "out", 100},
+    };
+    for (const auto& row : rows) {
+        for (auto temporary :
+             {ReplacementFile::Temporary::UnnamedWherePossible, ReplacementFile::Temporary::Named}) {
+            TempDir dir;
+            for (int taken = 0; taken < row.takenNames; ++taken)
+                writeFile(
+                    dir.path("." + row.name + "." + std::to_string(getpid()) + "-" + std::to_string(taken)),
+                    "");
+            ReplacementFile file(dir.path(row.name), temporary);
+            ASSERT_EQ(::write(file.descriptor(), "new", 3), 3);
+            file.commit();
+            EXPECT_EQ(readFile(dir.path(row.name)), "new") << row.what;
+            EXPECT_EQ(filesIn(dir.path("")).size(), static_cast<std::size_t>(row.takenNames + 1)) << row.what;
+        }
+    }
+}
+
 // A named temporary file is what a signal could leave behind; the unnamed
 // one the kernel drops by itself.
 TEST(ReplacementFile, TerminatingSignalsRemoveANamedTemporaryFile) {

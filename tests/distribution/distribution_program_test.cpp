@@ -138,12 +138,21 @@ TEST(Distribution, UnreadableInputIsReportedAndNoHistogramIsWritten) {
 TEST(Distribution, UnwritableOutputIsReported) {
     TempDir dir;
     writeFile(dir.path("counts"), "a;1\r\n");
+    writeFile(dir.path("too big"), "a;1\r\nb;9223372036854775808\r\n");
     std::filesystem::create_directory(dir.path("dir"));
-    for (const std::string& output : {dir.path("missing/hist"), dir.path("dir"), std::string("/dev/full")}) {
-        ProgramRun run = distribution({"10", dir.path("counts"), output});
-        EXPECT_EQ(run.exitCode, 2) << output;
+    const struct {
+        const char* what;
+        std::string input, output;
+    } rows[] = {
+        {"a missing folder, found before the reading", dir.path("too big"), dir.path("missing/hist")},
+        {"a folder", dir.path("counts"), dir.path("dir")},
+        {"a full device", dir.path("counts"), "/dev/full"},
+    };
+    for (const auto& row : rows) {
+        ProgramRun run = distribution({"10", row.input, row.output});
+        EXPECT_EQ(run.exitCode, 2) << row.what;
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err.rfind("distribution: " + output + ": ", 0), 0u) << run.err;
+        EXPECT_EQ(run.err.rfind("distribution: " + row.output + ": ", 0), 0u) << run.err;
     }
 }
 

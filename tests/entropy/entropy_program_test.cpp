@@ -61,6 +61,14 @@ TEST(Entropy, UnreadableInputIsReportedWithoutAReport) {
     }
 }
 
+TEST(Entropy, AConsoleClosedEarlyIsAWriteError) {
+    TempDir dir;
+    writeFile(dir.path("counts"), "a;1\r\n");
+    ProgramRun run = runProgramWithClosedConsole(ENTROPY_PROGRAM, {dir.path("counts")});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err, "entropy: standard output: write error\n");
+}
+
 TEST(Entropy, CountBeyond64BitsIsReportedWithItsLine) {
     TempDir dir;
     writeFile(dir.path("counts"), "a;1\r\nb;18446744073709551616\r\n");
