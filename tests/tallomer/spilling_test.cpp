@@ -33,6 +33,7 @@ struct Limits {
 struct Counted {
     std::string countFile;
     std::int64_t runsSpilled;
+    std::int64_t temporaryBytesPeak;
 };
 
 Counted countWithin(const std::string& input, Mode mode, int n, std::int64_t chunkSize, std::int64_t budget,
@@ -43,7 +44,8 @@ Counted countWithin(const std::string& input, Mode mode, int n, std::int64_t chu
     std::ostringstream console;
     countInput(Arguments{mode, n, dir.path("input"), ""}, chunkSize, console);
     writeCountFile(dir.path("counts"));
-    Counted run{readFile(dir.path("counts")), countingStatistics().runsSpilled};
+    CountingStatistics statistics = countingStatistics();
+    Counted run{readFile(dir.path("counts")), statistics.runsSpilled, statistics.temporaryBytesPeak};
     EXPECT_EQ(filesIn(dir.path("")), (std::vector<std::string>{"counts", "input"}))
         << "a temporary file was left";
     return run;
@@ -99,6 +101,16 @@ TEST(Spilling, WordCountsAreTheSameWhateverTheBudget) {
             }
         }
     }
+}
+
+// The same texts spilled again and again: merged as they come, the runs
+// take about the count file's disk, not that once per spill.
+TEST(Spilling, RepeatedSpillsTakeAboutTheCountFilesDisk) {
+    std::string block = randomBytes(Alphabet, 20'000, 9), input;
+    for (int i = 0; i < 30; ++i) input += block;
+    Counted run = countWithin(input, Mode::Characters, 19, std::int64_t{1} << 30, 0);
+    EXPECT_GT(run.runsSpilled, 30);
+    EXPECT_LT(run.temporaryBytesPeak, 4 * static_cast<std::int64_t>(run.countFile.size()));
 }
 
 // memcmp order, by hand: bytes as unsigned values, a text before its
