@@ -38,6 +38,7 @@
 #include "tallomer/ngram_count_table.h"
 
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -46,6 +47,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <vector>
@@ -696,8 +698,9 @@ private:
 
 // The runs, the limits they keep to, and what spilling cost.
 //
-// Disk runs are merged as they come, not only at the end: spills of the
-// same texts (repeated input) would each take disk again. So together they
+// Disk runs are merged as they come, not only at the end: each holds a file
+// open, and spills of the same texts (repeated input) would each take disk
+// again. So there are never as many as one merge opens, and together they
 // take at most about twice the largest run made so far, which is at most
 // about the count file's size (a run's record is never longer than the
 // text's line).
@@ -709,6 +712,8 @@ struct RunStore {
     std::unique_ptr<RunWriter> openWriter;
     std::int64_t temporaryBytes = 0;
     std::int64_t largestDiskRun = 0;
+    // Descriptors that runs may hold open at once.
+    std::size_t openFilesLeft = openFilesAllowed();
     CountingStatistics statistics;
 
     // Of what the budget leaves after the reserve, two fifths for the
@@ -717,13 +722,31 @@ struct RunStore {
     std::int64_t available() const { return std::max<std::int64_t>(limits.budget - reserved, 0); }
     std::int64_t working() const { return std::max<std::int64_t>(available() / 5 * 2, 64 << 10); }
     std::int64_t runsLimit() const { return std::max<std::int64_t>(available() / 5 * 2, 64 << 10); }
-    std::size_t mergeWidth() const { return std::max<std::size_t>(2, limits.maxMergeWidth); }
+    // A merge opens its sources and the run it writes.
+    std::size_t mergeWidth() const {
+        return std::max<std::size_t>(2, std::min(limits.maxMergeWidth, openFilesLeft - 1));
+    }
     std::size_t readBufferBytes() const {
         std::int64_t share = available() / 5 / static_cast<std::int64_t>(mergeWidth() + 1);
         return static_cast<std::size_t>(std::clamp<std::int64_t>(share, 4 << 10, 1 << 20));
     }
     std::size_t blockBytes() const {
         return static_cast<std::size_t>(std::clamp<std::int64_t>(runsLimit() / 64, 64 << 10, 4 << 20));
+    }
+
+    // What RLIMIT_NOFILE leaves beside the descriptors open now and a few
+    // for the count file, its folder and the console.
+    static std::size_t openFilesAllowed() {
+        constexpr std::size_t Margin = 8;
+        rlimit limit{};
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1 << 16;
+        std::size_t open = 0;
+        std::error_code error;
+        for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
+             !error && it != std::filesystem::directory_iterator(); it.increment(error))
+            ++open;
+        std::size_t allowed = std::min<rlim_t>(limit.rlim_cur, 1 << 16);
+        return allowed > open + Margin + 2 ? allowed - open - Margin : 2;
     }
 
     std::unique_ptr<Run> newDiskRun() {
@@ -770,9 +793,19 @@ struct RunStore {
         noteDiskBytes(-freed);
     }
 
+    // Too many runs: the smaller half is merged, so a text is merged again
+    // only once the runs of its size have piled up.
+    void mergeSmallerDiskRuns() {
+        std::stable_sort(diskRuns.begin(), diskRuns.end(),
+                         [](const auto& a, const auto& b) { return a->size() < b->size(); });
+        mergeDiskRuns(std::max<std::size_t>(2, diskRuns.size() / 2));
+    }
+
     void boundDiskRuns() {
         for (;;) {
-            if (diskRuns.size() >= 2 && temporaryBytes > 2 * largestDiskRun)
+            if (diskRuns.size() >= 2 && diskRuns.size() + 1 >= mergeWidth())
+                mergeSmallerDiskRuns();
+            else if (diskRuns.size() >= 2 && temporaryBytes > 2 * largestDiskRun)
                 mergeDiskRuns(std::min(diskRuns.size(), mergeWidth()));
             else
                 return;
@@ -847,6 +880,7 @@ struct RunStore {
         releaseSpareRunBlocks();
         temporaryBytes = 0;
         largestDiskRun = 0;
+        openFilesLeft = openFilesAllowed();
         statistics = {};
     }
 };

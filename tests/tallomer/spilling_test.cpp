@@ -113,6 +113,21 @@ TEST(Spilling, RepeatedSpillsTakeAboutTheCountFilesDisk) {
     EXPECT_LT(run.temporaryBytesPeak, 4 * static_cast<std::int64_t>(run.countFile.size()));
 }
 
+// More runs than descriptors the process may open: merged in groups as
+// they come, each merge within the limit too.
+TEST(Spilling, RunsStayWithinTheOpenFileLimit) {
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    rlimit few = files;
+    few.rlim_cur = std::min<rlim_t>(files.rlim_cur, filesIn("/proc/self/fd").size() + 16);
+    setrlimit(RLIMIT_NOFILE, &few);
+    std::string input = randomBytes(Alphabet, 200'000, 10);
+    Counted run = countWithin(input, Mode::Characters, 19, std::int64_t{1} << 30, 0);
+    setrlimit(RLIMIT_NOFILE, &files);
+    EXPECT_GT(run.runsSpilled, 30);
+    EXPECT_EQ(run.countFile, countFileOf(everyWindow(input, 19)));
+}
+
 // memcmp order, by hand: bytes as unsigned values, a text before its
 // extensions.
 bool textBelow(const std::string& a, const std::string& b) {
