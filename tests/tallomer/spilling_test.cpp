@@ -251,6 +251,16 @@ TEST_F(TightMemory, AFileSizeLimitWhileSpillingIsReportedAndLeavesNothing) {
     EXPECT_EQ(files(), (std::vector<std::string>{"input"}));
 }
 
+TEST_F(TightMemory, LimitsBelowWhatCountingNeedsAreToldAtStart) {
+    ProgramRun failed =
+        runProgramPrepared(TALLOMER_PROGRAM, {"c", "19", dir_.path("input"), dir_.path("counts")},
+                           [] { limit(RLIMIT_AS, 40 << 20); });
+    EXPECT_EQ(failed.exitCode, 2);
+    std::string start = "tallomer: " + dir_.path("input") + ": out of memory: needs at least ";
+    EXPECT_EQ(failed.err.rfind(start, 0), 0u) << failed.err;
+    EXPECT_EQ(failed.out.find("Loading chunk"), std::string::npos) << failed.out;
+}
+
 TEST_F(TightMemory, AFolderThatCannotBeWrittenToIsReported) {
     ProgramRun failed = run("/proc/tallomer-counts");
     EXPECT_EQ(failed.exitCode, 2);
