@@ -703,7 +703,7 @@ private:
 // again. So there are never as many as one merge opens, and together they
 // take at most about twice the largest run made so far, which is at most
 // about the count file's size (a run's record is never longer than the
-// text's line).
+// text's line), and a merge writes one more.
 struct RunStore {
     CountingLimits limits{std::int64_t{1} << 40, "/tmp", 64};
     std::int64_t reserved = 0;
