@@ -76,14 +76,25 @@ MemoryLimits currentMemoryLimits() {
     return limits;
 }
 
-std::int64_t budgetWithin(const MemoryLimits& limits) {
+namespace {
+// A tenth, and at least 48 MiB: the C++ runtime, the output buffers and
+// the allocator's slack live outside the budget.
+constexpr std::int64_t MinimumHeadroom = std::int64_t{48} << 20;
+}  // namespace
+
+std::int64_t leastLimit(const MemoryLimits& limits) {
     std::int64_t least = std::numeric_limits<std::int64_t>::max();
     for (const auto& limit : {limits.physical, limits.availableAtStart, limits.addressSpaceLeft,
                               limits.dataLeft, limits.controlGroupLeft})
         if (limit) least = std::min(least, *limit);
-    if (least == std::numeric_limits<std::int64_t>::max()) least = std::int64_t{1} << 30;
-    // A tenth, and at least 48 MiB: the C++ runtime, the output buffers and
-    // the allocator's slack live outside the budget.
-    constexpr std::int64_t MinimumHeadroom = std::int64_t{48} << 20;
+    return least == std::numeric_limits<std::int64_t>::max() ? std::int64_t{1} << 30 : least;
+}
+
+std::int64_t budgetWithin(const MemoryLimits& limits) {
+    std::int64_t least = leastLimit(limits);
     return std::max<std::int64_t>(0, least - std::max(least / 10, MinimumHeadroom));
+}
+
+std::int64_t limitForBudget(std::int64_t budget) {
+    return std::max(budget + MinimumHeadroom, (budget * 10 + 8) / 9);
 }

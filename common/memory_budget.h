@@ -19,8 +19,14 @@ struct MemoryLimits {
 
 MemoryLimits currentMemoryLimits();
 
+// The least of the known limits (1 GiB when none is known).
+std::int64_t leastLimit(const MemoryLimits& limits);
+
 // The least of the known limits less a headroom for what the budget does
 // not cover (code, stacks, small allocations, the allocator's slack).
 std::int64_t budgetWithin(const MemoryLimits& limits);
+
+// The least limit whose budget is `budget`.
+std::int64_t limitForBudget(std::int64_t budget);
 
 inline std::int64_t memoryBudget() { return budgetWithin(currentMemoryLimits()); }

@@ -96,8 +96,10 @@ char* TextBuffer::keepAndResize(std::size_t shared, std::size_t length) {
 LargePages::LargePages(std::size_t wanted) {
     // Mapped with a huge page to spare, so that the block can start on a
     // huge-page boundary; the parts before and after go back at once.
-    std::size_t length = roundUp(wanted, HugePage);
-    bool huge = length >= HugePage;
+    // A block below a huge page stays on small pages: rounded up, it would
+    // hold (and, touched, take) a whole huge page.
+    bool huge = wanted >= HugePage;
+    std::size_t length = roundUp(wanted, huge ? HugePage : 4096);
     std::size_t mapped = huge ? length + HugePage : length;
     void* start = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (start == MAP_FAILED) throw std::bad_alloc();

@@ -348,8 +348,12 @@ void scanCharacterChunk(const char* data, std::int64_t chunkLength, std::int64_t
     std::int64_t windowCount = std::min(chunkLength, available - n + 1);
     if (windowCount <= 0) return;
     Windows windows{data, available, n};
-    bool direct = n <= MaxDirectN && windowCount >= (std::int64_t{1} << (8 * n)) / DirectMinFill &&
-                  windowCount <= std::numeric_limits<std::uint32_t>::max();
+    // The counter array is the producer's working memory, like the sort
+    // buffers: when it does not fit, the windows are sorted.
+    std::int64_t counters = std::int64_t{1} << (8 * std::min(n, MaxDirectN));
+    bool direct = n <= MaxDirectN && windowCount >= counters / DirectMinFill &&
+                  windowCount <= std::numeric_limits<std::uint32_t>::max() &&
+                  counters * static_cast<std::int64_t>(sizeof(std::uint32_t)) <= workingMemory();
     if (direct) {
         std::vector<std::uint32_t>& counts = directCounters(n);
         for (std::int64_t blockStart = 0; blockStart < windowCount; blockStart += ProgressInterval) {

@@ -17,7 +17,8 @@ void printFileSize(std::ostream& console, std::int64_t bytes) {
     console << "Filesize: " << static_cast<double>(bytes) / 1e6 << " MB" << std::endl;
 }
 
-void countInput(const Arguments& arguments, std::int64_t chunkSize, std::ostream& console) {
+void countInput(const Arguments& arguments, std::int64_t chunkSize, std::ostream& console,
+                const MemoryCheck& checkMemory) {
     InputFile input(arguments.input);
     printFileSize(console, input.size());
 
@@ -26,6 +27,8 @@ void countInput(const Arguments& arguments, std::int64_t chunkSize, std::ostream
     // from the next chunk: each chunk is read with up to N - 1 bytes after it.
     std::int64_t lookahead = arguments.mode == Mode::Characters ? arguments.n - 1 : 0;
     std::int64_t chunkBytes = plan.readLength(0, lookahead);
+    std::int64_t scanBytes = arguments.mode == Mode::Words ? wordScanMemory(arguments.n) : 0;
+    if (checkMemory) checkMemory(chunkBytes + scanBytes + LeastCountingMemory);
     ByteBuffer chunk;
     try {
         chunk = allocateBytes(chunkBytes);
@@ -34,7 +37,7 @@ void countInput(const Arguments& arguments, std::int64_t chunkSize, std::ostream
         throw IoError(arguments.input, "out of memory: no room for the chunk buffer of " +
                                            std::to_string(chunkBytes) + " bytes");
     }
-    reserveMemory(chunkBytes);
+    reserveMemory(chunkBytes + scanBytes);
 
     for (std::int64_t k = 0; k < plan.count; ++k) {
         console << std::endl << "Loading chunk into memory " << k + 1 << "/" << plan.count << std::endl;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 
 #include "tallomer/arguments.h"
@@ -34,6 +35,11 @@ ChunkPlan planChunks(std::int64_t fileSize, std::int64_t chunkSize);
 // "Filesize: " line: the size in MB in the stream's default six digits.
 void printFileSize(std::ostream& console, std::int64_t bytes);
 
+// Called with the bytes counting needs at least, before the chunk buffer
+// is made; throws when the limits do not allow them.
+using MemoryCheck = std::function<void(std::int64_t neededBytes)>;
+
 // Loads the input chunk by chunk and counts its n-grams into the table,
 // printing the size, the chunk messages and the progress dots.
-void countInput(const Arguments& arguments, std::int64_t chunkSize, std::ostream& console);
+void countInput(const Arguments& arguments, std::int64_t chunkSize, std::ostream& console,
+                const MemoryCheck& checkMemory = {});

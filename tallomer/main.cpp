@@ -1,6 +1,7 @@
 // tallomer: counts the character or word n-grams of one file of any size and
 // writes their count file.
 #include <iostream>
+#include <string>
 
 #include "common/console.h"
 #include "common/memory_budget.h"
@@ -30,12 +31,22 @@ int main(int argc, char** argv) {
     const Arguments& arguments = *parsed.arguments;
 
     std::cout << "Start..." << std::endl;
+    MemoryLimits limits = currentMemoryLimits();
+    std::int64_t budget = budgetWithin(limits);
+    // Told at start, not as a failure after the work.
+    auto checkMemory = [&](std::int64_t needed) {
+        if (needed <= budget) return;
+        auto megabytes = [](std::int64_t bytes) { return std::to_string((bytes + 999'999) / 1'000'000); };
+        throw IoError(arguments.input, "out of memory: needs at least " + megabytes(limitForBudget(needed)) +
+                                           " MB, the limits allow " +
+                                           std::to_string(leastLimit(limits) / 1'000'000) + " MB");
+    };
     auto countAndWrite = [&] {
         // Not after a run of hours: a count file that cannot be made is
         // known now.
         ReplacementFile::checkCanBeMade(arguments.output);
-        configureCounting({memoryBudget(), temporaryFolderFor(arguments.output)});
-        countInput(arguments, ChunkSize, std::cout);
+        configureCounting({budget, temporaryFolderFor(arguments.output)});
+        countInput(arguments, ChunkSize, std::cout, checkMemory);
         writeCountFile(arguments.output);
     };
     if (int failed = runReportingFailures(

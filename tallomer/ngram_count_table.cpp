@@ -38,6 +38,7 @@
 #include "tallomer/ngram_count_table.h"
 
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -46,6 +47,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <vector>
@@ -695,6 +697,13 @@ private:
 };
 
 // The runs, the limits they keep to, and what spilling cost.
+//
+// Disk runs are merged as they come, not only at the end: each holds a file
+// open, and spills of the same texts (repeated input) would each take disk
+// again. So there are never as many as one merge opens, and together they
+// take at most about twice the largest run made so far, which is at most
+// about the count file's size (a run's record is never longer than the
+// text's line), and a merge writes one more.
 struct RunStore {
     CountingLimits limits{std::int64_t{1} << 40, "/tmp", 64};
     std::int64_t reserved = 0;
@@ -702,6 +711,9 @@ struct RunStore {
     std::unique_ptr<Run> openRun;
     std::unique_ptr<RunWriter> openWriter;
     std::int64_t temporaryBytes = 0;
+    std::int64_t largestDiskRun = 0;
+    // Descriptors that runs may hold open at once.
+    std::size_t openFilesLeft = openFilesAllowed();
     CountingStatistics statistics;
 
     // Of what the budget leaves after the reserve, two fifths for the
@@ -710,12 +722,31 @@ struct RunStore {
     std::int64_t available() const { return std::max<std::int64_t>(limits.budget - reserved, 0); }
     std::int64_t working() const { return std::max<std::int64_t>(available() / 5 * 2, 64 << 10); }
     std::int64_t runsLimit() const { return std::max<std::int64_t>(available() / 5 * 2, 64 << 10); }
+    // A merge opens its sources and the run it writes.
+    std::size_t mergeWidth() const {
+        return std::max<std::size_t>(2, std::min(limits.maxMergeWidth, openFilesLeft - 1));
+    }
     std::size_t readBufferBytes() const {
-        std::int64_t share = available() / 5 / static_cast<std::int64_t>(limits.maxMergeWidth + 1);
+        std::int64_t share = available() / 5 / static_cast<std::int64_t>(mergeWidth() + 1);
         return static_cast<std::size_t>(std::clamp<std::int64_t>(share, 4 << 10, 1 << 20));
     }
     std::size_t blockBytes() const {
         return static_cast<std::size_t>(std::clamp<std::int64_t>(runsLimit() / 64, 64 << 10, 4 << 20));
+    }
+
+    // What RLIMIT_NOFILE leaves beside the descriptors open now and a few
+    // for the count file, its folder and the console.
+    static std::size_t openFilesAllowed() {
+        constexpr std::size_t Margin = 8;
+        rlimit limit{};
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1 << 16;
+        std::size_t open = 0;
+        std::error_code error;
+        for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
+             !error && it != std::filesystem::directory_iterator(); it.increment(error))
+            ++open;
+        std::size_t allowed = std::min<rlim_t>(limit.rlim_cur, 1 << 16);
+        return allowed > open + Margin + 2 ? allowed - open - Margin : 2;
     }
 
     std::unique_ptr<Run> newDiskRun() {
@@ -742,13 +773,53 @@ struct RunStore {
         return into;
     }
 
+    void addDiskRun(std::unique_ptr<Run> run) {
+        noteDiskBytes(run->size());
+        largestDiskRun = std::max(largestDiskRun, run->size());
+        diskRuns.push_back(std::move(run));
+    }
+
+    // Merges the first `group` disk runs into one.
+    void mergeDiskRuns(std::size_t group) {
+        std::vector<Run*> runs;
+        std::int64_t freed = 0;
+        for (std::size_t i = 0; i < group; ++i) {
+            runs.push_back(diskRuns[i].get());
+            freed += diskRuns[i]->size();
+        }
+        std::unique_ptr<Run> merged = merge(runs, newDiskRun());
+        diskRuns.erase(diskRuns.begin(), diskRuns.begin() + static_cast<std::ptrdiff_t>(group));
+        addDiskRun(std::move(merged));
+        noteDiskBytes(-freed);
+    }
+
+    // Too many runs: the smaller half is merged, so a text is merged again
+    // only once the runs of its size have piled up.
+    void mergeSmallerDiskRuns() {
+        std::stable_sort(diskRuns.begin(), diskRuns.end(),
+                         [](const auto& a, const auto& b) { return a->size() < b->size(); });
+        mergeDiskRuns(std::max<std::size_t>(2, diskRuns.size() / 2));
+    }
+
+    void boundDiskRuns() {
+        for (;;) {
+            if (diskRuns.size() >= 2 && diskRuns.size() + 1 >= mergeWidth())
+                mergeSmallerDiskRuns();
+            else if (diskRuns.size() >= 2 && temporaryBytes > 2 * largestDiskRun)
+                mergeDiskRuns(std::min(diskRuns.size(), mergeWidth()));
+            else
+                return;
+        }
+    }
+
     void spillMemoryRuns() {
         if (memoryRuns.empty()) return;
         std::vector<Run*> runs;
         for (auto& run : memoryRuns) runs.push_back(run.get());
-        diskRuns.push_back(merge(runs, newDiskRun()));
+        std::unique_ptr<Run> spilled = merge(runs, newDiskRun());
         memoryRuns.clear();
-        noteDiskBytes(diskRuns.back()->size());
+        addDiskRun(std::move(spilled));
+        boundDiskRuns();
     }
 
     // Many small runs cost the final merge more than one larger run.
@@ -780,8 +851,8 @@ struct RunStore {
         openWriter->finish();
         openWriter.reset();
         if (openRun->onDisk()) {
-            noteDiskBytes(openRun->size());
-            diskRuns.push_back(std::move(openRun));
+            addDiskRun(std::move(openRun));
+            boundDiskRuns();
         } else {
             memoryRuns.push_back(std::move(openRun));
             compactMemoryRuns();
@@ -791,24 +862,13 @@ struct RunStore {
     // Merges disk runs in groups until every run fits in one merge with
     // `others` more sources.
     void mergeDownTo(std::size_t others) {
-        std::size_t width = std::max<std::size_t>(2, limits.maxMergeWidth);
+        std::size_t width = mergeWidth();
         while (diskRuns.size() + memoryRuns.size() + others > width) {
             if (diskRuns.size() < 2) {
                 spillMemoryRuns();
                 continue;
             }
-            std::size_t group = std::min(width, diskRuns.size());
-            std::vector<Run*> runs;
-            std::int64_t freed = 0;
-            for (std::size_t i = 0; i < group; ++i) {
-                runs.push_back(diskRuns[i].get());
-                freed += diskRuns[i]->size();
-            }
-            std::unique_ptr<Run> merged = merge(runs, newDiskRun());
-            noteDiskBytes(merged->size());
-            diskRuns.erase(diskRuns.begin(), diskRuns.begin() + static_cast<std::ptrdiff_t>(group));
-            noteDiskBytes(-freed);
-            diskRuns.push_back(std::move(merged));
+            mergeDiskRuns(std::min(width, diskRuns.size()));
         }
     }
 
@@ -819,6 +879,8 @@ struct RunStore {
         diskRuns.clear();
         releaseSpareRunBlocks();
         temporaryBytes = 0;
+        largestDiskRun = 0;
+        openFilesLeft = openFilesAllowed();
         statistics = {};
     }
 };

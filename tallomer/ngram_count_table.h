@@ -67,6 +67,9 @@ void addPackedNGram(std::uint64_t key, std::int64_t occurrences);
 
 // The bytes a producer of sorted runs may hold for its own buffers.
 std::int64_t workingMemory();
+// What counting needs at least beside the reserve: the smallest table or
+// sort buffers, run blocks, and the buffers of a merge and its files.
+inline constexpr std::int64_t LeastCountingMemory = std::int64_t{8} << 20;
 // A run handed over sorted: begin, then each text once in ascending memcmp
 // order with its count, then end. `largestBytes` bounds the run's size.
 void beginSortedCounts(std::int64_t largestBytes);

@@ -252,8 +252,10 @@ void copyWordBytes(char* to, const char* from, std::size_t length) {
 // starts afresh.
 class JoinedWords {
 public:
-    explicit JoinedWords(std::int32_t n)
-        : bytes_(RunBytes + static_cast<std::size_t>(n) * (LongestWord + 1)) {}
+    explicit JoinedWords(std::int32_t n) : bytes_(bytesFor(n)) {}
+    static std::size_t bytesFor(std::int32_t n) {
+        return RunBytes + static_cast<std::size_t>(n) * (LongestWord + 1);
+    }
 
     // Whether a word and its joining space fit behind the chain.
     bool hasRoom() const { return used_ + LongestWord + 1 <= bytes_.size(); }
@@ -284,6 +286,13 @@ private:
     std::size_t used_ = 0;
 };
 
+// The current n-gram's words as a ring of N: where each ended in the chunk
+// and where it starts among the joined words.
+struct KeptWord {
+    std::int32_t end;
+    std::size_t joinedStart;
+};
+
 // N of 2 or more. Consecutive n-grams share N - 1 words: the next one starts
 // where this one's first word ended, and its first word is this one's
 // second. So the words of the current n-gram are kept, the first dropped and
@@ -295,12 +304,6 @@ private:
 [[gnu::flatten]] void scanWordRuns(const char* chunk, std::int64_t length, std::int64_t bound, std::int32_t n,
                                    const WordTextsSink& count) {
     WordFinder finder(chunk, length);
-    // The current n-gram's words as a ring of N starting at `first`: where
-    // each ended in the chunk and where it starts among the joined words.
-    struct KeptWord {
-        std::int32_t end;
-        std::size_t joinedStart;
-    };
     std::vector<KeptWord> kept(static_cast<std::size_t>(n));
     std::int32_t first = 0;
     std::int32_t words = 0;
@@ -364,6 +367,11 @@ void scanWordNGrams(const char* chunk, std::int64_t length, std::int32_t n, std:
         scanSingleWords(chunk, length, bound, progress, count);
     else
         scanWordRuns(chunk, length, bound, n, count);
+}
+
+std::int64_t wordScanMemory(std::int32_t n) {
+    return std::int64_t{n} * static_cast<std::int64_t>(sizeof(KeptWord)) +
+           static_cast<std::int64_t>(JoinedWords::bytesFor(n));
 }
 
 void scanWordChunk(const char* chunk, std::int64_t length, std::int32_t n, std::ostream& progress) {

@@ -92,5 +92,9 @@ using WordTextsSink = std::function<void(const std::string_view* texts, std::siz
 void scanWordNGrams(const char* chunk, std::int64_t length, std::int32_t n, std::ostream& progress,
                     const WordTextsSink& count);
 
+// The bytes the chunk scan holds for N words: the kept words and the
+// joined words.
+std::int64_t wordScanMemory(std::int32_t n);
+
 // Counts the word n-grams of one chunk, scanned on its own, with addNGrams.
 void scanWordChunk(const char* chunk, std::int64_t length, std::int32_t n, std::ostream& progress);

@@ -33,6 +33,7 @@ struct Limits {
 struct Counted {
     std::string countFile;
     std::int64_t runsSpilled;
+    std::int64_t temporaryBytesPeak;
 };
 
 Counted countWithin(const std::string& input, Mode mode, int n, std::int64_t chunkSize, std::int64_t budget,
@@ -43,7 +44,8 @@ Counted countWithin(const std::string& input, Mode mode, int n, std::int64_t chu
     std::ostringstream console;
     countInput(Arguments{mode, n, dir.path("input"), ""}, chunkSize, console);
     writeCountFile(dir.path("counts"));
-    Counted run{readFile(dir.path("counts")), countingStatistics().runsSpilled};
+    CountingStatistics statistics = countingStatistics();
+    Counted run{readFile(dir.path("counts")), statistics.runsSpilled, statistics.temporaryBytesPeak};
     EXPECT_EQ(filesIn(dir.path("")), (std::vector<std::string>{"counts", "input"}))
         << "a temporary file was left";
     return run;
@@ -99,6 +101,31 @@ TEST(Spilling, WordCountsAreTheSameWhateverTheBudget) {
             }
         }
     }
+}
+
+// The same texts spilled again and again: merged as they come, the runs
+// take about the count file's disk, not that once per spill.
+TEST(Spilling, RepeatedSpillsTakeAboutTheCountFilesDisk) {
+    std::string block = randomBytes(Alphabet, 20'000, 9), input;
+    for (int i = 0; i < 30; ++i) input += block;
+    Counted run = countWithin(input, Mode::Characters, 19, std::int64_t{1} << 30, 0);
+    EXPECT_GT(run.runsSpilled, 30);
+    EXPECT_LT(run.temporaryBytesPeak, 4 * static_cast<std::int64_t>(run.countFile.size()));
+}
+
+// More runs than descriptors the process may open: merged in groups as
+// they come, each merge within the limit too.
+TEST(Spilling, RunsStayWithinTheOpenFileLimit) {
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    rlimit few = files;
+    few.rlim_cur = std::min<rlim_t>(files.rlim_cur, filesIn("/proc/self/fd").size() + 16);
+    setrlimit(RLIMIT_NOFILE, &few);
+    std::string input = randomBytes(Alphabet, 200'000, 10);
+    Counted run = countWithin(input, Mode::Characters, 19, std::int64_t{1} << 30, 0);
+    setrlimit(RLIMIT_NOFILE, &files);
+    EXPECT_GT(run.runsSpilled, 30);
+    EXPECT_EQ(run.countFile, countFileOf(everyWindow(input, 19)));
 }
 
 // memcmp order, by hand: bytes as unsigned values, a text before its
@@ -222,6 +249,16 @@ TEST_F(TightMemory, AFileSizeLimitWhileSpillingIsReportedAndLeavesNothing) {
     EXPECT_EQ(failed.err.rfind("tallomer: " + folder + ": ", 0), 0u) << failed.err;
     EXPECT_NE(failed.err.find("File too large"), std::string::npos) << failed.err;
     EXPECT_EQ(files(), (std::vector<std::string>{"input"}));
+}
+
+TEST_F(TightMemory, LimitsBelowWhatCountingNeedsAreToldAtStart) {
+    ProgramRun failed =
+        runProgramPrepared(TALLOMER_PROGRAM, {"c", "19", dir_.path("input"), dir_.path("counts")},
+                           [] { limit(RLIMIT_AS, 40 << 20); });
+    EXPECT_EQ(failed.exitCode, 2);
+    std::string start = "tallomer: " + dir_.path("input") + ": out of memory: needs at least ";
+    EXPECT_EQ(failed.err.rfind(start, 0), 0u) << failed.err;
+    EXPECT_EQ(failed.out.find("Loading chunk"), std::string::npos) << failed.out;
 }
 
 TEST_F(TightMemory, AFolderThatCannotBeWrittenToIsReported) {
