@@ -87,10 +87,13 @@ struct HashKey {
     Word128 offset;
 };
 
-// Congruent to x modulo Prime and below 2^61 + 8, for any x below
-// 2^125 - 2^122 (the sums below stay under 2^124 + 2^67).
+// Congruent to x modulo Prime, for any x below 2^125 - 2^122 (the sums
+// below stay under 2^124 + 2^67); folded twice, below 2^61 + 8.
+std::uint64_t foldOnce(Word128 x) {
+    return (static_cast<std::uint64_t>(x) & Prime) + static_cast<std::uint64_t>(x >> 61);
+}
 std::uint64_t foldPrime(Word128 x) {
-    std::uint64_t once = (static_cast<std::uint64_t>(x) & Prime) + static_cast<std::uint64_t>(x >> 61);
+    std::uint64_t once = foldOnce(x);
     return (once & Prime) + (once >> 61);
 }
 
@@ -154,33 +157,44 @@ std::uint64_t multiplyShift(const std::uint64_t* x, std::size_t words) {
     return static_cast<std::uint64_t>(sum >> 64);
 }
 
-// The 1 to 7 bytes of a text's last limb, which ends at `end`, from one
-// load of the 8 bytes before `end`.
-std::uint64_t lastLimb(const char* end, std::size_t bytes) { return load64(end - 8) >> (64 - 8 * bytes); }
-
+// The 7 bytes from `bytes` on, and the 7 before `end`.
 std::uint64_t limb(const char* bytes) { return load64(bytes) & 0x00FFFFFFFFFFFFFFu; }
+std::uint64_t limbBefore(const char* end) { return load64(end - 8) >> 8; }
 
-// For texts of 8 bytes or more: the polynomial with coefficients the
-// length and then the text's 7-byte limbs, at the point r, modulo Prime.
-// Two distinct texts of n limbs at most give distinct polynomials (the
-// limbs of a given length are its bytes; lengths differ in the leading
-// coefficient or in the degree), whose difference has at most n roots:
-// their values coincide with chance n / Prime. The multiply-shift of that
-// value then adds 2^-l for the l slot bits. Four limbs a step keep the
-// multiplies independent of each other.
-std::uint64_t hashText(const char* bytes, std::size_t length) {
+// value r^4 + l0 r^3 + l1 r^2 + l2 r + l3, its multiplies independent.
+Word128 hornerStep(std::uint64_t value, std::uint64_t l0, std::uint64_t l1, std::uint64_t l2,
+                   std::uint64_t l3) {
     const std::uint64_t* r = HashKeys.powers;
-    std::size_t limbs = (length + 6) / 7, i = 0;
+    return (Word128{value} * r[3] + Word128{l0} * r[2] + Word128{l1} * r[1] + Word128{l2} * r[0] + l3);
+}
+
+// For texts of 15 bytes or more: the polynomial with coefficients the
+// length and then 7-byte limbs, at the point r, modulo Prime. The limbs
+// are read four at a time from the front, and the last four end the text
+// (below 29 bytes, two from the front and two that end it), so that for a
+// given length they cover every byte: distinct texts give distinct
+// polynomials (lengths differ in the leading coefficient or in the degree),
+// whose difference has at most n roots for n limbs. Their values coincide
+// with chance n / Prime, and the multiply-shift of the value adds 2^-l for
+// the l slot bits.
+// The polynomial's value past 28 bytes, apart: the shorter texts, most of
+// them, keep their hash inline and free of the loop's registers.
+[[gnu::noinline]] std::uint64_t polynomialOfLongText(const char* bytes, std::size_t length) {
+    const char* end = bytes + length;
     std::uint64_t value = length;
-    for (; i + 4 < limbs; i += 4) {
-        const char* at = bytes + 7 * i;
-        value = foldPrime(Word128{value} * r[3] + Word128{limb(at)} * r[2] + Word128{limb(at + 7)} * r[1] +
-                          Word128{limb(at + 14)} * r[0] + limb(at + 21));
-    }
-    std::size_t rest = limbs - i;  // 1 to 4, the last one of them ending the text
-    Word128 sum = Word128{value} * r[rest - 1] + lastLimb(bytes + length, length - 7 * (limbs - 1));
-    for (std::size_t j = 0; j + 1 < rest; ++j) sum += Word128{limb(bytes + 7 * (i + j))} * r[rest - 2 - j];
-    value = foldPrime(sum);
+    for (; end - bytes > 28; bytes += 28)
+        value =
+            foldPrime(hornerStep(value, limb(bytes), limb(bytes + 7), limb(bytes + 14), limb(bytes + 21)));
+    return foldOnce(
+        hornerStep(value, limbBefore(end - 21), limbBefore(end - 14), limbBefore(end - 7), limbBefore(end)));
+}
+
+std::uint64_t hashText(const char* bytes, std::size_t length) {
+    const char* end = bytes + length;
+    std::uint64_t value =
+        length <= 28
+            ? foldOnce(hornerStep(length, limb(bytes), limb(bytes + 7), limbBefore(end - 7), limbBefore(end)))
+            : polynomialOfLongText(bytes, length);
     return multiplyShift(&value, 1);
 }
 
