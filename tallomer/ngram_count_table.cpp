@@ -165,18 +165,9 @@ std::uint64_t limbBefore(const char* end) { return load64(end - 8) >> 8; }
 Word128 hornerStep(std::uint64_t value, std::uint64_t l0, std::uint64_t l1, std::uint64_t l2,
                    std::uint64_t l3) {
     const std::uint64_t* r = HashKeys.powers;
-    return (Word128{value} * r[3] + Word128{l0} * r[2] + Word128{l1} * r[1] + Word128{l2} * r[0] + l3);
+    return Word128{value} * r[3] + Word128{l0} * r[2] + Word128{l1} * r[1] + Word128{l2} * r[0] + l3;
 }
 
-// For texts of 15 bytes or more: the polynomial with coefficients the
-// length and then 7-byte limbs, at the point r, modulo Prime. The limbs
-// are read four at a time from the front, and the last four end the text
-// (below 29 bytes, two from the front and two that end it), so that for a
-// given length they cover every byte: distinct texts give distinct
-// polynomials (lengths differ in the leading coefficient or in the degree),
-// whose difference has at most n roots for n limbs. Their values coincide
-// with chance n / Prime, and the multiply-shift of the value adds 2^-l for
-// the l slot bits.
 // The polynomial's value past 28 bytes, apart: the shorter texts, most of
 // them, keep their hash inline and free of the loop's registers.
 [[gnu::noinline]] std::uint64_t polynomialOfLongText(const char* bytes, std::size_t length) {
@@ -189,6 +180,15 @@ Word128 hornerStep(std::uint64_t value, std::uint64_t l0, std::uint64_t l1, std:
         hornerStep(value, limbBefore(end - 21), limbBefore(end - 14), limbBefore(end - 7), limbBefore(end)));
 }
 
+// For texts of 15 bytes or more: the polynomial with coefficients the
+// length and then 7-byte limbs, at the point r, modulo Prime. The limbs
+// are read four at a time from the front and the last four end the text
+// (below 29 bytes, two from the front and two that end it): for a given
+// length they cover every byte, so distinct texts give distinct polynomials
+// (lengths differ in the leading coefficient or in the degree), whose
+// difference has at most n roots for n limbs. Their values coincide with
+// chance at most 9n / 2^64 (r is a 64-bit draw modulo Prime), and the
+// multiply-shift of the value adds 2^-l for l slot bits.
 std::uint64_t hashText(const char* bytes, std::size_t length) {
     const char* end = bytes + length;
     std::uint64_t value =
