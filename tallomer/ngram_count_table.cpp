@@ -25,9 +25,10 @@
 // - Growth doubles a slot array without holding two of them: packed slots
 //   are re-placed in place, long slots are rebuilt from the arena, which
 //   holds every long text in insertion order.
-// - The hash is keyed with a seed drawn afresh for each run, so no input
-//   can be built to pile its texts onto a few home slots; the count file's
-//   order does not depend on it.
+// - The hash is keyed with keys drawn afresh for each run, from families
+//   that bound the chance of any two texts sharing a home slot (HashKey),
+//   so no input can be built to pile its texts onto a few home slots; the
+//   count file's order does not depend on it.
 // - The table never grows past its share of the memory budget, counting
 //   what sorting it adds: when it would, its entries are sorted into a run
 //   and it starts empty, keeping its arrays (their pages are already
@@ -73,14 +74,67 @@ constexpr std::size_t CountBytes = sizeof(std::int64_t);
 // A long text's sorted entry takes two slots of the long slot array.
 constexpr std::uint64_t SortSlotsPerLongEntry = 2;
 
-std::uint64_t drawSeed() {
-    std::uint64_t seed = 0;
-    if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof seed))
-        seed = reinterpret_cast<std::uintptr_t>(&seed) ^ static_cast<std::uint64_t>(time(nullptr));
-    return seed;
+// The hash keys, drawn afresh for each run. Every family below bounds, for
+// any two distinct texts chosen without knowledge of the keys, the chance
+// that they share the bits that pick the home slot, whatever their bytes:
+// crafted input cannot crowd the table's clusters.
+__extension__ typedef unsigned __int128 Word128;
+
+constexpr std::uint64_t Prime = (std::uint64_t{1} << 61) - 1;
+
+struct HashKey {
+    // r^1 to r^4 modulo Prime, for a point r drawn below it.
+    std::uint64_t powers[4];
+    Word128 multipliers[2];
+    Word128 offset;
+};
+
+// Congruent to x modulo Prime, for any x below 2^125 - 2^122 (the sums
+// below stay under 2^124 + 2^67); folded twice, below 2^61 + 8.
+std::uint64_t foldOnce(Word128 x) {
+    return (static_cast<std::uint64_t>(x) & Prime) + static_cast<std::uint64_t>(x >> 61);
+}
+std::uint64_t foldPrime(Word128 x) {
+    std::uint64_t once = foldOnce(x);
+    return (once & Prime) + (once >> 61);
 }
 
-std::uint64_t HashSeed = drawSeed();
+std::uint64_t mulModPrime(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t product = foldPrime(Word128{a} * b);
+    return product >= Prime ? product - Prime : product;
+}
+
+HashKey keyFrom(const std::uint64_t (&words)[7]) {
+    HashKey key{};
+    key.powers[0] = words[0] % Prime;
+    for (int i = 1; i < 4; ++i) key.powers[i] = mulModPrime(key.powers[i - 1], key.powers[0]);
+    key.multipliers[0] = Word128{words[1]} << 64 | words[2];
+    key.multipliers[1] = Word128{words[3]} << 64 | words[4];
+    key.offset = Word128{words[5]} << 64 | words[6];
+    return key;
+}
+
+// The keys of a seed, for runs that must repeat (the tests): splitmix64's
+// stream.
+HashKey keyFromSeed(std::uint64_t seed) {
+    std::uint64_t words[7];
+    for (auto& word : words) {
+        std::uint64_t z = (seed += 0x9E3779B97F4A7C15u);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+        word = z ^ (z >> 31);
+    }
+    return keyFrom(words);
+}
+
+HashKey drawKey() {
+    std::uint64_t words[7];
+    if (getrandom(words, sizeof words, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof words))
+        return keyFrom(words);
+    return keyFromSeed(reinterpret_cast<std::uintptr_t>(&words) ^ static_cast<std::uint64_t>(time(nullptr)));
+}
+
+HashKey HashKeys = drawKey();
 
 // Called before a slot array or the arena grows by `bytes`: when that would
 // take the table past its share of the budget, the table is written to a
@@ -93,23 +147,57 @@ std::uint64_t load64(const char* bytes) {
     return word;
 }
 
-// The finaliser of a well-known 64-bit mixer: every input bit reaches every
-// output bit, so the low bits that pick the home slot are as good as any.
-std::uint64_t mixBits(std::uint64_t x) {
-    x ^= x >> 33;
-    x *= 0xFF51AFD7ED558CCDu;
-    x ^= x >> 33;
-    x *= 0xC4CEB9FE1A85EC53u;
-    x ^= x >> 33;
-    return x;
+// The high word of (a0 x0 + ... + b) mod 2^128, with a0, ... and b drawn
+// from 2^128 and each x below 2^64: for x != y, a0 (x0 - y0) has its bits
+// from the lowest set bit of x0 - y0 on uniform and independent of b's, so
+// any l bits of the high word collide with chance 2^-l (with two words,
+// take one that differs, whatever the other multiplier). The slot takes
+// the low bits, the long slots' check the top 24.
+std::uint64_t multiplyShift(const std::uint64_t* x, std::size_t words) {
+    Word128 sum = HashKeys.offset;
+    for (std::size_t i = 0; i < words; ++i) sum += HashKeys.multipliers[i] * x[i];
+    return static_cast<std::uint64_t>(sum >> 64);
 }
 
-// For texts of 8 bytes or more: whole words, then the last 8 bytes (which
-// may overlap the word before them).
+// The 7 bytes from `bytes` on, and the 7 before `end`.
+std::uint64_t limb(const char* bytes) { return load64(bytes) & 0x00FFFFFFFFFFFFFFu; }
+std::uint64_t limbBefore(const char* end) { return load64(end - 8) >> 8; }
+
+// value r^4 + l0 r^3 + l1 r^2 + l2 r + l3, its multiplies independent.
+Word128 hornerStep(std::uint64_t value, std::uint64_t l0, std::uint64_t l1, std::uint64_t l2,
+                   std::uint64_t l3) {
+    const std::uint64_t* r = HashKeys.powers;
+    return Word128{value} * r[3] + Word128{l0} * r[2] + Word128{l1} * r[1] + Word128{l2} * r[0] + l3;
+}
+
+// The polynomial's value past 28 bytes, apart: the shorter texts, most of
+// them, keep their hash inline and free of the loop's registers.
+[[gnu::noinline]] std::uint64_t polynomialOfLongText(const char* bytes, std::size_t length) {
+    const char* end = bytes + length;
+    std::uint64_t value = length;
+    for (; end - bytes > 28; bytes += 28)
+        value =
+            foldPrime(hornerStep(value, limb(bytes), limb(bytes + 7), limb(bytes + 14), limb(bytes + 21)));
+    return foldOnce(
+        hornerStep(value, limbBefore(end - 21), limbBefore(end - 14), limbBefore(end - 7), limbBefore(end)));
+}
+
+// For texts of 15 bytes or more: the polynomial with coefficients the
+// length and then 7-byte limbs, at the point r, modulo Prime. The limbs
+// are read four at a time from the front and the last four end the text
+// (below 29 bytes, two from the front and two that end it): for a given
+// length they cover every byte, so distinct texts give distinct polynomials
+// (lengths differ in the leading coefficient or in the degree), whose
+// difference has at most n roots for n limbs. Their values coincide with
+// chance at most 9n / 2^64 (r is a 64-bit draw modulo Prime), and the
+// multiply-shift of the value adds 2^-l for l slot bits.
 std::uint64_t hashText(const char* bytes, std::size_t length) {
-    std::uint64_t h = (length * 0x9E3779B97F4A7C15u) ^ HashSeed;
-    for (std::size_t i = 0; i + 8 < length; i += 8) h = (h ^ load64(bytes + i)) * 0xBF58476D1CE4E5B9u;
-    return mixBits(h ^ load64(bytes + length - 8));
+    const char* end = bytes + length;
+    std::uint64_t value =
+        length <= 28
+            ? foldOnce(hornerStep(length, limb(bytes), limb(bytes + 7), limbBefore(end - 7), limbBefore(end)))
+            : polynomialOfLongText(bytes, length);
+    return multiplyShift(&value, 1);
 }
 
 // Packs a text of 1 to 8 bytes with two overlapping loads instead of a copy
@@ -146,11 +234,9 @@ struct PackedKey {
     bool isFree() const { return words[0] == 0; }
     bool operator==(const PackedKey&) const = default;
 
-    std::uint64_t hash() const {
-        std::uint64_t h = words[0] ^ HashSeed;
-        for (std::size_t i = 1; i < Words; ++i) h ^= mixBits(h) + words[i];
-        return mixBits(h);
-    }
+    // Keys are the texts' bytes (texts hold no NUL), so distinct texts
+    // have distinct keys.
+    std::uint64_t hash() const { return multiplyShift(words, Words); }
 
     // Whole words of 8 bytes, then the rest packed.
     static PackedKey of(std::string_view text) {
@@ -1061,7 +1147,7 @@ std::uint64_t hashNGramText(std::string_view text) { return hashOf(text); }
 
 void setHashSeed(std::uint64_t seed) {
     clearNGramCountTable();
-    HashSeed = seed;
+    HashKeys = keyFromSeed(seed);
 }
 
 std::uint64_t totalProbeDistance() {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <random>
 
@@ -247,6 +249,58 @@ TEST(CountTable, ListsTextsSharingLongBeginningsInOrder) {
                 ASSERT_TRUE(unsignedLess(listed[i - 1], listed[i])) << "round " << round << ", entry " << i;
         }
     }
+}
+
+TEST(HostileInput, TextFamiliesThatFoolWeakHashesSitNoFartherFromHomeThanRandomTexts) {
+    // Each family is built without the key, from bytes that a weak hash
+    // loses: the top bit of a word (lost to xor-then-multiply), bytes read
+    // twice by overlapping loads, equal blocks, dense numbers.
+    constexpr std::size_t Count = 20'000;
+    auto withTopBits = [](std::string text, std::size_t step, std::size_t bits) {
+        for (std::size_t k = 0; bits != 0; ++k, bits >>= 1)
+            if (bits & 1) text[k * step + step - 1] |= '\x80';
+        return text;
+    };
+    auto varied = [](std::string text, std::size_t at, std::size_t i) {
+        for (std::size_t k = 0; k < 3; ++k, i /= 255) text[at + k] = static_cast<char>(i % 255 + 1);
+        return text;
+    };
+    struct Family {
+        const char* what;
+        std::function<std::string(std::size_t i)> text;
+    };
+    const Family families[] = {
+        {"long, an even number of 8-byte blocks with their top bit flipped",
+         [&](std::size_t i) { return withTopBits(std::string(136, 'a'), 8, i << 1 | std::popcount(i) % 2); }},
+        {"long, differing in the bytes the last load overlaps",
+         [&](std::size_t i) { return varied(std::string(21, 'a'), 13, i); }},
+        {"long, equal blocks at different lengths",
+         [](std::size_t i) {
+             std::string text(17 + i % 97, 'x');
+             text[i / 97 % text.size()] = static_cast<char>('a' + i / 97 / text.size());
+             return text;
+         }},
+        {"medium, top bits flipped", [&](std::size_t i) { return withTopBits(std::string(16, 'a'), 1, i); }},
+        {"medium, differing where the packing's loads overlap",
+         [&](std::size_t i) { return varied(std::string(13, 'a'), 9, i); }},
+        {"short, decimal numbers", [](std::size_t i) { return std::to_string(10'000'000 + i); }},
+        {"short, differing where the packing's loads overlap",
+         [&](std::size_t i) { return varied(std::string(6, 'a'), 2, i); }},
+    };
+    std::mt19937_64 random(3);
+    for (const auto& [what, text] : families) {
+        auto probeDistance = [&](auto&& textAt) {
+            setHashSeed(17);
+            for (std::size_t i = 0; i < Count; ++i) addNGram(textAt(i));
+            std::uint64_t distance = totalProbeDistance();
+            EXPECT_EQ(distinctNGrams(), static_cast<std::int64_t>(Count)) << what;
+            return distance;
+        };
+        std::uint64_t ofRandomTexts =
+            probeDistance([&](std::size_t i) { return randomText(random, text(i).size()); });
+        EXPECT_LT(probeDistance(text), 3 * ofRandomTexts + Count) << what;
+    }
+    clearNGramCountTable();
 }
 
 TEST(CountTable, ClearingEmptiesTheTable) {
