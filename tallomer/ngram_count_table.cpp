@@ -445,7 +445,7 @@ struct LongTable {
     }
 
     void placeFromArena() {
-        std::memset(slots, 0, capacity * sizeof(std::uint64_t));
+        if (capacity != 0) std::memset(slots, 0, capacity * sizeof(std::uint64_t));
         constexpr std::size_t Batch = 32;
         std::uint64_t offsets[Batch], hashes[Batch];
         for (std::uint64_t offset = 1; offset < arena.used;) {
