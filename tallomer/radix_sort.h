@@ -65,22 +65,24 @@ void sortBucket(Record* records, Record* scratch, std::size_t scratchCapacity, s
     auto done = [&] {
         if (resultInScratch) std::memcpy(static_cast<void*>(scratch), records, count * sizeof(Record));
     };
+    auto finishEqual = [&] {
+        if (!Traits::KeyDecides) std::sort(records, records + count, less);
+        done();
+    };
+    // Past the key's last byte the records' keys are equal.
+    if (byte >= Traits::KeyBytes) return finishEqual();
+    if (count < SmallBucket) {
+        std::sort(records, records + count, less);
+        return done();
+    }
     std::array<std::size_t, 256> sizes{}, starts{};
-    for (;;) {
-        if (byte >= Traits::KeyBytes) {
-            if (!Traits::KeyDecides) std::sort(records, records + count, less);
-            return done();
-        }
-        if (count < SmallBucket) {
-            std::sort(records, records + count, less);
-            return done();
-        }
-        for (std::size_t i = 0; i < count; ++i) ++sizes[Traits::byteAt(records[i], byte)];
-        if (sizes[Traits::byteAt(records[0], byte)] < count) break;
-        // Bytes all records share need no pass of their own; a bucket of
-        // equal keys (a frequent n-gram) is finished at once.
-        byte = sharedKeyBytes<Record, Traits>(records, count, byte);
-        sizes.fill(0);
+    for (std::size_t i = 0; i < count; ++i) ++sizes[Traits::byteAt(records[i], byte)];
+    // Bytes all records share need no pass of their own; a bucket of equal
+    // keys (a frequent n-gram) is finished at once.
+    if (sizes[Traits::byteAt(records[0], byte)] == count) {
+        std::size_t shared = sharedKeyBytes<Record, Traits>(records, count, byte);
+        if (shared >= Traits::KeyBytes) return finishEqual();
+        return sortBucket(records, scratch, scratchCapacity, count, shared, resultInScratch, traits);
     }
     for (std::size_t b = 1; b < 256; ++b) starts[b] = starts[b - 1] + sizes[b - 1];
     if (count > scratchCapacity) {
