@@ -621,43 +621,72 @@ LongEntry longEntryAt(std::string_view text, std::uint64_t offset, std::size_t d
     return {bigEndianWord(bytes, 8), (bigEndianWord(bytes + 8, 8) & RefKeyMask) | offset};
 }
 
-// Sorts entries whose texts share their first `depth` bytes. Keys that tie
-// share the next KeyBytes as well (texts hold no NUL, so padding cannot tie
-// with a byte, and every tied text is at least that long): a large group of
-// them (frequent leading words) is keyed again by the following bytes and
-// sorted the same way, which reads each record once instead of once per
-// comparison.
-void sortLongEntries(LongEntry* entries, std::size_t count, LongEntry* scratch, std::size_t scratchCapacity,
-                     const Arena& arena, std::size_t depth) {
-    constexpr std::size_t FewTied = 8;
+// Entries whose texts share their first `depth` bytes, keyed by the bytes
+// from there on once they are taken from the stack.
+struct TiedEntries {
+    LongEntry* entries;
+    std::size_t count;
+    std::size_t depth;
+};
+
+// Keys the entries again by their texts' bytes from `depth` on. The
+// record's start and the bytes of the new key may lie on different cache
+// lines (a length below 128 takes one byte), so both are fetched ahead.
+void keyFromDepth(const TiedEntries& tied, const Arena& arena) {
     constexpr std::size_t Ahead = 16;
-    radixSort(entries, count, scratch, scratchCapacity, LongOrder{});
-    std::size_t next = depth + LongOrder::KeyBytes;
-    for (std::size_t start = 0, end; start < count; start = end) {
-        for (end = start + 1; end < count && LongOrder::sameKey(entries[start], entries[end]);) ++end;
+    auto fetch = [&](const LongEntry& e) {
+        const char* record = arena.bytes + (e.ref & OffsetMask);
+        __builtin_prefetch(record);
+        __builtin_prefetch(record + CountBytes + 1 + tied.depth + LongOrder::KeyBytes - 1);
+    };
+    for (std::size_t i = 0; i < std::min(tied.count, Ahead); ++i) fetch(tied.entries[i]);
+    for (std::size_t i = 0; i < tied.count; ++i) {
+        if (i + Ahead < tied.count) fetch(tied.entries[i + Ahead]);
+        std::uint64_t offset = tied.entries[i].ref & OffsetMask;
+        tied.entries[i] = longEntryAt(arena.text(offset), offset, tied.depth);
+    }
+}
+
+// Sorts keyed entries, then each run of them whose keys tie: those texts
+// share the next KeyBytes as well (texts hold no NUL, so padding cannot tie
+// with a byte, and every tied text is at least that long). A few are
+// compared; more (frequent leading words) go on `pending` to be keyed again
+// by the following bytes, which reads each record once instead of once per
+// comparison.
+void sortKeyedEntries(const TiedEntries& keyed, LongEntry* scratch, std::size_t scratchCapacity,
+                      const Arena& arena, std::vector<TiedEntries>& pending) {
+    constexpr std::size_t FewTied = 8;
+    LongEntry* entries = keyed.entries;
+    radixSort(entries, keyed.count, scratch, scratchCapacity, LongOrder{});
+    std::size_t next = keyed.depth + LongOrder::KeyBytes;
+    auto rest = [&](const LongEntry& e) { return arena.text(e.ref & OffsetMask).substr(next); };
+    std::size_t firstPending = pending.size();
+    for (std::size_t start = 0, end; start < keyed.count; start = end) {
+        for (end = start + 1; end < keyed.count && LongOrder::sameKey(entries[start], entries[end]);) ++end;
         std::size_t tied = end - start;
-        if (tied < 2) continue;
-        LongEntry* group = entries + start;
-        auto rest = [&](const LongEntry& e) { return arena.text(e.ref & OffsetMask).substr(next); };
-        if (tied < FewTied) {
-            std::sort(group, group + tied,
+        if (tied >= FewTied) {
+            pending.push_back({entries + start, tied, next});
+        } else if (tied > 1) {
+            std::sort(entries + start, entries + end,
                       [&](const LongEntry& a, const LongEntry& b) { return rest(a) < rest(b); });
-            continue;
         }
-        // The record's start and the bytes of the new key, which may lie on
-        // the next cache line (a length below 128 takes one byte).
-        auto fetch = [&](const LongEntry& e) {
-            const char* record = arena.bytes + (e.ref & OffsetMask);
-            __builtin_prefetch(record);
-            __builtin_prefetch(record + CountBytes + 1 + next + LongOrder::KeyBytes - 1);
-        };
-        for (std::size_t i = 0; i < std::min(tied, Ahead); ++i) fetch(group[i]);
-        for (std::size_t i = 0; i < tied; ++i) {
-            if (i + Ahead < tied) fetch(group[i + Ahead]);
-            std::uint64_t offset = group[i].ref & OffsetMask;
-            group[i] = longEntryAt(arena.text(offset), offset, next);
-        }
-        sortLongEntries(group, tied, scratch, scratchCapacity, arena, next);
+    }
+    // The stack gives the groups back first to last: one forward sweep.
+    std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(firstPending), pending.end());
+}
+
+// Sorts entries keyed from their texts' first byte. Ties wait on a stack of
+// their own, not the call stack: texts may share hundreds of kilobytes (an
+// n-gram of thousands of one repeated word), one round per KeyBytes.
+void sortLongEntries(LongEntry* entries, std::size_t count, LongEntry* scratch, std::size_t scratchCapacity,
+                     const Arena& arena) {
+    std::vector<TiedEntries> pending;
+    sortKeyedEntries({entries, count, 0}, scratch, scratchCapacity, arena, pending);
+    while (!pending.empty()) {
+        TiedEntries tied = pending.back();
+        pending.pop_back();
+        keyFromDepth(tied, arena);
+        sortKeyedEntries(tied, scratch, scratchCapacity, arena, pending);
     }
 }
 
@@ -678,7 +707,7 @@ void sortInPlace(LongTable& table) {
     for (std::uint64_t offset = 1; offset < arena.used; offset = arena.next(offset))
         entries[n++] = longEntryAt(arena.text(offset), offset, 0);
     std::uint64_t room = table.capacity * sizeof(std::uint64_t) / sizeof(LongEntry);
-    sortLongEntries(entries, n, entries + n, room - n, arena, 0);
+    sortLongEntries(entries, n, entries + n, room - n, arena);
 }
 
 void sortInPlace(CountTable& table) {

@@ -41,10 +41,23 @@ void partitionInPlace(Record* records, const std::array<std::size_t, 256>& start
     }
 }
 
+// The key bytes all `count` records share, at least `byte` + 1 when they
+// all share key byte `byte` and their first `byte` bytes.
+template <typename Record, typename Traits>
+std::size_t sharedKeyBytes(const Record* records, std::size_t count, std::size_t byte) {
+    std::size_t shared = Traits::KeyBytes;
+    for (std::size_t i = 1; i < count && shared > byte; ++i)
+        shared = std::min(shared, Traits::sharedBytes(records[0], records[i]));
+    return std::max(shared, byte + 1);
+}
+
 // Sorts a bucket whose records share their first `byte` key bytes. The
 // result ends in `records`, or in `scratch` if resultInScratch. A bucket
 // larger than the scratch is partitioned in place (only ever with the result
-// in `records`).
+// in `records`). Every call below this one starts at least one key byte
+// further on and none starts past the key, so the depth stays below
+// KeyBytes whatever the input (a long run of one byte makes many large
+// buckets of equal keys).
 template <typename Record, typename Traits>
 void sortBucket(Record* records, Record* scratch, std::size_t scratchCapacity, std::size_t count,
                 std::size_t byte, bool resultInScratch, const Traits& traits) {
@@ -52,22 +65,23 @@ void sortBucket(Record* records, Record* scratch, std::size_t scratchCapacity, s
     auto done = [&] {
         if (resultInScratch) std::memcpy(static_cast<void*>(scratch), records, count * sizeof(Record));
     };
+    auto finishEqual = [&] {
+        if (!Traits::KeyDecides) std::sort(records, records + count, less);
+        done();
+    };
+    // Past the key's last byte the records' keys are equal.
+    if (byte >= Traits::KeyBytes) return finishEqual();
     if (count < SmallBucket) {
         std::sort(records, records + count, less);
         return done();
     }
     std::array<std::size_t, 256> sizes{}, starts{};
     for (std::size_t i = 0; i < count; ++i) ++sizes[Traits::byteAt(records[i], byte)];
+    // Bytes all records share need no pass of their own; a bucket of equal
+    // keys (a frequent n-gram) is finished at once.
     if (sizes[Traits::byteAt(records[0], byte)] == count) {
-        // Bytes all records share need no pass of their own; a bucket of
-        // equal keys (a frequent n-gram) is finished at once.
-        std::size_t shared = Traits::KeyBytes;
-        for (std::size_t i = 1; i < count && shared > byte; ++i)
-            shared = std::min(shared, Traits::sharedBytes(records[0], records[i]));
-        if (shared >= Traits::KeyBytes) {
-            if (!Traits::KeyDecides) std::sort(records, records + count, less);
-            return done();
-        }
+        std::size_t shared = sharedKeyBytes<Record, Traits>(records, count, byte);
+        if (shared >= Traits::KeyBytes) return finishEqual();
         return sortBucket(records, scratch, scratchCapacity, count, shared, resultInScratch, traits);
     }
     for (std::size_t b = 1; b < 256; ++b) starts[b] = starts[b - 1] + sizes[b - 1];

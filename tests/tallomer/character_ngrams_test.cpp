@@ -67,6 +67,18 @@ TEST(CharacterChunk, CountsAddUpOverChunks) {
     }
 }
 
+TEST(CharacterChunk, CountsALongRunOfOneByteAtEveryN) {
+    // Equal keys that split only at the key's last byte, then keys of
+    // another first byte: the sort once went on past the key, splitting by
+    // the bytes beyond, one call deeper per few windows.
+    std::string bytes = std::string(150'000, 'z') + "y" + std::string(20, '{');
+    for (int n = 4; n <= MaxCharacterN; ++n) {
+        std::size_t windows = bytes.size() - static_cast<std::size_t>(n) + 1;
+        EXPECT_EQ(scanned(bytes, n, static_cast<std::int64_t>(windows)), everyWindow(bytes, n, windows))
+            << "N " << n;
+    }
+}
+
 TEST(CharacterChunk, NoWindowNoDot) {
     std::string dots;
     EXPECT_EQ(scanned("abc", 4, 3, &dots), Counts{});

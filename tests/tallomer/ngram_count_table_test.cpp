@@ -303,6 +303,31 @@ TEST(HostileInput, TextFamiliesThatFoolWeakHashesSitNoFartherFromHomeThanRandomT
     clearNGramCountTable();
 }
 
+TEST(CountTable, ListsTextsSharingHundredsOfKilobytesInOrder) {
+    // The n-grams of one word repeated thousands of times: nine texts that
+    // tie for 400,000 bytes, one of them ending there. Sorting them once
+    // went one call deeper for every 11 bytes they share.
+    const std::pair<const char*, std::string> shared[] = {
+        {"one byte repeated", std::string(400'000, 'x')},
+        {"a word repeated",
+         [] {
+             std::string words;
+             while (words.size() < 400'000) words += "abcdefghijklmnopq ";
+             return words;
+         }()},
+    };
+    for (const auto& [what, start] : shared) {
+        clearNGramCountTable();
+        Counts expected;
+        for (const char* end : {"", "\xE9", "a", "ab", "b", "ba", "\xFF\x01", "a ", "zz"}) {
+            std::string text = start + end;
+            for (int times = 0; times < 1 + static_cast<int>(text.size() % 3); ++times) addNGram(text);
+            expected[text] += 1 + static_cast<int>(text.size() % 3);
+        }
+        EXPECT_EQ(writtenCountFile(), countFileOf(expected)) << what;
+    }
+}
+
 TEST(CountTable, ClearingEmptiesTheTable) {
     addNGram("");
     addNGram("short");

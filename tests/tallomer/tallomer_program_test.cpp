@@ -158,6 +158,19 @@ TEST(Tallomer, ThePauseEndsWhateverStandardInputHolds) {
     }
 }
 
+TEST(Tallomer, CountsALongRunOfOneByte) {
+    // Once a stack overflow: the sort went past the last key byte and
+    // split the run's equal keys by the bytes beyond.
+    TempDir dir;
+    for (const auto& [n, bytes] :
+         {std::pair{8, std::string(200'000, 'z') + "y"}, std::pair{16, std::string(300'000, 'z') + "y"}}) {
+        writeFile(dir.path("in"), bytes);
+        ProgramRun run = tallomer({"c", std::to_string(n), dir.path("in"), dir.path("out")});
+        EXPECT_EQ(run.exitCode, 0) << "N " << n;
+        EXPECT_EQ(readFile(dir.path("out")), countFileOf(everyWindow(bytes, n))) << "N " << n;
+    }
+}
+
 TEST(Tallomer, CountsWordsAndWordPairs) {
     TempDir dir;
     writeFile(dir.path("in"), "So the cat sat on the mat, the cat ran! " + std::string(60, '~'));
