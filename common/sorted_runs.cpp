@@ -222,8 +222,6 @@ std::string_view Run::bytesAt(std::int64_t offset, char* buffer, std::size_t buf
     return {blocks_[block].data + within, length};
 }
 
-std::int64_t runBlockMemory() { return blockPool().bytes; }
-
 std::int64_t runBlockMemoryInUse() {
     std::int64_t spare = 0;
     for (const LargePages& block : blockPool().spare) spare += static_cast<std::int64_t>(block.bytes);

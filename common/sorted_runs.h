@@ -144,7 +144,6 @@ private:
 
 // Memory held by the blocks of all in-memory runs, and the blocks kept for
 // reuse (freed blocks are kept: touching fresh pages again costs more).
-std::int64_t runBlockMemory();
 std::int64_t runBlockMemoryInUse();
 void releaseSpareRunBlocks();
 

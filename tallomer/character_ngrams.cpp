@@ -23,7 +23,7 @@ namespace {
 constexpr int MaxDirectN = 3;
 constexpr std::int64_t DirectMinFill = 16;
 
-// The window's bytes, packed as packText does, cut at the first NUL: the
+// The window's bytes, the first lowest, cut at the first NUL: the
 // lowest high bit of `zeroBytes` marks the first zero byte exactly (higher
 // ones may be false), and the bytes from there on are dropped.
 std::uint64_t cutAtFirstNul(std::uint64_t window) {
@@ -161,7 +161,6 @@ public:
     using Key = WindowKey<Words>;
     struct KeyOrder {
         static constexpr std::size_t KeyBytes = 8 * Words;
-        static constexpr bool KeyDecides = true;
         static unsigned byteAt(const Key& key, std::size_t i) { return key.byteAt(i); }
         static std::size_t sharedBytes(const Key& a, const Key& b) {
             for (std::size_t i = 0; i < Words; ++i)

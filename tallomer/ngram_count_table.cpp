@@ -8,9 +8,10 @@
 // Invariants:
 // - The empty text is counted in emptyTextCount, apart from the slots: it
 //   packs to 0, which marks a free slot.
-// - A text of 1 to 8 bytes lives in shortTexts under its packed key (see
-//   packText), a text of 9 to 16 bytes in mediumTexts under two words: its
-//   first 8 bytes and its other bytes packed. Texts hold no NUL, so keys are
+// - A text of 1 to 8 bytes lives in shortTexts under its packed key (its
+//   bytes from the low-order end on, the rest zero), a text of 9 to 16 bytes
+//   in mediumTexts under two words: its first 8 bytes and its other bytes
+//   packed. Texts hold no NUL, so keys are
 //   distinct and their first word is never 0; a free slot's first word is 0.
 // - A text of 17 bytes or more is stored once in the arena as a record:
 //   its count (8 bytes), its length (a varint), its bytes. A longTexts slot
@@ -62,6 +63,7 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "packed keys are little-endian loads");
 
+constexpr std::size_t MaxPackedLength = 8;
 constexpr std::uint64_t InitialCapacity = 16;
 constexpr std::uint64_t MaxLoadNumerator = 4;
 constexpr std::uint64_t MaxLoadDenominator = 5;
@@ -529,7 +531,6 @@ template <std::size_t Words>
 struct PackedOrder {
     using Slot = typename PackedTable<Words>::Slot;
     static constexpr std::size_t KeyBytes = 8 * Words;
-    static constexpr bool KeyDecides = true;
     static unsigned byteAt(const Slot& s, std::size_t i) {
         return static_cast<unsigned>(s.key.words[i / 8] >> (56 - 8 * (i % 8))) & 0xFF;
     }
@@ -591,7 +592,6 @@ std::uint64_t bigEndianWord(const char* bytes, std::size_t length) {
 // afterwards by the bytes that follow (sortLongEntries).
 struct LongOrder {
     static constexpr std::size_t KeyBytes = 8 + (64 - OffsetBits) / 8;
-    static constexpr bool KeyDecides = true;
     static unsigned byteAt(const LongEntry& e, std::size_t i) {
         std::uint64_t word = i < 8 ? e.head : e.ref;
         return static_cast<unsigned>(word >> (56 - 8 * (i % 8))) & 0xFF;
@@ -1050,13 +1050,6 @@ void prefetchSlot(std::string_view text, std::uint64_t hash) {
         table.shortTexts.prefetch(hash);
 }
 
-void addPacked(std::uint64_t key, std::uint64_t hash, std::int64_t occurrences) {
-    if (key == 0)
-        NGramCountTable.emptyTextCount += occurrences;
-    else
-        NGramCountTable.shortTexts.add({key}, hash, occurrences);
-}
-
 // Hands every counted text, in order, to visit: the runs and the table merged.
 template <typename Visit>
 void mergeEverything(Visit&& visit) {
@@ -1126,27 +1119,6 @@ void addNGrams(const std::string_view* texts, std::size_t count) {
             addHashed(batchTexts[i], hashes[i]);
         }
     }
-}
-
-void addPackedNGrams(const std::uint64_t* keys, std::size_t count) {
-    constexpr std::size_t Batch = 256;
-    std::uint64_t hashes[Batch];
-    hashAgain(NGramCountTable);
-    const PackedTable<1>& table = NGramCountTable.shortTexts;
-    for (std::size_t start = 0; start < count; start += Batch) {
-        std::size_t batch = std::min(Batch, count - start);
-        for (std::size_t i = 0; i < batch; ++i) hashes[i] = PackedKey<1>{keys[start + i]}.hash();
-        for (std::size_t i = 0; i < std::min(batch, PrefetchDistance); ++i) table.prefetch(hashes[i]);
-        for (std::size_t i = 0; i < batch; ++i) {
-            if (i + PrefetchDistance < batch) table.prefetch(hashes[i + PrefetchDistance]);
-            addPacked(keys[start + i], hashes[i], 1);
-        }
-    }
-}
-
-void addPackedNGram(std::uint64_t key, std::int64_t occurrences) {
-    hashAgain(NGramCountTable);
-    addPacked(key, PackedKey<1>{key}.hash(), occurrences);
 }
 
 std::int64_t workingMemory() { return Runs.working(); }

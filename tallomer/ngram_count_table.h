@@ -48,23 +48,6 @@ void addNGram(std::string_view text);
 // counts the earlier ones.
 void addNGrams(const std::string_view* texts, std::size_t count);
 
-// A text of at most 8 bytes can be handed over packed into an integer: its
-// bytes from the low-order end on (the first byte lowest), the rest zero.
-// Texts hold no NUL, so every text has its own key, and 0 is the empty text.
-inline constexpr std::size_t MaxPackedLength = 8;
-inline std::uint64_t packText(std::string_view text) {
-    std::uint64_t key = 0;
-    if (!text.empty()) std::memcpy(&key, text.data(), text.size());
-    return key;
-}
-
-// Adds one occurrence of each packed text, fetching slots ahead like
-// addNGrams.
-void addPackedNGrams(const std::uint64_t* keys, std::size_t count);
-
-// Adds `occurrences` (at least 1) of one packed text.
-void addPackedNGram(std::uint64_t key, std::int64_t occurrences);
-
 // The bytes a producer of sorted runs may hold for its own buffers.
 std::int64_t workingMemory();
 // What counting needs at least beside the reserve: the smallest table or

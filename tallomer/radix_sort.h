@@ -11,7 +11,6 @@
 
 // How a record type is sorted:
 //   static constexpr std::size_t KeyBytes;      key bytes, most significant first
-//   static constexpr bool KeyDecides;           equal key bytes mean equal records
 //   static unsigned byteAt(const Record&, std::size_t i);
 //   static std::size_t sharedBytes(const Record&, const Record&);  leading equal key bytes
 //   bool less(const Record&, const Record&) const;  the order, agreeing with the bytes
@@ -65,12 +64,8 @@ void sortBucket(Record* records, Record* scratch, std::size_t scratchCapacity, s
     auto done = [&] {
         if (resultInScratch) std::memcpy(static_cast<void*>(scratch), records, count * sizeof(Record));
     };
-    auto finishEqual = [&] {
-        if (!Traits::KeyDecides) std::sort(records, records + count, less);
-        done();
-    };
     // Past the key's last byte the records' keys are equal.
-    if (byte >= Traits::KeyBytes) return finishEqual();
+    if (byte >= Traits::KeyBytes) return done();
     if (count < SmallBucket) {
         std::sort(records, records + count, less);
         return done();
@@ -81,7 +76,7 @@ void sortBucket(Record* records, Record* scratch, std::size_t scratchCapacity, s
     // keys (a frequent n-gram) is finished at once.
     if (sizes[Traits::byteAt(records[0], byte)] == count) {
         std::size_t shared = sharedKeyBytes<Record, Traits>(records, count, byte);
-        if (shared >= Traits::KeyBytes) return finishEqual();
+        if (shared >= Traits::KeyBytes) return done();
         return sortBucket(records, scratch, scratchCapacity, count, shared, resultInScratch, traits);
     }
     for (std::size_t b = 1; b < 256; ++b) starts[b] = starts[b - 1] + sizes[b - 1];
