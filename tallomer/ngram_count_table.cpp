@@ -1142,6 +1142,11 @@ void writeCountFile(const std::string& path) {
     file.close();
 }
 
+void visitCountsInOrder(const std::function<void(std::string_view, std::int64_t)>& visit) {
+    Runs.mergeDownTo((NGramCountTable.distinct() > 0 ? 1 : 0) + heldSources());
+    mergeEverything(visit);
+}
+
 CountingStatistics countingStatistics() { return Runs.statistics; }
 
 std::uint64_t hashNGramText(std::string_view text) { return hashOf(text); }

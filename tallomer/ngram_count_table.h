@@ -75,6 +75,9 @@ void releaseHeldCounts();
 // new one is complete. Throws IoError on any failure to create, write or
 // close it, or to spill or merge the runs.
 void writeCountFile(const std::string& path);
+// Hands every counted text once, in ascending order, with its count, to
+// visit: what writeCountFile writes, for writers of other formats.
+void visitCountsInOrder(const std::function<void(std::string_view text, std::int64_t count)>& visit);
 
 struct CountingStatistics {
     std::int64_t runsSpilled = 0;
