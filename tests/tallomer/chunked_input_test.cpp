@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <vector>
 
+#include "common/file_io.h"
 #include "tallomer/ngram_count_table.h"
 #include "tests/support/run_program.h"
 #include "tests/tallomer/table_contents.h"
@@ -89,6 +91,81 @@ TEST(CharacterScan, AnnouncesEveryChunkAndDotsEachChunkStart) {
               "\nLoading chunk into memory 1/3\n."
               "\nLoading chunk into memory 2/3\n."
               "\nLoading chunk into memory 3/3\n");
+}
+
+// ---- Ranges of starts --------------------------------------------------------
+
+// The table after counting the ranges between consecutive cuts, one after
+// the other, as the parts of a whole run.
+Counts countRanges(Mode mode, const std::string& bytes, int n, std::int64_t chunkSize,
+                   const std::vector<std::int64_t>& cuts) {
+    TempDir dir;
+    writeFile(dir.path("input"), bytes);
+    clearNGramCountTable();
+    std::ostringstream console;
+    for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
+        countInputRange(Arguments{mode, n, dir.path("input"), ""}, cuts[i], cuts[i + 1], chunkSize, console);
+    return tableContents();
+}
+
+Counts countWhole(Mode mode, const std::string& bytes, int n, std::int64_t chunkSize) {
+    return countRanges(mode, bytes, n, chunkSize, {0, static_cast<std::int64_t>(bytes.size())});
+}
+
+TEST(CountInputRange, PartsAddUpToTheWholeRun) {
+    std::string text;
+    for (int i = 0; i < 600; ++i) text += static_cast<char>("ab;\n\r\0\xE9 x,"[(i * 7 + i / 13) % 11]);
+    struct Case {
+        const char* what;
+        Mode mode;
+        std::vector<std::int64_t> cuts;
+    };
+    const Case cases[] = {
+        {"characters, cuts within chunks", Mode::Characters, {0, 1, 63, 64, 65, 300, 581, 599, 600}},
+        {"characters, a range of many chunks", Mode::Characters, {0, 7, 590, 600}},
+        {"characters, empty ranges", Mode::Characters, {0, 0, 300, 300, 600, 600}},
+        {"words, cuts at chunk starts", Mode::Words, {0, 64, 128, 320, 576, 600}},
+        {"words, one range", Mode::Words, {0, 600}},
+    };
+    for (const Case& c : cases)
+        for (int n : {1, 3, 8, 19}) {
+            if (c.mode == Mode::Words && n > 3) continue;
+            EXPECT_EQ(countRanges(c.mode, text, n, 64, c.cuts), countWhole(c.mode, text, n, 64))
+                << c.what << ", N " << n;
+        }
+    EXPECT_EQ(countWhole(Mode::Characters, text, 8, 64), everyWindow(text, 8));
+}
+
+TEST(CountInputRange, RefusesRangesThatAreNoShareOfAWholeRun) {
+    TempDir dir;
+    writeFile(dir.path("input"), std::string(100, 'a'));
+    struct Case {
+        const char* what;
+        Mode mode;
+        std::int64_t from, to;
+        const char* reason;  // empty: counted
+    };
+    const Case cases[] = {
+        {"start past end", Mode::Characters, 5, 4, "the range's start 5 is past its end 4"},
+        {"end past the input", Mode::Characters, 0, 101,
+         "the range's end 101 is past the input's end (100 bytes)"},
+        {"words cut inside a chunk", Mode::Words, 10, 100,
+         "the range's start 10 is neither a multiple of 64 nor the input's size: word mode scans each chunk "
+         "of "
+         "64 bytes on its own, and a cut elsewhere would lose or split words"},
+        {"words cut at the input's end", Mode::Words, 64, 100, ""},
+        {"words cut at the end itself", Mode::Words, 100, 100, ""},
+    };
+    for (const Case& c : cases) {
+        std::ostringstream console;
+        try {
+            countInputRange(Arguments{c.mode, 1, dir.path("input"), ""}, c.from, c.to, 64, console);
+            EXPECT_STREQ(c.reason, "") << c.what;
+        } catch (const IoError& error) {
+            EXPECT_EQ(error.path, dir.path("input")) << c.what;
+            EXPECT_EQ(error.what(), std::string(c.reason)) << c.what;
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,113 @@
+// tallomer-part: counts the n-grams that start in one byte range of a file,
+// exactly as tallomer counts them in a whole run, and writes them as a part
+// file, for tallomer-merge to sum with the other parts on any machine.
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "common/console.h"
+#include "common/memory_budget.h"
+#include "common/number_text.h"
+#include "common/part_file.h"
+#include "common/replacement_file.h"
+#include "common/report.h"
+#include "common/signal_cleanup.h"
+#include "tallomer/arguments.h"
+#include "tallomer/chunked_input.h"
+#include "tallomer/ngram_count_table.h"
+
+namespace {
+constexpr const char* Program = "tallomer-part";
+
+struct Range {
+    std::int64_t from = 0;
+    std::optional<std::int64_t> to;  // none: to the input's end
+};
+
+// A byte offset: decimal digits only, so that "1e9" or "-5" is refused, not
+// read as 1 or as a count from the end.
+std::optional<std::int64_t> parseOffset(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    return parseLeadingInteger(text);
+}
+
+std::optional<Range> parseRange(const std::string& from, const std::string& to) {
+    std::optional<std::int64_t> start = parseOffset(from);
+    if (!start) return std::nullopt;
+    if (to == "end") return Range{*start, std::nullopt};
+    std::optional<std::int64_t> end = parseOffset(to);
+    if (!end) return std::nullopt;
+    return Range{*start, *end};
+}
+
+// Temporary runs go to TMPDIR when it is set (node-local disk on a cluster),
+// else beside the part file.
+std::string temporaryFolder(const std::string& partPath) {
+    const char* tmpdir = std::getenv("TMPDIR");
+    return tmpdir != nullptr && *tmpdir != '\0' ? std::string(tmpdir) : temporaryFolderFor(partPath);
+}
+
+void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int64_t budget,
+                        const MemoryCheck& checkMemory) {
+    ReplacementFile::checkCanBeMade(arguments.output);
+    configureCounting({budget, temporaryFolder(arguments.output)});
+    // The chunk messages and dots are tallomer's console; a part task's log
+    // gets one line at the end.
+    std::ostringstream discarded;
+    discarded.setstate(std::ios::badbit);
+    std::int64_t size = countInputRange(arguments, range.from, range.to, ChunkSize, discarded, checkMemory);
+    PartHeader header;
+    header.mode = arguments.mode == Mode::Characters ? 'c' : 'w';
+    header.n = arguments.n;
+    header.inputSize = size;
+    header.inputFingerprint = inputFingerprint(arguments.input);
+    header.from = range.from;
+    header.to = range.to.value_or(size);
+    header.inputName = arguments.input;
+    PartWriter part(arguments.output, header);
+    visitCountsInOrder([&](std::string_view text, std::int64_t count) { part.add(text, count); });
+    part.commit();
+    std::cout << arguments.output << ": " << part.entries() << " distinct n-grams, " << part.totalCount()
+              << " in all, bytes " << header.from << "-" << header.to << " of " << arguments.input
+              << std::endl;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    cleanUpTemporaryFilesOnSignals();
+    if (argc != 7) {
+        printUsageBlock(
+            "tallomer-part [w/c word or character] [N] [input file] [from byte] [to byte or end] "
+            "[part file]");
+        return 1;
+    }
+    ParsedArguments parsed = parseArguments(argv[1], argv[2], argv[3], argv[6]);
+    if (!parsed.arguments) {
+        reportArgumentError(Program, parsed.error);
+        return 1;
+    }
+    std::optional<Range> range = parseRange(argv[4], argv[5]);
+    if (!range) {
+        reportArgumentError(Program, "the range \"" + std::string(argv[4]) + "\" \"" + argv[5] +
+                                         "\" must be two byte offsets (decimal), or an offset and end");
+        return 1;
+    }
+    const Arguments& arguments = *parsed.arguments;
+    MemoryLimits limits = currentMemoryLimits();
+    std::int64_t budget = budgetWithin(limits);
+    auto checkMemory = [&](std::int64_t needed) {
+        if (needed <= budget) return;
+        auto megabytes = [](std::int64_t bytes) { return std::to_string((bytes + 999'999) / 1'000'000); };
+        throw IoError(arguments.input, "out of memory: needs at least " + megabytes(limitForBudget(needed)) +
+                                           " MB, the limits allow " +
+                                           std::to_string(leastLimit(limits) / 1'000'000) + " MB");
+    };
+    if (int failed =
+            runReportingFailures(Program, arguments.input,
+                                 "out of memory while counting: less memory is left than there was at start",
+                                 [&] { countRangeAndWrite(arguments, *range, budget, checkMemory); }))
+        return failed;
+    return checkStandardOutput(Program);
+}
