@@ -1,16 +1,33 @@
-// The part file format (declarations; the format itself comes from the
-// partfile branch, which replaces this file).
 // Part files: the counts of the n-grams that start in bytes [from, to) of
 // one input, in ascending memcmp order, each text once, as the merge
-// program reads them. Any byte may occur in a text (NUL included).
+// program reads them. Any byte may occur in a text (NUL included). The
+// format is written and read here and nowhere else.
+//
+// Layout (numbers little-endian; "varint" as in common/sorted_runs.h):
+//   header   "NGPART\0" and the version byte, u32 header bytes, mode byte,
+//            3 zero bytes, i32 N, u32 name bytes, i64 input size,
+//            u64 input fingerprint, i64 from, i64 to, the input name,
+//            u64 checksum of the header bytes before it
+//   body     blocks of about BlockBytes: records as a sorted run's (shared
+//            prefix varint, rest length varint, rest bytes, count varint),
+//            the first record of each block with nothing shared, so that a
+//            reader can start at any block
+//   index    per block: varint first text length, its bytes, varints
+//            offset, bytes, entries, and u64 checksum of the block's bytes
+//   trailer  u64 index offset, u64 index bytes, i64 entries, i64 total
+//            count, u64 index checksum, u64 checksum of these five, and the
+//            magic and version again (TrailerBytes in all, at the very end,
+//            so that a truncated file is known at open)
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/file_io.h"
 #include "common/sorted_runs.h"  // CountSource
 
 struct PartHeader {
@@ -26,9 +43,18 @@ struct PartHeader {
     std::string inputName;
 };
 
+inline constexpr std::uint8_t PartFileVersion = 1;
+inline constexpr std::size_t TrailerBytes = 56;
+
 // A cheap hash of the input's size and of a few fixed blocks of its bytes
 // (the same blocks whatever part is counted). Throws IoError naming the path.
 std::uint64_t inputFingerprint(const std::string& inputPath);
+
+// The checksum of blocks, index, header and trailer. Each 8-byte word goes
+// in by steps that are one-to-one in the state, and the length goes in
+// last, so any change within one word (one flipped byte or bit) always
+// changes the sum, and a cut or grown range nearly always does.
+std::uint64_t partChecksum(const char* bytes, std::size_t length);
 
 // One index entry every so many body bytes (a block): the block's first
 // text (stored whole, so a reader can start there), where the block starts
@@ -39,6 +65,7 @@ struct PartIndexEntry {
     std::int64_t offset = 0;
     std::int64_t bytes = 0;
     std::int64_t entries = 0;
+    std::uint64_t checksum = 0;
 };
 
 // Writes a part: add() the entries in ascending order, each text once, then
@@ -47,10 +74,28 @@ struct PartIndexEntry {
 // commit(), it leaves the path as it was. Throws IoError naming the path.
 class PartWriter {
 public:
+    // A block closes at the first record end at or past this many bytes.
+    static constexpr std::size_t BlockBytes = 64 << 10;
+
     PartWriter(const std::string& path, const PartHeader& header);
     ~PartWriter();
+    PartWriter(const PartWriter&) = delete;
+    PartWriter& operator=(const PartWriter&) = delete;
     void add(std::string_view text, std::int64_t count);
     void commit();
+    std::int64_t entries() const { return entries_; }
+    std::int64_t totalCount() const { return totalCount_; }
+
+private:
+    void closeBlock();
+
+    std::string path_;
+    OutputFile file_;
+    std::int64_t written_ = 0;  // bytes of the file before `block_`
+    std::string block_;
+    std::string previous_;
+    std::vector<PartIndexEntry> index_;
+    std::int64_t entries_ = 0, totalCount_ = 0;
 };
 
 // Reads a part. The constructor reads and checks the header (magic,
@@ -61,12 +106,54 @@ public:
 class PartReader final : public CountSource {
 public:
     PartReader(const std::string& path, std::size_t bufferBytes);
-    const PartHeader& header() const;
-    const std::vector<PartIndexEntry>& index() const;
-    std::int64_t entries() const;  // distinct texts in the part
+    PartReader(const PartReader&) = delete;
+    PartReader& operator=(const PartReader&) = delete;
+    const PartHeader& header() const { return header_; }
+    const std::vector<PartIndexEntry>& index() const { return index_; }
+    std::int64_t entries() const { return entries_; }  // distinct texts in the part
+    std::int64_t totalCount() const { return totalCount_; }
     // Restricts the entries next() yields to texts t with from <= t < to
     // (no `to`: to the end), seeking to the last block whose first text is
     // <= from. Call before the first next().
     void restrictTo(std::string_view from, std::optional<std::string_view> to);
     bool next() override;
+
+private:
+    [[noreturn]] void fail(const std::string& reason) const;
+    void readExactly(std::int64_t offset, char* destination, std::size_t length) const;
+    void readHeader(std::int64_t fileSize);
+    void readIndex(std::int64_t indexOffset, std::size_t indexBytes, std::uint64_t checksum);
+    void enterNextBlock();
+    void loadBlocks();
+    std::int64_t readRecord();
+
+    // Closed by its own destructor, also when the constructor throws.
+    struct Descriptor {
+        int fd = -1;
+        ~Descriptor();
+    };
+    std::string path_;
+    Descriptor file_;
+    std::size_t bufferBytes_;
+    PartHeader header_;
+    std::int64_t bodyOffset_ = 0;
+    std::vector<PartIndexEntry> index_;
+    std::int64_t entries_ = 0, totalCount_ = 0;
+
+    // Blocks [bufferedFrom_, bufferedTo_) are in `buffer_`, which starts
+    // at file offset bufferOffset_; nextBlock_ is the one read after the
+    // current one.
+    std::unique_ptr<char[]> buffer_;
+    std::size_t bufferCapacity_ = 0;
+    std::int64_t bufferOffset_ = 0;
+    std::size_t bufferedFrom_ = 0, bufferedTo_ = 0, nextBlock_ = 0;
+    const unsigned char* cursor_ = nullptr;
+    const unsigned char* blockEnd_ = nullptr;
+    std::int64_t leftInBlock_ = 0;
+    bool firstInBlock_ = false, havePrevious_ = false;
+    std::string current_;
+    bool started_ = false, done_ = false, restricted_ = false;
+    std::string from_;
+    std::optional<std::string> to_;
+    std::uint64_t countSum_ = 0;
 };

@@ -1,0 +1,93 @@
+// The part-file reader on any bytes, and against the part-file writer. The
+// raw input is read as a part file: the reader may refuse it (IoError) but
+// never crash or read outside what it holds. Then the input, cut at LF into
+// texts (NUL and every other byte kept), sorted and made distinct, is
+// written as a part and must read back the same, whole and from a text on.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/part_file.h"
+
+namespace {
+
+void require(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+const std::string& scratchPath() {
+    static const std::string path = [] {
+        std::atexit([] { std::remove(scratchPath().c_str()); });
+        std::filesystem::path folder =
+            std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+        return (folder / ("part_file_fuzz." + std::to_string(getpid()))).string();
+    }();
+    return path;
+}
+
+using Entries = std::vector<std::pair<std::string, std::int64_t>>;
+
+Entries readAll(PartReader& reader) {
+    Entries read;
+    while (reader.next()) read.emplace_back(std::string(reader.text()), reader.count());
+    return read;
+}
+
+void readRaw(std::string_view bytes, std::size_t bufferBytes) {
+    std::FILE* file = std::fopen(scratchPath().c_str(), "wb");
+    require(file != nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    try {
+        PartReader reader(scratchPath(), bufferBytes);
+        std::string from = reader.index().empty() ? "" : reader.index().back().firstText;
+        readAll(reader);
+        PartReader restricted(scratchPath(), bufferBytes);
+        restricted.restrictTo(from, std::nullopt);
+        readAll(restricted);
+    } catch (const IoError&) {
+        // refused, as a damaged file must be
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+    if (size < 1) return 0;
+    std::size_t bufferBytes = std::size_t{bytes[0]} * 64 + 1;
+    std::string_view input(reinterpret_cast<const char*>(bytes) + 1, size - 1);
+    readRaw(input, bufferBytes);
+
+    std::set<std::string> texts;
+    for (std::size_t start = 0; start <= input.size();) {
+        std::size_t end = std::min(input.find('\n', start), input.size());
+        texts.emplace(input.substr(start, end - start));
+        start = end + 1;
+    }
+    Entries written;
+    {
+        PartWriter writer(scratchPath(), PartHeader{'c', 2, 10, 7, 0, 10, std::string(input.substr(0, 8))});
+        for (const std::string& text : texts) {
+            written.emplace_back(text, static_cast<std::int64_t>(written.size() % 5 + 1));
+            writer.add(text, written.back().second);
+        }
+        writer.commit();
+    }
+    PartReader reader(scratchPath(), bufferBytes);
+    require(readAll(reader) == written);
+    std::string from = written[written.size() / 2].first;
+    PartReader restricted(scratchPath(), bufferBytes);
+    restricted.restrictTo(from, std::nullopt);
+    require(readAll(restricted) ==
+            Entries(written.begin() + static_cast<std::ptrdiff_t>(written.size() / 2), written.end()));
+    return 0;
+}

@@ -1,0 +1,184 @@
+#include "common/part_file.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/run_program.h"
+#include "tests/support/test_inputs.h"
+
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::int64_t>>;
+
+const PartHeader Header{'w', 3, 1234, 0xFEEDFACECAFEBEEFu, 100, 1000, std::string("in\0put;\xE9", 9)};
+
+void writePart(const std::string& path, const Entries& entries, const PartHeader& header = Header) {
+    PartWriter writer(path, header);
+    for (const auto& [text, count] : entries) writer.add(text, count);
+    writer.commit();
+}
+
+Entries readPart(PartReader& reader) {
+    Entries read;
+    while (reader.next()) read.emplace_back(std::string(reader.text()), reader.count());
+    return read;
+}
+
+// Sorted distinct texts sharing long prefixes, so that blocks hold many.
+Entries manyEntries(int count) {
+    Counts sorted;
+    for (int i = 0; i < count; ++i)
+        sorted[randomBytes(std::string("ab\0\n\r;\xE9\xFF", 8), 1 + i % 40, i)] = i;
+    return Entries(sorted.begin(), sorted.end());
+}
+
+TEST(PartFile, RoundTripsEntriesAndHeader) {
+    const std::string longText = randomBytes("xyz\n", 200'000, 1);
+    struct Case {
+        const char* what;
+        Entries entries;
+    };
+    const Case cases[] = {
+        {"no entries", {}},
+        {"empty text first", {{"", 5}, {"a", 1}}},
+        {"NUL, LF, CR, ';' and high bytes in texts",
+         {{std::string("\0", 1), 2},
+          {std::string("\0\0", 2), 1},
+          {"\n\r;", 3},
+          {"\x80\xFF", 4},
+          {"\xFF", 1}}},
+        {"a text longer than a block", {{"a", 1}, {longText, 7}, {longText + "b", 2}, {"z", 1}}},
+        {"large counts", {{"a", INT64_MAX / 2}, {"b", INT64_MAX / 2}}},
+        {"many blocks", manyEntries(60'000)},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        writePart(dir.path("part"), c.entries);
+        for (std::size_t buffer : {std::size_t{1}, std::size_t{1} << 20}) {
+            PartReader reader(dir.path("part"), buffer);
+            EXPECT_EQ(reader.entries(), static_cast<std::int64_t>(c.entries.size())) << c.what;
+            EXPECT_EQ(readPart(reader), c.entries) << c.what << ", buffer " << buffer;
+            const PartHeader& h = reader.header();
+            EXPECT_EQ(std::tie(h.mode, h.n, h.inputSize, h.inputFingerprint, h.from, h.to, h.inputName),
+                      std::tie(Header.mode, Header.n, Header.inputSize, Header.inputFingerprint, Header.from,
+                               Header.to, Header.inputName))
+                << c.what;
+        }
+    }
+    EXPECT_GT(PartReader(dir.path("part"), 1).index().size(), 10u) << "many blocks";
+}
+
+TEST(PartFile, RestrictToSeeksByTheIndex) {
+    TempDir dir;
+    Entries entries = manyEntries(60'000);
+    writePart(dir.path("part"), entries);
+    std::vector<PartIndexEntry> index = PartReader(dir.path("part"), 1).index();
+    ASSERT_GT(index.size(), 3u);
+    const std::string& edge = index[2].firstText;
+    const std::string between = index[1].firstText + "\x01";
+    struct Case {
+        const char* what;
+        std::string from;
+        std::optional<std::string> to;
+    };
+    const Case cases[] = {
+        {"everything", "", std::nullopt},
+        {"from a block's first text", edge, std::nullopt},
+        {"from between first texts, to a block's first text", between, edge},
+        {"to between first texts", "", between},
+        {"within one block", between, between + "\x01"},
+        {"empty range", edge, edge},
+        {"from past the last text", "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        Entries expected;
+        for (const auto& entry : entries)
+            if (entry.first >= c.from && (!c.to || entry.first < *c.to)) expected.push_back(entry);
+        PartReader reader(dir.path("part"), 4096);
+        reader.restrictTo(c.from, c.to ? std::optional<std::string_view>(*c.to) : std::nullopt);
+        EXPECT_EQ(readPart(reader), expected) << c.what;
+    }
+}
+
+TEST(PartFile, DamagedTruncatedAndForeignFilesAreRefused) {
+    TempDir dir;
+    Entries entries = manyEntries(20'000);
+    writePart(dir.path("good"), entries);
+    const std::string good = readFile(dir.path("good"));
+    std::vector<PartIndexEntry> index = PartReader(dir.path("good"), 1).index();
+    const std::size_t bodyStart = static_cast<std::size_t>(index[0].offset);
+    const std::size_t indexStart = static_cast<std::size_t>(index.back().offset + index.back().bytes);
+    const std::size_t size = good.size();
+    auto flipped = [&](std::size_t at) {
+        std::string bytes = good;
+        bytes[at] = static_cast<char>(bytes[at] ^ 0x10);
+        return bytes;
+    };
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string reason;
+        bool atOpen;
+    };
+    const Case cases[] = {
+        {"empty file", "", "not a part file", true},
+        {"a count file", "ab;2\r\nba;1\r\n", "not a part file", true},
+        {"unknown version", good.substr(0, 7) + '\x09' + good.substr(8), "part file of an unknown version 9",
+         true},
+        {"cut in the header", good.substr(0, 30), "truncated part file", true},
+        {"cut in the body", good.substr(0, bodyStart + 100), "truncated part file", true},
+        {"cut in the index", good.substr(0, indexStart + 5), "truncated part file", true},
+        {"cut in the trailer", good.substr(0, size - 3), "truncated part file", true},
+        {"byte flipped in the header", flipped(30), "damaged part file (checksum)", true},
+        {"byte flipped in the input name", flipped(bodyStart - 10), "damaged part file (checksum)", true},
+        {"byte flipped in the index", flipped(indexStart + 3), "damaged part file (checksum)", true},
+        {"byte flipped in the trailer", flipped(size - 40), "damaged part file (checksum)", true},
+        {"byte flipped in the body", flipped((bodyStart + indexStart) / 2), "damaged part file (checksum)",
+         false},
+    };
+    for (const Case& c : cases) {
+        writeFile(dir.path("part"), c.bytes);
+        try {
+            PartReader reader(dir.path("part"), 4096);
+            EXPECT_FALSE(c.atOpen) << c.what << ": opened";
+            readPart(reader);
+            ADD_FAILURE() << c.what << ": read to the end";
+        } catch (const IoError& error) {
+            EXPECT_EQ(error.path, dir.path("part")) << c.what;
+            EXPECT_EQ(error.what(), c.reason) << c.what;
+        }
+    }
+}
+
+TEST(PartFile, AnUncommittedWriterLeavesTheOldFile) {
+    TempDir dir;
+    writeFile(dir.path("part"), "old");
+    {
+        PartWriter writer(dir.path("part"), Header);
+        writer.add("a", 1);
+    }
+    EXPECT_EQ(readFile(dir.path("part")), "old");
+}
+
+TEST(InputFingerprint, DependsOnSizeAndSampledBytesOnly) {
+    TempDir dir;
+    const std::string bytes = randomBytes("abcdef", 3'000'000, 2);
+    auto fingerprintOf = [&](const std::string& contents) {
+        writeFile(dir.path("input"), contents);
+        return inputFingerprint(dir.path("input"));
+    };
+    std::uint64_t original = fingerprintOf(bytes);
+    EXPECT_EQ(fingerprintOf(bytes), original);
+    EXPECT_NE(fingerprintOf(bytes + "a"), original) << "grown";
+    EXPECT_NE(fingerprintOf("x" + bytes.substr(1)), original) << "first byte changed";
+    EXPECT_NE(fingerprintOf(bytes.substr(0, bytes.size() - 1) + "x"), original) << "last byte changed";
+    EXPECT_NE(fingerprintOf(""), fingerprintOf(std::string(1, '\0'))) << "empty against one NUL";
+    EXPECT_THROW(inputFingerprint(dir.path("missing")), IoError);
+}
+
+}  // namespace
