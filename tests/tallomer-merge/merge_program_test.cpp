@@ -70,7 +70,7 @@ TEST(TallomerMerge, RangesConcatenatedAreTheWholeCountFile) {
     EXPECT_EQ(whole.out, dir.path("whole") + ": " + std::to_string(everyWindow(input, 5).size()) +
                              " distinct n-grams, 29996 in all, range 1/1\n");
     EXPECT_TRUE(readFile(dir.path("whole")) == expected);
-    for (int ranges : {2, 5, 40}) {
+    for (int ranges : {2, 5}) {
         std::string joined;
         int empty = 0;
         for (int k = 1; k <= ranges; ++k) {
@@ -82,7 +82,10 @@ TEST(TallomerMerge, RangesConcatenatedAreTheWholeCountFile) {
             joined += bytes;
         }
         EXPECT_TRUE(joined == expected) << ranges << " ranges";
-        if (ranges == 40) EXPECT_GT(empty, 0) << "more ranges than indexed texts leave some empty";
+        // Three parts of one block each: three indexed texts.
+        if (ranges == 5) {
+            EXPECT_GT(empty, 0) << "more ranges than indexed texts leave some empty";
+        }
     }
 }
 
