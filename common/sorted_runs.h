@@ -210,4 +210,9 @@ private:
 template <typename Visit>
 void mergeCounts(const std::vector<CountSource*>& sources, Visit&& visit);
 
+// mergeCounts with the sums made by add(sum, count): a merge of counts that
+// may pass 64 bits checks each addition.
+template <typename Add, typename Visit>
+void mergeCountsWith(const std::vector<CountSource*>& sources, Add&& add, Visit&& visit);
+
 #include "common/sorted_runs_merge.h"

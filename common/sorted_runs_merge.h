@@ -113,8 +113,8 @@ private:
 
 }  // namespace sorted_runs_detail
 
-template <typename Visit>
-void mergeCounts(const std::vector<CountSource*>& sources, Visit&& visit) {
+template <typename Add, typename Visit>
+void mergeCountsWith(const std::vector<CountSource*>& sources, Add&& add, Visit&& visit) {
     if (sources.size() == 1) {
         while (sources[0]->next()) visit(sources[0]->text(), sources[0]->count());
         return;
@@ -130,9 +130,15 @@ void mergeCounts(const std::vector<CountSource*>& sources, Visit&& visit) {
         heap.advanceTop();
         while (!heap.empty() && heap.topWord() == word && heap.topSecondWord() == second &&
                sorted_runs_detail::restEqual(heap.top().text(), current)) {
-            count += heap.top().count();
+            count = add(count, heap.top().count());
             heap.advanceTop();
         }
         visit(current, count);
     }
+}
+
+template <typename Visit>
+void mergeCounts(const std::vector<CountSource*>& sources, Visit&& visit) {
+    mergeCountsWith(
+        sources, [](std::int64_t a, std::int64_t b) { return a + b; }, visit);
 }

@@ -1,0 +1,107 @@
+#include "tallomer-merge/coverage.h"
+
+#include <algorithm>
+#include <map>
+#include <tuple>
+
+namespace {
+
+std::string countsWhat(const PartHeader& header) {
+    return std::string(header.mode == 'w' ? "word " : "character ") + std::to_string(header.n) + "-grams";
+}
+
+std::string bytes(std::int64_t from, std::int64_t to) {
+    return "bytes " + std::to_string(from) + "-" + std::to_string(to);
+}
+
+auto headerFields(const PartHeader& h) {
+    return std::tie(h.mode, h.n, h.inputSize, h.inputFingerprint, h.from, h.to, h.inputName);
+}
+
+// Sorted by path too, so that the part named first in a message does not
+// depend on the order of the arguments.
+std::vector<const PartSummary*> inOrder(const std::vector<PartSummary>& parts) {
+    std::vector<const PartSummary*> sorted;
+    for (const PartSummary& part : parts) sorted.push_back(&part);
+    std::sort(sorted.begin(), sorted.end(), [](const PartSummary* a, const PartSummary* b) {
+        return std::tie(a->header.inputSize, a->header.inputFingerprint, a->header.from, a->header.to,
+                        a->path) < std::tie(b->header.inputSize, b->header.inputFingerprint, b->header.from,
+                                            b->header.to, b->path);
+    });
+    return sorted;
+}
+
+// Told against the first part given, the one a user thinks of as setting
+// the mode and N.
+std::optional<IoError> differentCounts(const std::vector<PartSummary>& parts) {
+    const PartSummary& first = parts.front();
+    for (const PartSummary& part : parts)
+        if (part.header.mode != first.header.mode || part.header.n != first.header.n)
+            return IoError(part.path, "counts " + countsWhat(part.header) + ", but " + first.path +
+                                          " counts " + countsWhat(first.header));
+    return std::nullopt;
+}
+
+std::optional<IoError> givenTwice(const std::vector<const PartSummary*>& parts) {
+    std::map<std::string, const PartSummary*> byPath;
+    for (const PartSummary* part : parts)
+        if (!byPath.emplace(part->path, part).second) return IoError(part->path, "given twice");
+    for (std::size_t i = 1; i < parts.size(); ++i)
+        if (headerFields(parts[i]->header) == headerFields(parts[i - 1]->header))
+            return IoError(parts[i]->path, "the same part as " + parts[i - 1]->path);
+    return std::nullopt;
+}
+
+std::optional<IoError> differentVersions(const std::vector<const PartSummary*>& parts) {
+    std::map<std::string, const PartSummary*> byName;
+    for (const PartSummary* part : parts) {
+        auto [seen, added] = byName.emplace(part->header.inputName, part);
+        const PartHeader& other = seen->second->header;
+        if (!added && (other.inputSize != part->header.inputSize ||
+                       other.inputFingerprint != part->header.inputFingerprint))
+            return IoError(part->path, "parts of different versions of " + part->header.inputName +
+                                           ": this one and " + seen->second->path);
+    }
+    return std::nullopt;
+}
+
+// Parts sorted by input, then by range: each input's ranges must follow on
+// from 0 to its size.
+std::optional<IoError> gapOrOverlap(const std::vector<const PartSummary*>& parts) {
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const PartHeader& header = parts[i]->header;
+        bool firstOfInput = i == 0 || parts[i - 1]->header.inputSize != header.inputSize ||
+                            parts[i - 1]->header.inputFingerprint != header.inputFingerprint;
+        std::int64_t expected = firstOfInput ? 0 : parts[i - 1]->header.to;
+        std::string of = " of " + header.inputName;
+        if (header.from > expected)
+            return IoError(parts[i]->path,
+                           bytes(expected, header.from) + of + " are in no part (" +
+                               (firstOfInput ? "none before this one"
+                                             : "between " + parts[i - 1]->path + " and this one") +
+                               ")");
+        if (header.from < expected)
+            return IoError(parts[i]->path, bytes(header.from, std::min(expected, header.to)) + of +
+                                               " are also in " + parts[i - 1]->path);
+        if (header.to > header.inputSize)
+            return IoError(parts[i]->path, bytes(header.from, header.to) + " reach past the end" + of + " (" +
+                                               std::to_string(header.inputSize) + " bytes)");
+        bool lastOfInput = i + 1 == parts.size() || parts[i + 1]->header.inputSize != header.inputSize ||
+                           parts[i + 1]->header.inputFingerprint != header.inputFingerprint;
+        if (lastOfInput && header.to < header.inputSize)
+            return IoError(parts[i]->path,
+                           bytes(header.to, header.inputSize) + of + " are in no part (none after this one)");
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<IoError> coverageProblem(const std::vector<PartSummary>& parts) {
+    if (parts.empty()) return std::nullopt;
+    if (std::optional<IoError> problem = differentCounts(parts)) return problem;
+    std::vector<const PartSummary*> sorted = inOrder(parts);
+    for (auto check : {givenTwice, differentVersions, gapOrOverlap})
+        if (std::optional<IoError> problem = check(sorted)) return problem;
+    return std::nullopt;
+}

@@ -1,0 +1,53 @@
+#include "tallomer-merge/merge_arguments.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "common/file_io.h"
+
+namespace {
+
+// Digits only: a range that atoi would read past ("2x/8") is a typing
+// error that would otherwise write the wrong share of the counts.
+std::optional<std::int64_t> wholeNumber(std::string_view text) {
+    std::int64_t value = 0;
+    if (text.empty() || text[0] < '0' || text[0] > '9') return std::nullopt;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+ParsedRange parseRange(const std::string& text) {
+    std::size_t slash = text.find('/');
+    std::optional<std::int64_t> k, ranges;
+    if (slash != std::string::npos) {
+        k = wholeNumber(std::string_view(text).substr(0, slash));
+        ranges = wholeNumber(std::string_view(text).substr(slash + 1));
+    }
+    if (!k || !ranges || *k < 1 || *k > *ranges)
+        return {std::nullopt, "range \"" + text + "\" must be k/K, the k-th of K key ranges, 1 <= k <= K"};
+    return {KeyRangeChoice{*k, *ranges}, {}};
+}
+
+std::vector<std::string> expandPartLists(const std::vector<std::string>& arguments) {
+    std::vector<std::string> paths;
+    for (const std::string& argument : arguments) {
+        if (argument.empty() || argument[0] != '@') {
+            paths.push_back(argument);
+            continue;
+        }
+        std::string listPath = argument.substr(1);
+        InputFile list(listPath);
+        std::string bytes(static_cast<std::size_t>(list.size()), '\0');
+        list.readAt(0, bytes.data(), list.size());
+        list.close();
+        for (std::size_t start = 0; start < bytes.size();) {
+            std::size_t end = std::min(bytes.find('\n', start), bytes.size());
+            if (end > start) paths.push_back(bytes.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    return paths;
+}

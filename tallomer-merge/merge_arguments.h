@@ -1,0 +1,24 @@
+// tallomer-merge's command line: the key range to write and the part paths.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The k-th of `ranges` key ranges, 1 <= k <= ranges.
+struct KeyRangeChoice {
+    std::int64_t k = 1, ranges = 1;
+};
+
+// "k/K" in decimal digits; on anything else the message says what is
+// allowed.
+struct ParsedRange {
+    std::optional<KeyRangeChoice> range;
+    std::string error;
+};
+ParsedRange parseRange(const std::string& text);
+
+// The part paths, each "@FILE" replaced by the paths FILE lists, one a line
+// (empty lines skipped). Throws IoError naming a list that cannot be read.
+std::vector<std::string> expandPartLists(const std::vector<std::string>& arguments);

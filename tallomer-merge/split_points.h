@@ -1,0 +1,40 @@
+// Where the K key ranges of a merge meet. Every task of a K-range merge
+// computes them from the parts' indexes alone, so the tasks agree without
+// talking to each other, and the K outputs concatenated are the whole count
+// file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// An indexed first text of a part's block and the body bytes the block
+// covers, the weight of the keys from that text on.
+struct WeightedText {
+    std::string text;
+    std::int64_t bytes = 0;
+};
+
+// The texts t of range k: from <= t < to (no `to`: to the end).
+struct KeyRange {
+    std::string from;
+    std::optional<std::string> to;
+};
+
+class SplitPoints {
+public:
+    // In any order: the texts are sorted, and equal texts of several parts
+    // become one with their weights added.
+    explicit SplitPoints(std::vector<WeightedText> texts);
+    // The j-th of the K - 1 split texts (1 <= j < K): the indexed text
+    // nearest to the j/K quantile of the weight. Non-decreasing in j; equal
+    // neighbours leave an empty range between them.
+    std::string_view at(std::int64_t j, std::int64_t ranges) const;
+    KeyRange range(std::int64_t k, std::int64_t ranges) const;
+
+private:
+    std::vector<WeightedText> texts_;
+    std::vector<std::int64_t> weightBefore_;  // of texts_[i]; one more at the end: the total
+};

@@ -1,0 +1,178 @@
+// tallomer-merge run as a user runs it, on parts written here: ranges that
+// concatenate to the whole count file, refusals that name the part and
+// leave the output alone, and merges in groups under a low open-file limit.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <climits>
+
+#include "common/part_file.h"
+#include "tests/support/run_program.h"
+#include "tests/support/test_inputs.h"
+
+namespace {
+
+const std::string Alphabet("ab c\0\n\r;\xE9\xFF\x80", 11);
+
+// "@PATH", the argument that stands for the paths a file lists.
+std::string listed(const std::string& path) {
+    std::string argument = "@";
+    return argument.append(path);
+}
+
+ProgramRun merge(const std::vector<std::string>& arguments) {
+    return runProgram(TALLOMER_MERGE_PROGRAM, arguments);
+}
+
+// The counts of the windows of n bytes that start in [from, to).
+Counts windowsFrom(const std::string& input, int n, std::int64_t from, std::int64_t to) {
+    return everyWindow(
+        input.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from + n - 1)), n,
+        static_cast<std::size_t>(to - from));
+}
+
+void writePart(const std::string& path, const PartHeader& header, const Counts& counts) {
+    PartWriter writer(path, header);
+    for (const auto& [text, count] : counts) writer.add(text, count);
+    writer.commit();
+}
+
+// The input cut at `cuts` into parts, in dir as part0, part1, ...; their
+// paths.
+std::vector<std::string> writeParts(const TempDir& dir, const std::string& input, int n,
+                                    const std::vector<std::int64_t>& cuts, const std::string& name = "part",
+                                    std::uint64_t fingerprint = 1) {
+    std::vector<std::string> paths;
+    std::int64_t size = static_cast<std::int64_t>(input.size()), from = 0;
+    for (std::size_t i = 0; i <= cuts.size(); ++i) {
+        std::int64_t to = i < cuts.size() ? cuts[i] : size;
+        paths.push_back(dir.path(name + std::to_string(i)));
+        writePart(paths.back(), PartHeader{'c', n, size, fingerprint, from, to, name},
+                  windowsFrom(input, n, from, to));
+        from = to;
+    }
+    return paths;
+}
+
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(TallomerMerge, RangesConcatenatedAreTheWholeCountFile) {
+    TempDir dir;
+    std::string input = randomBytes(Alphabet, 30'000, 3);
+    std::vector<std::string> parts = writeParts(dir, input, 5, {7'001, 19'999});
+    std::string expected = countFileOf(everyWindow(input, 5));
+    ProgramRun whole = merge(concat({"1/1", dir.path("whole")}, parts));
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    EXPECT_EQ(whole.err, "");
+    EXPECT_EQ(whole.out, dir.path("whole") + ": " + std::to_string(everyWindow(input, 5).size()) +
+                             " distinct n-grams, 29996 in all, range 1/1\n");
+    EXPECT_TRUE(readFile(dir.path("whole")) == expected);
+    for (int ranges : {2, 5}) {
+        std::string joined;
+        int empty = 0;
+        for (int k = 1; k <= ranges; ++k) {
+            std::string range = std::to_string(k) + "/" + std::to_string(ranges);
+            ProgramRun run = merge(concat({range, dir.path("range")}, parts));
+            ASSERT_EQ(run.exitCode, 0) << range << ": " << run.err;
+            std::string bytes = readFile(dir.path("range"));
+            empty += bytes.empty();
+            joined += bytes;
+        }
+        EXPECT_TRUE(joined == expected) << ranges << " ranges";
+        // Three parts of one block each: three indexed texts.
+        if (ranges == 5) {
+            EXPECT_GT(empty, 0) << "more ranges than indexed texts leave some empty";
+        }
+    }
+}
+
+TEST(TallomerMerge, RefusalsNameThePartAndLeaveTheOutputAlone) {
+    TempDir dir;
+    std::string input = randomBytes(Alphabet, 2'000, 4);
+    std::vector<std::string> parts = writeParts(dir, input, 3, {1'000});
+    std::string whole = dir.path("whole");
+    writePart(whole, PartHeader{'c', 3, 2'000, 1, 0, 2'000, "part"}, everyWindow(input, 3));
+    std::string other = dir.path("other");  // another version of the input
+    writePart(other, PartHeader{'c', 3, 2'000, 2, 0, 2'000, "part"}, everyWindow(input, 3));
+    std::string fourGrams = dir.path("fourGrams");
+    writePart(fourGrams, PartHeader{'c', 4, 50, 3, 0, 50, "four"}, {{"abcd", 1}});
+    std::string big = dir.path("big");  // a second input whose count sums past 64 bits
+    writePart(big, PartHeader{'c', 3, 10, 4, 0, 10, "big"}, {{"aaa", LLONG_MAX}});
+    std::string bigToo = dir.path("bigToo");
+    writePart(bigToo, PartHeader{'c', 3, 10, 5, 0, 10, "bigToo"}, {{"aaa", 1}});
+    std::string truncated = dir.path("truncated");
+    writeFile(truncated, readFile(parts[1]).substr(0, readFile(parts[1]).size() - 3));
+    std::string damaged = dir.path("damaged");
+    std::string bytes = readFile(parts[1]);
+    bytes[bytes.size() / 3] ^= 0x10;
+    writeFile(damaged, bytes);
+    struct Case {
+        const char* what;
+        std::vector<std::string> parts;
+        std::string named;
+    } const cases[] = {
+        {"a gap", {parts[0]}, parts[0]},
+        {"an overlap", {parts[0], whole}, whole},
+        {"a part given twice", {parts[0], parts[1], parts[1]}, parts[1]},
+        {"another version of the input", {whole, other}, other},
+        {"another N", {whole, fourGrams}, fourGrams},
+        {"a truncated part", {parts[0], truncated}, truncated},
+        {"a damaged part", {parts[0], damaged}, damaged},
+        {"a count past 64 bits", {big, bigToo}, dir.path("out")},
+        {"a missing part", {parts[0], dir.path("missing")}, dir.path("missing")},
+    };
+    for (const Case& c : cases) {
+        writeFile(dir.path("out"), "old");
+        ProgramRun run = merge(concat({"1/1", dir.path("out")}, c.parts));
+        EXPECT_EQ(run.exitCode, 2) << c.what;
+        EXPECT_EQ(run.out, "") << c.what;
+        EXPECT_EQ(run.err.rfind("tallomer-merge: " + c.named + ": ", 0), 0u) << c.what << ": " << run.err;
+        EXPECT_EQ(readFile(dir.path("out")), "old") << c.what;
+    }
+}
+
+TEST(TallomerMerge, BadCommandLinesAreExitCodeOne) {
+    TempDir dir;
+    writeFile(dir.path("empty"), "\n\n");
+    struct Case {
+        const char* what;
+        std::vector<std::string> arguments;
+        bool usage;
+    } const cases[] = {
+        {"no part", {"1/1", dir.path("out")}, true},
+        {"a bad range", {"3/2", dir.path("out"), dir.path("p")}, false},
+        {"a list of no part", {"1/1", dir.path("out"), listed(dir.path("empty"))}, false},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = merge(c.arguments);
+        EXPECT_EQ(run.exitCode, 1) << c.what;
+        EXPECT_EQ(run.out.rfind("Wrong Arguments.\n", 0) == 0, c.usage) << c.what << ": " << run.out;
+        EXPECT_EQ(run.err.empty(), c.usage) << c.what << ": " << run.err;
+        EXPECT_FALSE(fileExists(dir.path("out"))) << c.what;
+    }
+}
+
+TEST(TallomerMerge, ManyPartsUnderALowOpenFileLimitGiveTheSameBytes) {
+    TempDir dir, temporary;
+    std::string input = randomBytes(Alphabet, 20'000, 5), list;
+    std::vector<std::int64_t> cuts;
+    for (std::int64_t cut = 500; cut < 20'000; cut += 500) cuts.push_back(cut);
+    for (const std::string& path : writeParts(dir, input, 4, cuts)) list += path + "\n";
+    writeFile(dir.path("list"), list);
+    std::vector<std::string> arguments = {"2/3", dir.path("out"), listed(dir.path("list"))};
+    ASSERT_EQ(merge(arguments).exitCode, 0);
+    std::string expected = readFile(dir.path("out"));
+    ProgramRun few = runProgramPrepared(TALLOMER_MERGE_PROGRAM, arguments, [&] {
+        rlimit files{32, 32};
+        setrlimit(RLIMIT_NOFILE, &files);
+        setenv("TMPDIR", temporary.path("").c_str(), 1);
+    });
+    ASSERT_EQ(few.exitCode, 0) << few.err;
+    EXPECT_TRUE(readFile(dir.path("out")) == expected);
+    EXPECT_EQ(filesIn(temporary.path("")), std::vector<std::string>{}) << "a temporary file was left";
+}
+
+}  // namespace
