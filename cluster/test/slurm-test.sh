@@ -99,7 +99,7 @@ failingBin "$bin" "$dir/bin"
 log=$dir/log/count.log
 count() {
   TALLOMER_BIN=$dir/bin "$here/../slurm-count" --wait --part-mem=200M --merge-mem=200M \
-    c 5 "$dir/out.txt" "$dir/inputs" 50000 3 >"$log" 2>&1
+    c 5 "$dir/out.txt" "$dir/inputs" 100000 2 >"$log" 2>&1
 }
 # states NAME: the states of that job's tasks, one a line, sorted, unique.
 states() { awk -v name="$1" '$1 == name { print $3 }' "$log" | sort -u | paste -sd' '; }
