@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# slurm-test.sh [BUILD]: slurm-count under a throwaway single-node Slurm (its
+# own munge key and socket, private ports, everything in one temporary
+# folder), against tallomer runs: a character-mode run whose first part fails
+# (its dependants must end CANCELLED, not pending for ever) and then is
+# resubmitted, and a word-mode run over an input of a bit more than two chunks.
+#   BUILD: the folder of the built programs (default: build/)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+bin=$(cd "${1:-$here/../../build}" && pwd)
+# shellcheck source-path=SCRIPTDIR
+source "$here/common.sh"
+dir=$(mktemp -d)
+export TMPDIR=$dir/tmp
+
+# stopDaemons: those this test started, by their pid files, also when it
+# fails; a system munge or Slurm is not touched.
+stopDaemons() {
+  local name pid
+  for name in slurmd slurmctld munged; do
+    pid=$(cat "$dir/run/$name.pid" 2>/dev/null) || continue
+    kill "$pid" 2>/dev/null || continue
+    while kill -0 "$pid" 2>/dev/null; do sleep 0.2; done
+  done
+  rm -rf "$dir"
+}
+trap stopDaemons EXIT
+
+startSlurm() {
+  local node cpus mem
+  node=$(hostname -s)
+  read -r cpus mem < <(slurmd -C | tr ' ' '\n' | awk -F= '$1 == "CPUs" { c = $2 } $1 == "RealMemory" { m = $2 } END { print c, m }')
+  mkdir -p "$dir"/{etc,munge,run,log,state,spool,tmp}
+  # munged wants its key private and the socket folder (and all above it)
+  # writable by itself only.
+  chmod 0700 "$dir/munge"
+  chmod 0755 "$dir" "$dir/run"
+  head -c 1024 /dev/urandom >"$dir/munge/munge.key"
+  chmod 0400 "$dir/munge/munge.key"
+  munged --key-file="$dir/munge/munge.key" --socket="$dir/run/munge.socket" \
+    --pid-file="$dir/run/munged.pid" --log-file="$dir/log/munged.log" --seed-file="$dir/munge/munged.seed"
+  cat >"$dir/etc/slurm.conf" <<CONF
+ClusterName=local
+SlurmctldHost=$node(127.0.0.1)
+SlurmctldPort=16817
+SlurmdPort=16818
+SlurmUser=root
+SlurmdUser=root
+AuthType=auth/munge
+CredType=cred/munge
+AuthInfo=socket=$dir/run/munge.socket
+StateSaveLocation=$dir/state
+SlurmdSpoolDir=$dir/spool
+SlurmctldPidFile=$dir/run/slurmctld.pid
+SlurmdPidFile=$dir/run/slurmd.pid
+SlurmctldLogFile=$dir/log/slurmctld.log
+SlurmdLogFile=$dir/log/slurmd.log
+# No cgroups in a container: --mem is bookkeeping here.
+ProctrackType=proctrack/linuxproc
+TaskPlugin=task/none
+JobAcctGatherType=jobacct_gather/none
+AccountingStorageType=accounting_storage/none
+JobCompType=jobcomp/none
+MpiDefault=none
+SwitchType=switch/none
+SelectType=select/cons_tres
+SelectTypeParameters=CR_Core_Memory
+SchedulerType=sched/backfill
+# Without it array tasks start in batches 3 s apart.
+SchedulerParameters=batch_sched_delay=0
+ReturnToService=2
+MailProg=/bin/true
+SlurmdTimeout=30
+InactiveLimit=0
+MinJobAge=300
+KillWait=5
+NodeName=$node NodeAddr=127.0.0.1 CPUs=$cpus RealMemory=$mem State=UNKNOWN
+PartitionName=local Nodes=ALL Default=YES MaxTime=INFINITE State=UP DefMemPerCPU=$((mem / cpus / 4))
+CONF
+  export SLURM_CONF=$dir/etc/slurm.conf
+  slurmctld -f "$SLURM_CONF"
+  slurmd -f "$SLURM_CONF"
+  for ((i = 0; i < 150; i++)); do
+    [ "$(sinfo -h -o %t 2>/dev/null)" = idle ] && return
+    sleep 0.2
+  done
+  echo "FAIL: the Slurm node did not become idle" >&2
+  cat "$dir"/log/*.log >&2
+  exit 1
+}
+
+startSlurm
+makeCorpus 300000 "$dir/a-fail-me.txt" 1
+makeCorpus 123457 "$dir/b.txt" 2
+printf '%s\n' "$dir/a-fail-me.txt" "$dir/b.txt" >"$dir/inputs"
+for input in a-fail-me b; do "$bin/tallomer" c 5 "$dir/$input.txt" "$dir/$input.counts" </dev/null >/dev/null; done
+sumCounts "$dir/a-fail-me.counts" "$dir/b.counts" >"$dir/expected"
+failingBin "$bin" "$dir/bin"
+log=$dir/log/count.log
+count() {
+  TALLOMER_BIN=$dir/bin "$here/../slurm-count" --wait --part-mem=200M --merge-mem=200M \
+    c 5 "$dir/out.txt" "$dir/inputs" 100000 2 >"$log" 2>&1
+}
+# states NAME: the states of that job's tasks, one a line, sorted, unique.
+states() { awk -v name="$1" '$1 == name { print $3 }' "$log" | sort -u | paste -sd' '; }
+
+check "a failing part fails the run" fails count
+check "the other parts complete, the failing one fails" test "$(states tallomer-part)" = "COMPLETED FAILED"
+check "the merges are cancelled, not pending" test "$(states tallomer-merge)" = CANCELLED
+check "the concatenation is cancelled, not pending" test "$(states tallomer-concat)" = CANCELLED
+check "no count file after a failed part" test ! -e "$dir/out.txt"
+rm "$dir/bin/fail"
+check "the resubmission completes" count
+check "the same count file as tallomer" cmp "$dir/expected" "$dir/out.txt"
+
+# Word mode: parts cut at the chunk multiples, the last one short.
+makeCorpus 210000000 "$dir/words.txt" 3
+echo "$dir/words.txt" >"$dir/inputs"
+"$bin/tallomer" w 2 "$dir/words.txt" "$dir/expected" </dev/null >/dev/null
+countWords() {
+  TALLOMER_BIN=$bin "$here/../slurm-count" --wait --part-mem=1G \
+    w 2 "$dir/words.txt.counts" "$dir/inputs" 100000000 2 >"$log" 2>&1
+}
+check "a word-mode run completes" countWords
+check "the same word counts as tallomer" cmp "$dir/expected" "$dir/words.txt.counts"
+echo "slurm-test: passed"
