@@ -97,13 +97,7 @@ int main(int argc, char** argv) {
     const Arguments& arguments = *parsed.arguments;
     MemoryLimits limits = currentMemoryLimits();
     std::int64_t budget = budgetWithin(limits);
-    auto checkMemory = [&](std::int64_t needed) {
-        if (needed <= budget) return;
-        auto megabytes = [](std::int64_t bytes) { return std::to_string((bytes + 999'999) / 1'000'000); };
-        throw IoError(arguments.input, "out of memory: needs at least " + megabytes(limitForBudget(needed)) +
-                                           " MB, the limits allow " +
-                                           std::to_string(leastLimit(limits) / 1'000'000) + " MB");
-    };
+    MemoryCheck checkMemory = memoryCheckWithin(limits, budget, arguments.input);
     if (int failed =
             runReportingFailures(Program, arguments.input,
                                  "out of memory while counting: less memory is left than there was at start",

@@ -14,6 +14,16 @@ ChunkPlan planChunks(std::int64_t fileSize, std::int64_t chunkSize) {
     return {fileSize, chunkSize, count};
 }
 
+MemoryCheck memoryCheckWithin(const MemoryLimits& limits, std::int64_t budget, const std::string& input) {
+    return [limits, budget, input](std::int64_t needed) {
+        if (needed <= budget) return;
+        auto megabytes = [](std::int64_t bytes) { return std::to_string((bytes + 999'999) / 1'000'000); };
+        throw IoError(input, "out of memory: needs at least " + megabytes(limitForBudget(needed)) +
+                                 " MB, the limits allow " + std::to_string(leastLimit(limits) / 1'000'000) +
+                                 " MB");
+    };
+}
+
 void printFileSize(std::ostream& console, std::int64_t bytes) {
     console << "Filesize: " << static_cast<double>(bytes) / 1e6 << " MB" << std::endl;
 }

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "common/memory_budget.h"
 #include "tallomer/arguments.h"
 
 // The most bytes of the input held in memory at once.
@@ -57,6 +58,10 @@ void printFileSize(std::ostream& console, std::int64_t bytes);
 // Called with the bytes counting needs at least, before the chunk buffer
 // is made; throws when the limits do not allow them.
 using MemoryCheck = std::function<void(std::int64_t neededBytes)>;
+// The check against `budget`: too little is told at start, not as a failure
+// after the work, as "needs at least N MB, the limits allow M MB" about
+// the input.
+MemoryCheck memoryCheckWithin(const MemoryLimits& limits, std::int64_t budget, const std::string& input);
 
 // Loads the input chunk by chunk and counts its n-grams into the table,
 // printing the size, the chunk messages and the progress dots.

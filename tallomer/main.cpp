@@ -33,14 +33,7 @@ int main(int argc, char** argv) {
     std::cout << "Start..." << std::endl;
     MemoryLimits limits = currentMemoryLimits();
     std::int64_t budget = budgetWithin(limits);
-    // Told at start, not as a failure after the work.
-    auto checkMemory = [&](std::int64_t needed) {
-        if (needed <= budget) return;
-        auto megabytes = [](std::int64_t bytes) { return std::to_string((bytes + 999'999) / 1'000'000); };
-        throw IoError(arguments.input, "out of memory: needs at least " + megabytes(limitForBudget(needed)) +
-                                           " MB, the limits allow " +
-                                           std::to_string(leastLimit(limits) / 1'000'000) + " MB");
-    };
+    MemoryCheck checkMemory = memoryCheckWithin(limits, budget, arguments.input);
     auto countAndWrite = [&] {
         // Not after a run of hours: a count file that cannot be made is
         // known now.
