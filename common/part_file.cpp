@@ -62,6 +62,15 @@ bool readBoundedVarint(const unsigned char*& in, const unsigned char* end, std::
     return false;
 }
 
+// Most numbers of a record take one byte.
+inline bool readVarintFast(const unsigned char*& in, const unsigned char* end, std::uint64_t& value) {
+    if (in < end && *in < 0x80) [[likely]] {
+        value = *in++;
+        return true;
+    }
+    return readBoundedVarint(in, end, value);
+}
+
 std::size_t sharedPrefix(std::string_view a, std::string_view b) {
     std::size_t limit = std::min(a.size(), b.size()), i = 0;
     while (i < limit && a[i] == b[i]) ++i;
@@ -302,6 +311,7 @@ void PartReader::readIndex(std::int64_t indexOffset, std::size_t indexBytes, std
 void PartReader::restrictTo(std::string_view from, std::optional<std::string_view> to) {
     if (started_) throw std::logic_error("PartReader::restrictTo after next()");
     restricted_ = true;
+    beforeFrom_ = !from.empty();
     from_ = std::string(from);
     if (to) to_ = std::string(*to);
     auto after = std::upper_bound(index_.begin(), index_.end(), from,
@@ -341,27 +351,43 @@ void PartReader::enterNextBlock() {
     blockEnd_ = cursor_ + entry.bytes;
     leftInBlock_ = entry.entries;
     firstInBlock_ = true;
+    // Texts of this block come before the next block's first text: only a
+    // block that may reach `to` compares each of its texts with it.
+    checkTo_ = to_ && (nextBlock_ == index_.size() || std::string_view(*to_) < index_[nextBlock_].firstText);
 }
 
 // One record into current_; returns its count. Every length is checked
 // against the block, so no bytes of any file are read out of bounds.
 std::int64_t PartReader::readRecord() {
     std::uint64_t shared, rest, count;
-    if (!readBoundedVarint(cursor_, blockEnd_, shared) || !readBoundedVarint(cursor_, blockEnd_, rest) ||
-        shared > current_.size() || rest > static_cast<std::uint64_t>(blockEnd_ - cursor_))
+    if (!readVarintFast(cursor_, blockEnd_, shared) || !readVarintFast(cursor_, blockEnd_, rest) ||
+        shared > currentSize_ || rest > static_cast<std::uint64_t>(blockEnd_ - cursor_))
         fail(BadStructure);
-    std::string_view restBytes(reinterpret_cast<const char*>(cursor_), rest);
+    const unsigned char* restBytes = cursor_;
     cursor_ += rest;
-    if (!readBoundedVarint(cursor_, blockEnd_, count) || count > static_cast<std::uint64_t>(INT64_MAX))
+    if (!readVarintFast(cursor_, blockEnd_, count) || count > static_cast<std::uint64_t>(INT64_MAX))
         fail(BadStructure);
-    bool ascending = !havePrevious_ || restBytes > std::string_view(current_).substr(shared);
-    if (!ascending || (firstInBlock_ && shared != 0)) fail(BadStructure);
-    current_.resize(shared);
-    current_.append(restBytes);
-    if (firstInBlock_ && current_ != index_[nextBlock_ - 1].firstText) fail(BadStructure);
+    if ((havePrevious_ && !follows(shared, restBytes, rest)) || (firstInBlock_ && shared != 0))
+        fail(BadStructure);
+    if (shared + rest > current_.size()) current_.resize(std::max(2 * current_.size(), shared + rest));
+    std::memcpy(current_.data() + shared, restBytes, rest);
+    currentSize_ = shared + rest;
+    if (firstInBlock_ && currentText() != index_[nextBlock_ - 1].firstText) fail(BadStructure);
     firstInBlock_ = false;
     havePrevious_ = true;
     return static_cast<std::int64_t>(count);
+}
+
+// Whether the text of `shared` bytes of the current one and then `rest`
+// comes after it. The writer shares the longest common prefix, so the
+// first differing byte decides at once; a file that shares less falls to
+// the whole comparison.
+bool PartReader::follows(std::uint64_t shared, const unsigned char* rest, std::uint64_t restBytes) const {
+    if (restBytes == 0) return false;
+    if (shared == currentSize_) return true;
+    unsigned char next = rest[0], old = static_cast<unsigned char>(current_[shared]);
+    if (next != old) return next > old;
+    return std::string_view(reinterpret_cast<const char*>(rest), restBytes) > currentText().substr(shared);
 }
 
 bool PartReader::next() {
@@ -380,12 +406,15 @@ bool PartReader::next() {
         std::int64_t count = readRecord();
         --leftInBlock_;
         countSum_ += static_cast<std::uint64_t>(count);
-        if (restricted_ && std::string_view(current_) < std::string_view(from_)) continue;
-        if (to_ && std::string_view(current_) >= std::string_view(*to_)) {
+        if (beforeFrom_) {
+            if (currentText() < std::string_view(from_)) continue;
+            beforeFrom_ = false;
+        }
+        if (checkTo_ && currentText() >= std::string_view(*to_)) {
             done_ = true;
             return false;
         }
-        text_ = current_;
+        text_ = currentText();
         count_ = count;
         return true;
     }

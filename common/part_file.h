@@ -126,6 +126,8 @@ private:
     void enterNextBlock();
     void loadBlocks();
     std::int64_t readRecord();
+    bool follows(std::uint64_t shared, const unsigned char* rest, std::uint64_t restBytes) const;
+    std::string_view currentText() const { return {current_.data(), currentSize_}; }
 
     // Closed by its own destructor, also when the constructor throws.
     struct Descriptor {
@@ -151,8 +153,9 @@ private:
     const unsigned char* blockEnd_ = nullptr;
     std::int64_t leftInBlock_ = 0;
     bool firstInBlock_ = false, havePrevious_ = false;
-    std::string current_;
-    bool started_ = false, done_ = false, restricted_ = false;
+    std::string current_;  // the current text in its first currentSize_ bytes
+    std::size_t currentSize_ = 0;
+    bool started_ = false, done_ = false, restricted_ = false, beforeFrom_ = false, checkTo_ = false;
     std::string from_;
     std::optional<std::string> to_;
     std::uint64_t countSum_ = 0;
