@@ -59,31 +59,43 @@ ByteBuffer allocateBytes(std::int64_t size) {
     return ByteBuffer{std::unique_ptr<char[]>(new char[static_cast<std::size_t>(size) + 1]), size};
 }
 
-OutputFile::OutputFile(const std::string& path) : path_(path), file_(path), buffer_(new char[BufferSize]) {}
+BufferedWriter::BufferedWriter(int descriptor, std::string path, std::string failure)
+    : descriptor_(descriptor),
+      path_(std::move(path)),
+      failure_(std::move(failure)),
+      buffer_(new char[BufferSize]) {}
 
-void OutputFile::writeAll(const char* bytes, std::size_t length) {
+void BufferedWriter::writeAll(const char* bytes, std::size_t length) {
+    written_ += static_cast<std::int64_t>(length);
     while (length > 0) {
-        ssize_t written = ::write(file_.descriptor(), bytes, length);
+        ssize_t written = ::write(descriptor_, bytes, length);
         if (written < 0 && errno == EINTR) continue;
-        if (written < 0) throw IoError(path_, systemReason());
+        if (written <= 0) throw IoError(path_, failure_ + systemReason());
         bytes += written;
         length -= static_cast<std::size_t>(written);
     }
 }
 
-void OutputFile::flushBuffer() {
+void BufferedWriter::flush() {
     writeAll(buffer_.get(), used_);
     used_ = 0;
 }
 
-void OutputFile::write(std::string_view bytes) {
+void BufferedWriter::finish() {
+    flush();
+    buffer_.reset();
+}
+
+void BufferedWriter::write(std::string_view bytes) {
     if (bytes.size() > BufferSize - used_) {
-        flushBuffer();
+        flush();
         if (bytes.size() > BufferSize) return writeAll(bytes.data(), bytes.size());
     }
     std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
     used_ += bytes.size();
 }
+
+OutputFile::OutputFile(const std::string& path) : file_(path), out_(file_.descriptor(), path) {}
 
 void OutputFile::writeText(std::string_view bytes) {
     for (std::size_t lineFeed; (lineFeed = bytes.find('\n')) != std::string_view::npos;) {
@@ -101,6 +113,6 @@ void OutputFile::writeDecimal(std::int64_t value) {
 }
 
 void OutputFile::close() {
-    flushBuffer();
+    out_.flush();
     file_.commit();
 }

@@ -48,43 +48,63 @@ struct ByteBuffer {
 };
 ByteBuffer allocateBytes(std::int64_t size);
 
-// A file written through one large buffer; every write, flush and close
-// error is raised, so a full disk never looks like success. The output only
-// takes the path's place in close(), once all of it is on disk (see
-// ReplacementFile): destroyed without close(), or after any error, it leaves
-// the path as it was.
-class OutputFile {
+// Bytes written to a descriptor through one large buffer; every write error
+// is raised as an IoError naming `path`, its reason after `failure`, so a
+// full disk never looks like success.
+class BufferedWriter {
 public:
-    explicit OutputFile(const std::string& path);
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
+    BufferedWriter(int descriptor, std::string path, std::string failure = {});
+    BufferedWriter(const BufferedWriter&) = delete;
+    BufferedWriter& operator=(const BufferedWriter&) = delete;
 
     void write(std::string_view bytes);
     void write(char byte) {
-        if (used_ == BufferSize) flushBuffer();
+        if (used_ == BufferSize) flush();
         buffer_[used_++] = byte;
     }
-    // Writes the bytes with every LF as CR LF, the line end of text files.
-    void writeText(std::string_view bytes);
-    void writeDecimal(std::int64_t value);
-    void writeLineEnd() { write("\r\n"); }
     // Room for up to `bytes` (at most a buffer's size) formatted in place,
     // then commit() takes those of them that were written: a writer of many
     // short records saves a copy and a call for each.
     char* room(std::size_t bytes) {
-        if (bytes > BufferSize - used_) flushBuffer();
+        if (bytes > BufferSize - used_) flush();
         return buffer_.get() + used_;
     }
     void commit(std::size_t bytes) { used_ += bytes; }
-    void close();
+    void flush();
+    // Flushes and frees the buffer: nothing more is written.
+    void finish();
+    std::int64_t size() const { return written_ + static_cast<std::int64_t>(used_); }
 
 private:
     static constexpr std::size_t BufferSize = 1 << 20;
-    void flushBuffer();
     void writeAll(const char* bytes, std::size_t length);
 
-    std::string path_;
-    ReplacementFile file_;
+    int descriptor_;
+    std::string path_, failure_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
+    std::int64_t written_ = 0;
+};
+
+// A file written through a BufferedWriter. The output only takes the path's
+// place in close(), once all of it is on disk (see ReplacementFile):
+// destroyed without close(), or after any error, it leaves the path as it
+// was.
+class OutputFile {
+public:
+    explicit OutputFile(const std::string& path);
+
+    void write(std::string_view bytes) { out_.write(bytes); }
+    void write(char byte) { out_.write(byte); }
+    // Writes the bytes with every LF as CR LF, the line end of text files.
+    void writeText(std::string_view bytes);
+    void writeDecimal(std::int64_t value);
+    void writeLineEnd() { write("\r\n"); }
+    char* room(std::size_t bytes) { return out_.room(bytes); }
+    void commit(std::size_t bytes) { out_.commit(bytes); }
+    void close();
+
+private:
+    ReplacementFile file_;
+    BufferedWriter out_;
 };

@@ -2,27 +2,19 @@
 
 #include <fcntl.h>
 #include <limits.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <cstdint>
 #include <cstring>
 
 #include "common/file_io.h"
 #include "common/signal_cleanup.h"
+#include "common/temporary_file.h"
 
 namespace {
 
 [[noreturn]] void fail(const std::string& path, int error) { throw IoError(path, std::strerror(error)); }
-
-std::string folderOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // The file a chain of symbolic links ends at; it need not exist yet.
 std::string resolveLinks(const std::string& path) {
@@ -49,46 +41,6 @@ bool isConsole(const struct stat& file) {
             return true;
     }
     return false;
-}
-
-std::uint64_t randomBits() {
-    std::uint64_t bits = 0;
-    if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
-    // Without the kernel's source the names are guessable, but a taken one
-    // only costs another try.
-    static std::uint64_t calls = 0;
-    const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    return (now ^ (static_cast<std::uint64_t>(getpid()) << 40) ^ ++calls) * 0x9E3779B97F4A7C15u;
-}
-
-// ".ngram-" and ten random letters or digits: the same short length whatever
-// the target's, so any name the target may have leaves room for it, and a
-// name nobody can foresee, so files made in the folder beforehand cannot
-// block the run. The dot keeps it out of ordinary listings.
-std::string freshNameBeside(const std::string& target) {
-    constexpr char Alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::uint64_t bits = randomBits();
-    std::string name = folderOf(target) + "/.ngram-";
-    for (int letter = 0; letter < 10; ++letter, bits /= 36) name += Alphabet[bits % 36];
-    return name;
-}
-
-// Makes a file under a fresh name with `create(name)`. The name is listed
-// for the signal cleanup before the file exists, so no signal can fall
-// between the two. Returns the name, or "" with errno set.
-template <typename Create>
-std::string createUnderFreshName(const std::string& target, int& slot, Create create) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = freshNameBeside(target);
-        slot = rememberTemporaryFile(name.c_str());
-        if (create(name)) return name;
-        int error = errno;
-        forgetTemporaryFile(slot);
-        slot = -1;
-        errno = error;
-        if (error != EEXIST) return {};
-    }
-    return {};
 }
 
 }  // namespace
@@ -157,17 +109,17 @@ void ReplacementFile::openTemporaryBeside(const std::string& target, int existin
     // gets its name through /proc at the end, so without /proc it cannot be
     // used. File systems without O_TMPFILE refuse with one of these errors.
     if (temporary == Temporary::UnnamedWherePossible && access("/proc/self/fd", X_OK) == 0) {
-        descriptor_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        descriptor_ = openUnnamed(folder, O_WRONLY, mode);
         unnamed_ = descriptor_ >= 0;
         const int error = errno;
-        if (!unnamed_ && error != EOPNOTSUPP && error != EISDIR && error != EINVAL) {
+        if (!unnamed_ && !unnamedUnsupported(error)) {
             std::string reason = std::strerror(error);
             if (error == EACCES && existingMode >= 0) reason += " (the new file is made in its folder first)";
             throw IoError(path_, reason);
         }
     }
     if (!unnamed_) {
-        temporary_ = createUnderFreshName(target, slot_, [&](const std::string& name) {
+        temporary_ = createUnderFreshName(folder, slot_, [&](const std::string& name) {
             descriptor_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
             return descriptor_ >= 0;
         });
@@ -198,7 +150,7 @@ void ReplacementFile::commit() {
 // rename.
 void ReplacementFile::linkIn() {
     const std::string self = "/proc/self/fd/" + std::to_string(descriptor_);
-    temporary_ = createUnderFreshName(target_, slot_, [&](const std::string& name) {
+    temporary_ = createUnderFreshName(folderOf(target_), slot_, [&](const std::string& name) {
         return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
     });
     if (temporary_.empty()) throw IoError(path_, systemReason());

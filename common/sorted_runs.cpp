@@ -15,7 +15,6 @@
 namespace {
 
 constexpr std::size_t HugePage = std::size_t{2} << 20;
-constexpr std::size_t FileBufferBytes = std::size_t{1} << 20;
 
 std::size_t roundUp(std::size_t bytes, std::size_t unit) { return (bytes + unit - 1) / unit * unit; }
 
@@ -116,61 +115,6 @@ LargePages::LargePages(std::size_t wanted) {
 
 LargePages::~LargePages() {
     if (data) munmap(data, bytes);
-}
-
-TemporaryFile::TemporaryFile(const std::string& folder) : folder_(folder) {
-    fd_ = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        // No O_TMPFILE on this file system: a named file, unlinked at once.
-        std::string name = folder + "/.tallomer-run-XXXXXX";
-        fd_ = mkostemp(name.data(), O_CLOEXEC);
-        if (fd_ >= 0) unlink(name.c_str());
-    }
-    if (fd_ < 0) fail("cannot create a temporary file");
-    buffer_.reset(new char[FileBufferBytes]);
-}
-
-TemporaryFile::~TemporaryFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-void TemporaryFile::fail(const std::string& what) const {
-    throw IoError(folder_, what + ": " + systemReason());
-}
-
-void TemporaryFile::write(const char* bytes, std::size_t length) {
-    while (length > 0) {
-        std::size_t part = std::min(length, FileBufferBytes - used_);
-        std::memcpy(buffer_.get() + used_, bytes, part);
-        used_ += part;
-        bytes += part;
-        length -= part;
-        if (used_ == FileBufferBytes) flush();
-    }
-}
-
-void TemporaryFile::flush() {
-    for (std::size_t done = 0; done < used_;) {
-        ssize_t wrote = ::write(fd_, buffer_.get() + done, used_ - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) fail("cannot write a temporary file");
-        done += static_cast<std::size_t>(wrote);
-    }
-    written_ += static_cast<std::int64_t>(used_);
-    used_ = 0;
-}
-
-void TemporaryFile::finish() {
-    flush();
-    buffer_.reset();
-}
-
-std::size_t TemporaryFile::readAt(std::int64_t offset, char* destination, std::size_t length) const {
-    for (;;) {
-        ssize_t got = pread(fd_, destination, length, offset);
-        if (got >= 0) return static_cast<std::size_t>(got);
-        if (errno != EINTR) fail("cannot read a temporary file");
-    }
 }
 
 Run::Run(std::size_t blockBytes)

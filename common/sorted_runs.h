@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/temporary_file.h"
+
 // The numbers of run records and arena records: 7 bits a byte, low bits
 // first, a high bit on every byte but the last.
 inline std::size_t varintBytes(std::uint64_t value) {
@@ -60,35 +62,6 @@ struct LargePages {
     }
     char* data = nullptr;
     std::size_t bytes = 0;
-};
-
-// An unnamed file in a folder: made with O_TMPFILE, or unlinked as soon as
-// it is made, so no end of the process leaves it behind. Failures are
-// IoErrors naming the folder.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const std::string& folder);
-    ~TemporaryFile();
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    void write(const char* bytes, std::size_t length);
-    // Writes out what is buffered and frees the buffer: a finished run is
-    // only read.
-    void finish();
-    // Reads up to `length` bytes at `offset` (of what was flushed); returns
-    // how many.
-    std::size_t readAt(std::int64_t offset, char* destination, std::size_t length) const;
-    std::int64_t size() const { return written_ + static_cast<std::int64_t>(used_); }
-
-private:
-    void flush();
-    [[noreturn]] void fail(const std::string& what) const;
-    std::string folder_;
-    int fd_ = -1;
-    std::unique_ptr<char[]> buffer_;
-    std::size_t used_ = 0;
-    std::int64_t written_ = 0;
 };
 
 // Where a run's bytes live, and the memory all in-memory runs hold.

@@ -11,6 +11,7 @@
 #include "common/replacement_file.h"
 #include "common/report.h"
 #include "common/signal_cleanup.h"
+#include "common/temporary_file.h"
 #include "tallomer-merge/coverage.h"
 #include "tallomer-merge/merge_arguments.h"
 #include "tallomer-merge/merge_parts.h"
@@ -58,7 +59,7 @@ void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
     PartIndexes indexes = readPartIndexes(paths);
     if (std::optional<IoError> problem = coverageProblem(indexes.parts)) throw *problem;
     KeyRange range = SplitPoints(std::move(indexes.firstTexts)).range(choice.k, choice.ranges);
-    MergeLimits limits = mergeLimitsFor(paths.size(), memoryBudget(), mergeTemporaryFolder(outputPath));
+    MergeLimits limits = mergeLimitsFor(paths.size(), memoryBudget(), temporaryFolderOrTmpdir(outputPath));
     OutputFile output(outputPath);
     MergeTotals totals = writeMergedCounts(partsInRange(paths, range), limits, output, outputPath);
     output.close();

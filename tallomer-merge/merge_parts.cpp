@@ -1,10 +1,8 @@
 #include "tallomer-merge/merge_parts.h"
 
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 
 #include "common/count_file.h"
@@ -105,15 +103,6 @@ MergeLimits mergeLimitsFor(std::size_t sources, std::int64_t memoryBudget,
     // A run being written holds a buffer of its own beside its readers'.
     std::size_t fitting = budget / (bufferBytes + 1);
     return {std::max<std::size_t>(6, std::min(descriptorsLeft(), fitting)), bufferBytes, temporaryFolder};
-}
-
-std::string mergeTemporaryFolder(const std::string& outputPath) {
-    if (const char* folder = std::getenv("TMPDIR"); folder != nullptr && *folder != '\0') return folder;
-    struct stat status {};
-    if (stat(outputPath.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) return "/tmp";
-    std::size_t slash = outputPath.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : outputPath.substr(0, slash);
 }
 
 MergeTotals writeMergedCounts(const std::vector<SourceOpener>& sources, const MergeLimits& limits,

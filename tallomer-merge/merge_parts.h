@@ -29,10 +29,6 @@ struct MergeLimits {
 MergeLimits mergeLimitsFor(std::size_t sources, std::int64_t memoryBudget,
                            const std::string& temporaryFolder);
 
-// TMPDIR when set, else the output's folder (/tmp when the output is not a
-// regular file).
-std::string mergeTemporaryFolder(const std::string& outputPath);
-
 struct MergeTotals {
     std::int64_t distinct = 0;
     // Within 64 bits: each count is, and their sum is at most the bytes of

@@ -1,7 +1,6 @@
 // tallomer-part: counts the n-grams that start in one byte range of a file,
 // exactly as tallomer counts them in a whole run, and writes them as a part
 // file, for tallomer-merge to sum with the other parts on any machine.
-#include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -14,6 +13,7 @@
 #include "common/replacement_file.h"
 #include "common/report.h"
 #include "common/signal_cleanup.h"
+#include "common/temporary_file.h"
 #include "tallomer/arguments.h"
 #include "tallomer/chunked_input.h"
 #include "tallomer/ngram_count_table.h"
@@ -42,17 +42,10 @@ std::optional<Range> parseRange(const std::string& from, const std::string& to) 
     return Range{*start, *end};
 }
 
-// Temporary runs go to TMPDIR when it is set (node-local disk on a cluster),
-// else beside the part file.
-std::string temporaryFolder(const std::string& partPath) {
-    const char* tmpdir = std::getenv("TMPDIR");
-    return tmpdir != nullptr && *tmpdir != '\0' ? std::string(tmpdir) : temporaryFolderFor(partPath);
-}
-
 void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int64_t budget,
                         const MemoryCheck& checkMemory) {
     ReplacementFile::checkCanBeMade(arguments.output);
-    configureCounting({budget, temporaryFolder(arguments.output)});
+    configureCounting({budget, temporaryFolderOrTmpdir(arguments.output)});
     // The chunk messages and dots are tallomer's console; a part task's log
     // gets one line at the end.
     std::ostringstream discarded;

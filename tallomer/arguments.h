@@ -8,7 +8,7 @@
 
 #include "tallomer/word_ngrams.h"
 
-// The character window is copied into a 20-byte buffer with its NUL.
+// Character windows are sorted as keys of at most three 8-byte words.
 inline constexpr int MaxCharacterN = 19;
 // The word scan keeps N x WordMargin bytes free at a chunk's end, and chunk
 // positions are 32-bit: a larger N would push that margin past them.

@@ -8,6 +8,7 @@
 #include "common/replacement_file.h"
 #include "common/report.h"
 #include "common/signal_cleanup.h"
+#include "common/temporary_file.h"
 #include "tallomer/arguments.h"
 #include "tallomer/chunked_input.h"
 #include "tallomer/ngram_count_table.h"

@@ -41,7 +41,6 @@
 
 #include <sys/random.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <bit>
@@ -1082,14 +1081,6 @@ void configureCounting(const CountingLimits& limits) {
 }
 
 void reserveMemory(std::int64_t bytes) { Runs.reserved = bytes; }
-
-std::string temporaryFolderFor(const std::string& outputPath) {
-    struct stat status {};
-    if (stat(outputPath.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) return "/tmp";
-    std::size_t slash = outputPath.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : outputPath.substr(0, slash);
-}
 
 void addNGram(std::string_view text) {
     hashAgain(NGramCountTable);

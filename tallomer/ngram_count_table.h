@@ -35,9 +35,6 @@ void configureCounting(const CountingLimits& limits);
 // Memory within the budget held outside the counting structures (the
 // chunk buffer).
 void reserveMemory(std::int64_t bytes);
-// The folder for a count file's temporary runs: the count file's own, or
-// /tmp when the output exists and is not a regular file (/dev/null).
-std::string temporaryFolderFor(const std::string& outputPath);
 
 // Adds one occurrence of the text (bytes without NUL). The table keeps its
 // own copy; the caller may reuse its buffer at once.
