@@ -9,6 +9,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "common/text_bytes.h"
+
 namespace {
 
 constexpr char Magic[8] = {'N', 'G', 'P', 'A', 'R', 'T', '\0', static_cast<char>(PartFileVersion)};
@@ -69,12 +71,6 @@ inline bool readVarintFast(const unsigned char*& in, const unsigned char* end, s
         return true;
     }
     return readBoundedVarint(in, end, value);
-}
-
-std::size_t sharedPrefix(std::string_view a, std::string_view b) {
-    std::size_t limit = std::min(a.size(), b.size()), i = 0;
-    while (i < limit && a[i] == b[i]) ++i;
-    return i;
 }
 
 std::string headerBytes(const PartHeader& header) {

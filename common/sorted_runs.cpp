@@ -11,6 +11,7 @@
 #include <new>
 
 #include "common/file_io.h"
+#include "common/text_bytes.h"
 
 namespace {
 
@@ -42,40 +43,6 @@ struct BlockPool {
 BlockPool& blockPool() {
     static BlockPool& pool = *new BlockPool;
     return pool;
-}
-
-std::size_t sharedPrefix(std::string_view a, std::string_view b) {
-    std::size_t limit = std::min(a.size(), b.size()), i = 0;
-    for (; i + 8 <= limit; i += 8) {
-        std::uint64_t x, y;
-        std::memcpy(&x, a.data() + i, 8);
-        std::memcpy(&y, b.data() + i, 8);
-        if (x != y) return i + static_cast<std::size_t>(std::countr_zero(x ^ y)) / 8;
-    }
-    while (i < limit && a[i] == b[i]) ++i;
-    return i;
-}
-
-// Most suffixes are a few bytes: overlapping fixed-size copies instead of a
-// call to memcpy.
-void copyBytes(char* to, const char* from, std::size_t length) {
-    if (length >= 8 && length <= 16) {
-        std::uint64_t head, tail;
-        std::memcpy(&head, from, 8);
-        std::memcpy(&tail, from + length - 8, 8);
-        std::memcpy(to, &head, 8);
-        std::memcpy(to + length - 8, &tail, 8);
-    } else if (length >= 4 && length < 8) {
-        std::uint32_t head, tail;
-        std::memcpy(&head, from, 4);
-        std::memcpy(&tail, from + length - 4, 4);
-        std::memcpy(to, &head, 4);
-        std::memcpy(to + length - 4, &tail, 4);
-    } else if (length < 4) {
-        for (std::size_t i = 0; i < length; ++i) to[i] = from[i];
-    } else {
-        std::memcpy(to, from, length);
-    }
 }
 
 }  // namespace
@@ -187,7 +154,7 @@ void RunWriter::add(std::string_view text, std::int64_t count) {
         char* start = run_.room(LongestRecord);
         char* out = appendVarint(start ? start : record, shared);
         out = appendVarint(out, rest);
-        copyBytes(out, text.data() + shared, rest);
+        copyShort(out, text.data() + shared, rest);
         out = appendVarint(out + rest, static_cast<std::uint64_t>(count));
         if (start)
             run_.advance(static_cast<std::size_t>(out - start));
@@ -201,7 +168,7 @@ void RunWriter::add(std::string_view text, std::int64_t count) {
         out = appendVarint(record, static_cast<std::uint64_t>(count));
         run_.append(record, static_cast<std::size_t>(out - record));
     }
-    copyBytes(previous_.keepAndResize(shared, text.size()) + shared, text.data() + shared, rest);
+    copyShort(previous_.keepAndResize(shared, text.size()) + shared, text.data() + shared, rest);
     ++run_.entries;
 }
 
@@ -248,7 +215,7 @@ bool RunReader::next() {
     }
     char* out = current_.keepAndResize(shared, shared + rest) + shared;
     if (rest <= static_cast<std::size_t>(end_ - next_)) {
-        copyBytes(out, next_, rest);
+        copyShort(out, next_, rest);
         next_ += rest;
         rest = 0;
     }

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/text_bytes.h"
+
 namespace sorted_runs_detail {
 
 // memcmp order, eight bytes a step: most texts are short, and a call to
@@ -20,13 +22,6 @@ inline bool textGreater(std::string_view a, std::string_view b) {
     for (; i < common; ++i)
         if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) > static_cast<unsigned char>(b[i]);
     return a.size() > b.size();
-}
-
-// Most texts are short: eight bytes a step instead of a call to memcpy.
-inline void copyText(char* to, std::string_view text) {
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) std::memcpy(to + i, text.data() + i, 8);
-    for (; i < text.size(); ++i) to[i] = text[i];
 }
 
 // A text's 8 bytes from `from` as a big-endian number, zero padded: texts
@@ -124,7 +119,7 @@ void mergeCountsWith(const std::vector<CountSource*>& sources, Add&& add, Visit&
     while (!heap.empty()) {
         std::uint64_t word = heap.topWord(), second = heap.topSecondWord();
         std::string_view top = heap.top().text();
-        sorted_runs_detail::copyText(currentBytes.keepAndResize(0, top.size()), top);
+        copyShort(currentBytes.keepAndResize(0, top.size()), top.data(), top.size());
         std::string_view current = currentBytes.view();
         std::int64_t count = heap.top().count();
         heap.advanceTop();

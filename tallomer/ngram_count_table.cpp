@@ -1000,9 +1000,9 @@ struct RunStore {
 };
 
 RunStore Runs;
-HeldCounts Held;
+std::unique_ptr<HeldCounts> Held;
 
-std::size_t heldSources() { return Held.open ? 1 : 0; }
+std::size_t heldSources() { return Held ? 1 : 0; }
 
 void makeRoomToGrow(std::uint64_t bytes) {
     const CountTable& table = NGramCountTable;
@@ -1058,8 +1058,8 @@ void mergeEverything(Visit&& visit) {
     Runs.mergeDownTo((sorted ? 1 : 0) + heldSources());
     std::vector<std::unique_ptr<CountSource>> readers;
     std::vector<CountSource*> sources;
-    if (Held.open) {
-        readers.push_back(Held.open());
+    if (Held) {
+        readers.push_back(Held->open());
         sources.push_back(readers.back().get());
     }
     for (auto* runs : {&Runs.diskRuns, &Runs.memoryRuns}) {
@@ -1120,9 +1120,17 @@ void addSortedCount(std::string_view text, std::int64_t count) { Runs.openWriter
 
 void endSortedCounts() { Runs.end(); }
 
-void holdSortedCounts(HeldCounts held) { Held = std::move(held); }
+void holdSortedCounts(std::unique_ptr<HeldCounts> held) { Held = std::move(held); }
 
-void releaseHeldCounts() { Held = {}; }
+std::unique_ptr<HeldCounts> releaseHeldCounts() {
+    if (!Held) return nullptr;
+    std::unique_ptr<HeldCounts> held = std::move(Held);
+    Runs.begin(held->largestRunBytes());
+    std::unique_ptr<CountSource> source = held->open();
+    while (source->next()) Runs.openWriter->add(source->text(), source->count());
+    Runs.end();
+    return held;
+}
 
 void writeCountFile(const std::string& path) {
     // Group merges, if any, come before the count file is created, so that
@@ -1165,8 +1173,7 @@ void forEachNGram(const std::function<void(std::string_view, std::int64_t)>& vis
 }
 
 void clearNGramCountTable() {
-    if (Held.forget) Held.forget();
-    Held = {};
+    Held.reset();
     NGramCountTable.release();
     Runs.release();
 }

@@ -56,17 +56,22 @@ void beginSortedCounts(std::int64_t largestBytes);
 void addSortedCount(std::string_view text, std::int64_t count);
 void endSortedCounts();
 
-// A producer's last sorted list may stay in the producer's memory, read
-// by the final merge as it is, instead of being copied into a run: `open`
-// gives a reader from its start; `forget` tells the producer that the table
-// was cleared without it. The producer calls releaseHeldCounts() before it
-// reuses that memory.
-struct HeldCounts {
-    std::function<std::unique_ptr<CountSource>()> open;
-    std::function<void()> forget;
+// A producer's last sorted list may stay in the producer's buffer, read by
+// the final merge as it is, instead of being copied into a run. The table
+// owns the list, buffer and all, from holdSortedCounts() on.
+class HeldCounts {
+public:
+    virtual ~HeldCounts() = default;
+    // A reader from the list's start.
+    virtual std::unique_ptr<CountSource> open() const = 0;
+    // A bound on the bytes of the list as a run.
+    virtual std::int64_t largestRunBytes() const = 0;
 };
-void holdSortedCounts(HeldCounts held);
-void releaseHeldCounts();
+void holdSortedCounts(std::unique_ptr<HeldCounts> held);
+// Writes the held list, if any, as a run and hands it back, for its
+// producer to reuse the buffer; null when none is held (a cleared table
+// has freed it).
+std::unique_ptr<HeldCounts> releaseHeldCounts();
 
 // Writes the whole table to the path; the old file there stays until the
 // new one is complete. Throws IoError on any failure to create, write or

@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/text_bytes.h"
 #include "tallomer/chunked_input.h"
 #include "tallomer/ngram_count_table.h"
 
@@ -223,28 +224,6 @@ void scanSingleWords(const char* chunk, std::int64_t length, std::int64_t bound,
     run.flush();
 }
 
-// Copies a word of at most LongestWord bytes with a few moves of fixed
-// size, all within its bytes, instead of a library call per word.
-void copyWordBytes(char* to, const char* from, std::size_t length) {
-    auto move = [&](std::size_t at, auto width) {
-        decltype(width) bytes;
-        std::memcpy(&bytes, from + at, sizeof bytes);
-        std::memcpy(to + at, &bytes, sizeof bytes);
-    };
-    if (length >= 8) {
-        move(0, std::uint64_t{});
-        if (length > 16) move(8, std::uint64_t{});
-        move(length - 8, std::uint64_t{});
-    } else if (length >= 4) {
-        move(0, std::uint32_t{});
-        move(length - 4, std::uint32_t{});
-    } else if (length > 0) {
-        to[0] = from[0];
-        to[length / 2] = from[length / 2];
-        to[length - 1] = from[length - 1];
-    }
-}
-
 // The words of the n-grams, each written once, joined by single spaces, in
 // a buffer that lives as long as the run of texts pointing into it: every
 // n-gram text is then one stretch of it, however many words it shares with
@@ -264,7 +243,7 @@ public:
     std::size_t append(const char* chunk, const WordPlace& word, bool joined) {
         if (joined) bytes_[used_++] = ' ';
         std::size_t start = used_;
-        copyWordBytes(bytes_.data() + used_, chunk + word.offset, static_cast<std::size_t>(word.length));
+        copyShort(bytes_.data() + used_, chunk + word.offset, static_cast<std::size_t>(word.length));
         used_ += static_cast<std::size_t>(word.length);
         return start;
     }
