@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "tallomer/word_ngrams.h"
+#include "tallomer/word_scanner.h"
 
 // Character windows are sorted as keys of at most three 8-byte words.
 inline constexpr int MaxCharacterN = 19;
