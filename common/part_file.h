@@ -3,7 +3,7 @@
 // program reads them. Any byte may occur in a text (NUL included). The
 // format is written and read here and nowhere else.
 //
-// Layout (numbers little-endian; "varint" as in common/sorted_runs.h):
+// Layout (numbers little-endian; "varint" as in common/run_format.h):
 //   header   "NGPART\0" and the version byte, u32 header bytes, mode byte,
 //            3 zero bytes, i32 N, u32 name bytes, i64 input size,
 //            u64 input fingerprint, i64 from, i64 to, the input name,
@@ -27,8 +27,9 @@
 #include <string_view>
 #include <vector>
 
+#include "common/count_merge.h"
 #include "common/file_io.h"
-#include "common/sorted_runs.h"  // CountSource
+#include "common/run_format.h"
 
 struct PartHeader {
     char mode = 'c';  // 'c' characters, 'w' words

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 // The number of leading bytes the texts share.
@@ -45,3 +46,25 @@ inline void copyShort(char* to, const char* from, std::size_t length) {
         to[length - 1] = from[length - 1];
     }
 }
+
+// The bytes of a text that is rebuilt from shared prefixes and suffixes.
+class TextBuffer {
+public:
+    std::string_view view() const { return {bytes_.get(), length_}; }
+    // Keeps the first `shared` bytes and makes room for `length` in all.
+    char* keepAndResize(std::size_t shared, std::size_t length) {
+        if (length > capacity_) {
+            std::size_t grown = std::max<std::size_t>({length, 2 * capacity_, 64});
+            std::unique_ptr<char[]> bytes(new char[grown]);
+            if (shared > 0) std::memcpy(bytes.get(), bytes_.get(), shared);
+            bytes_ = std::move(bytes);
+            capacity_ = grown;
+        }
+        length_ = length;
+        return bytes_.get();
+    }
+
+private:
+    std::unique_ptr<char[]> bytes_;
+    std::size_t capacity_ = 0, length_ = 0;
+};

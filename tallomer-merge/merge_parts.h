@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/file_io.h"
-#include "common/sorted_runs.h"
+#include "common/run_format.h"
 
 // Opens a source, reading through a buffer of the given size, when its
 // turn comes.

@@ -55,7 +55,7 @@
 
 #include "common/count_file.h"
 #include "common/file_io.h"
-#include "common/sorted_runs.h"
+#include "common/run_format.h"
 #include "tallomer/radix_sort.h"
 
 namespace {
@@ -819,6 +819,7 @@ private:
 // about the count file's size (a run's record is never longer than the
 // text's line), and a merge writes one more.
 struct RunStore {
+    BlockPool pool;  // before the runs, which give their blocks back to it
     CountingLimits limits{std::int64_t{1} << 40, "/tmp", 64};
     std::int64_t reserved = 0;
     std::vector<std::unique_ptr<Run>> memoryRuns, diskRuns;
@@ -939,13 +940,13 @@ struct RunStore {
     // Many small runs cost the final merge more than one larger run.
     void compactMemoryRuns() {
         if (memoryRuns.size() < std::max<std::size_t>(2, limits.maxMergeWidth / 4)) return;
-        if (2 * runBlockMemoryInUse() > runsLimit()) {
+        if (2 * pool.inUse() > runsLimit()) {
             spillMemoryRuns();
             return;
         }
         std::vector<Run*> runs;
         for (auto& run : memoryRuns) runs.push_back(run.get());
-        std::unique_ptr<Run> merged = merge(runs, std::make_unique<Run>(blockBytes()));
+        std::unique_ptr<Run> merged = merge(runs, std::make_unique<Run>(pool, blockBytes()));
         memoryRuns.clear();
         memoryRuns.push_back(std::move(merged));
     }
@@ -954,10 +955,10 @@ struct RunStore {
     // merging the memory runs out to disk instead would read and write
     // their entries once more.
     void begin(std::int64_t largestBytes) {
-        if (runBlockMemoryInUse() + largestBytes > runsLimit())
+        if (pool.inUse() + largestBytes > runsLimit())
             openRun = newDiskRun();
         else
-            openRun = std::make_unique<Run>(blockBytes());
+            openRun = std::make_unique<Run>(pool, blockBytes());
         openWriter = std::make_unique<RunWriter>(*openRun);
     }
 
@@ -991,7 +992,7 @@ struct RunStore {
         openRun.reset();
         memoryRuns.clear();
         diskRuns.clear();
-        releaseSpareRunBlocks();
+        pool.releaseSpare();
         temporaryBytes = 0;
         largestDiskRun = 0;
         openFilesLeft = openFilesAllowed();

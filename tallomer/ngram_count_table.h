@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/sorted_runs.h"
+#include "common/run_format.h"
 
 // What counting may use: `budget` bytes of memory in all, of which
 // reserveMemory() names what others hold; temporary runs go to

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/sorted_runs.h"
+#include "common/run_format.h"
 #include "tallomer/big_endian_key.h"
 #include "tallomer/ngram_count_table.h"
 #include "tallomer/radix_sort.h"

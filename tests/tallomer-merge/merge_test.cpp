@@ -14,9 +14,10 @@ namespace {
 using Sources = std::vector<std::shared_ptr<Run>>;
 
 Sources runsOf(const std::vector<Counts>& tables) {
+    static BlockPool pool;
     Sources runs;
     for (const Counts& table : tables) {
-        runs.push_back(std::make_shared<Run>(std::size_t{4096}));
+        runs.push_back(std::make_shared<Run>(pool, std::size_t{4096}));
         RunWriter writer(*runs.back());
         for (const auto& [text, count] : table) writer.add(text, count);
         writer.finish();

@@ -1,13 +1,40 @@
-// mergeCounts, a template for the speed of an inlined visit; included by
-// common/sorted_runs.h only.
+// The k-way merge of sorted count sources, a template for the speed of an
+// inlined visit.
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "common/text_bytes.h"
 
-namespace sorted_runs_detail {
+// One sorted list of entries, read one at a time: next() moves to the
+// first, then to each following entry, and is false after the last.
+class CountSource {
+public:
+    virtual ~CountSource() = default;
+    virtual bool next() = 0;
+    std::string_view text() const { return text_; }
+    std::int64_t count() const { return count_; }
+
+protected:
+    std::string_view text_;
+    std::int64_t count_ = 0;
+};
+
+// Hands every text of the sources to visit(text, count) once, in ascending
+// order, with the sum of its counts over all sources.
+template <typename Visit>
+void mergeCounts(const std::vector<CountSource*>& sources, Visit&& visit);
+
+// mergeCounts with the sums made by add(sum, count): a merge of counts that
+// may pass 64 bits checks each addition.
+template <typename Add, typename Visit>
+void mergeCountsWith(const std::vector<CountSource*>& sources, Add&& add, Visit&& visit);
+
+namespace count_merge_detail {
 
 // memcmp order, eight bytes a step: most texts are short, and a call to
 // memcmp costs more than the comparison.
@@ -106,7 +133,7 @@ private:
     std::vector<Entry> heap_;
 };
 
-}  // namespace sorted_runs_detail
+}  // namespace count_merge_detail
 
 template <typename Add, typename Visit>
 void mergeCountsWith(const std::vector<CountSource*>& sources, Add&& add, Visit&& visit) {
@@ -114,7 +141,7 @@ void mergeCountsWith(const std::vector<CountSource*>& sources, Add&& add, Visit&
         while (sources[0]->next()) visit(sources[0]->text(), sources[0]->count());
         return;
     }
-    sorted_runs_detail::SourceHeap heap(sources);
+    count_merge_detail::SourceHeap heap(sources);
     TextBuffer currentBytes;
     while (!heap.empty()) {
         std::uint64_t word = heap.topWord(), second = heap.topSecondWord();
@@ -124,7 +151,7 @@ void mergeCountsWith(const std::vector<CountSource*>& sources, Add&& add, Visit&
         std::int64_t count = heap.top().count();
         heap.advanceTop();
         while (!heap.empty() && heap.topWord() == word && heap.topSecondWord() == second &&
-               sorted_runs_detail::restEqual(heap.top().text(), current)) {
+               count_merge_detail::restEqual(heap.top().text(), current)) {
             count = add(count, heap.top().count());
             heap.advanceTop();
         }
