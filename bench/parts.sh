@@ -38,26 +38,27 @@ fi
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')"
 echo "Corpus: $corpus, $bytes bytes; counting $mode $n"
 echo
-printf '| %-34s | %8s | %9s | %9s | %11s | %s\n' case seconds "in MB/s" "out MB/s" "peak RSS MB" check
-printf '|%s|%s|%s|%s|%s|\n' ------------------------------------ ---------- ----------- ----------- -------------
+printf '| %-34s | %8s | %8s | %9s | %9s | %11s | %s\n' case seconds "CPU s" "in MB/s" "out MB/s" "peak RSS MB" check
+printf '|%s|%s|%s|%s|%s|%s|\n' ------------------------------------ ---------- ---------- ----------- ----------- -------------
 
-# timed NAME IN_BYTES OUT_BYTES_FILE CHECK COMMAND...: runs the command and
-# prints its line. MB/s are of IN_BYTES read and of the file(s) written; a
-# command run several times (ranges) sums with sumSeconds.
-lastSeconds=0
+# timed NAME IN_BYTES COMMAND...: runs the command and sets lastSeconds,
+# lastCpu (user + system) and lastRss for row. The MB/s are of CPU time
+# (one thread each), which a busy machine stretches less than wall time.
+lastSeconds=0 lastCpu=0
 timed() {
   local name=$1 inBytes=$2
   shift 2
-  /usr/bin/time -f '%e %M' -o "$work/timing" "$@" </dev/null >/dev/null 2>"$work/stderr" ||
+  /usr/bin/time -f '%e %M %U %S' -o "$work/timing" "$@" </dev/null >/dev/null 2>"$work/stderr" ||
     { echo "| $name | failed: $(grep -v '^Command' "$work/stderr" | tail -1)"; return 1; }
-  read -r lastSeconds lastRss < <(tail -1 "$work/timing")
-  lastInBytes=$inBytes
+  local user system
+  read -r lastSeconds lastRss user system < <(tail -1 "$work/timing")
+  lastCpu=$(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')
 }
-row() { # NAME SECONDS IN_BYTES OUT_BYTES RSS_KB CHECK
-  printf '| %-34s | %8.2f | %9s | %9s | %11.0f | %s\n' "$1" "$2" \
-    "$(awk -v b="$3" -v s="$2" 'BEGIN { printf "%.0f", b / 1e6 / s }')" \
-    "$(awk -v b="$4" -v s="$2" 'BEGIN { printf "%.0f", b / 1e6 / s }')" \
-    "$(awk -v k="$5" 'BEGIN { print k / 1024 }')" "$6"
+row() { # NAME SECONDS CPU_SECONDS IN_BYTES OUT_BYTES RSS_KB CHECK
+  printf '| %-34s | %8.2f | %8.2f | %9s | %9s | %11.0f | %s\n' "$1" "$2" "$3" \
+    "$(awk -v b="$4" -v s="$3" 'BEGIN { printf "%.0f", b / 1e6 / s }')" \
+    "$(awk -v b="$5" -v s="$3" 'BEGIN { printf "%.0f", b / 1e6 / s }')" \
+    "$(awk -v k="$6" 'BEGIN { print k / 1024 }')" "$7"
 }
 same() { cmp -s "$1" "$counts" && echo same || echo DIFFERENT; }
 
@@ -65,12 +66,12 @@ counts=$work/counts.txt
 timed "tallomer" "$bytes" "$bin/tallomer" "$mode" "$n" "$corpus" "$counts"
 countBytes=$(stat -c %s "$counts")
 oneRun=$lastSeconds
-row "tallomer $mode $n" "$lastSeconds" "$bytes" "$countBytes" "$lastRss" "$((countBytes / 1000000)) MB"
+row "tallomer $mode $n" "$lastSeconds" "$lastCpu" "$bytes" "$countBytes" "$lastRss" "$((countBytes / 1000000)) MB"
 timed "part" "$bytes" "$bin/tallomer-part" "$mode" "$n" "$corpus" 0 end "$work/whole.part"
-row "tallomer-part, whole corpus" "$lastSeconds" "$bytes" "$(stat -c %s "$work/whole.part")" "$lastRss" \
+row "tallomer-part, whole corpus" "$lastSeconds" "$lastCpu" "$bytes" "$(stat -c %s "$work/whole.part")" "$lastRss" \
   "part file $(awk -v p="$(stat -c %s "$work/whole.part")" -v c="$countBytes" 'BEGIN { printf "%.0f", 100 * p / c }') % of count file"
 timed "merge" 0 "$bin/tallomer-merge" 1/1 "$work/merged.txt" "$work/whole.part"
-row "tallomer-merge 1/1 of 1 part" "$lastSeconds" "$(stat -c %s "$work/whole.part")" "$countBytes" "$lastRss" \
+row "tallomer-merge 1/1 of 1 part" "$lastSeconds" "$lastCpu" "$(stat -c %s "$work/whole.part")" "$countBytes" "$lastRss" \
   "$(same "$work/merged.txt")"
 rm -f "$work/whole.part" "$work/merged.txt"
 
@@ -84,17 +85,18 @@ for parts in $partCounts; do
   done
   partBytes=$(cat "$work"/p-*.part | wc -c)
   timed "merge" 0 "$bin/tallomer-merge" 1/1 "$work/merged.txt" "$work"/p-*.part
-  row "tallomer-merge 1/1 of $parts parts" "$lastSeconds" "$partBytes" "$countBytes" "$lastRss" \
+  row "tallomer-merge 1/1 of $parts parts" "$lastSeconds" "$lastCpu" "$partBytes" "$countBytes" "$lastRss" \
     "$(same "$work/merged.txt")"
-  total=0 peak=0
+  total=0 totalCpu=0 peak=0
   for k in 1 2 3 4; do
     timed "merge" 0 "$bin/tallomer-merge" "$k/4" "$work/range-$k.txt" "$work"/p-*.part
     total=$(awk -v a="$total" -v b="$lastSeconds" 'BEGIN { print a + b }')
+    totalCpu=$(awk -v a="$totalCpu" -v b="$lastCpu" 'BEGIN { print a + b }')
     ((lastRss > peak)) && peak=$lastRss
   done
   cat "$work"/range-{1,2,3,4}.txt >"$work/merged.txt"
   sizes=$(for k in 1 2 3 4; do stat -c %s "$work/range-$k.txt"; done | awk '{ printf "%s%.0f", (NR > 1 ? "/" : ""), $1 / 1e6 }')
-  row "tallomer-merge k/4 of $parts parts (sum)" "$total" "$partBytes" "$countBytes" "$peak" \
+  row "tallomer-merge k/4 of $parts parts (sum)" "$total" "$totalCpu" "$partBytes" "$countBytes" "$peak" \
     "$(same "$work/merged.txt"), ranges $sizes MB"
   rm -f "$work"/range-*.txt "$work/merged.txt"
 done
@@ -102,13 +104,14 @@ rm -f "$work"/p-*.part
 
 realpath "$corpus" >"$work/inputs.txt"
 rm -rf "$work/flow.txt" "$work/flow.txt.work"
-/usr/bin/time -f '%e %M' -o "$work/timing" env TALLOMER_BIN="$bin" \
+/usr/bin/time -f '%e %M %U %S' -o "$work/timing" env TALLOMER_BIN="$bin" \
   cluster/parallel-count "$mode" "$n" "$work/flow.txt" "$work/inputs.txt" $(((bytes + 1) / 2)) 2 \
   </dev/null >/dev/null 2>"$work/stderr" || { echo "parallel-count failed: $(tail -1 "$work/stderr")"; exit 1; }
-read -r flowSeconds flowRss < <(tail -1 "$work/timing")
-row "parallel-count, 2 parts, 2 ranges" "$flowSeconds" "$bytes" "$countBytes" "$flowRss" \
+read -r flowSeconds flowRss user system < <(tail -1 "$work/timing")
+row "parallel-count, 2 parts, 2 ranges" "$flowSeconds" "$(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')" "$bytes" "$countBytes" "$flowRss" \
   "$(same "$work/flow.txt"), $(awk -v f="$flowSeconds" -v o="$oneRun" 'BEGIN { printf "%.2f", f / o }') of one run"
 rm -rf "$work/flow.txt" "$work/flow.txt.work" "$counts" "$work/inputs.txt"
 echo
 echo "in MB/s: of the corpus read (part runs) or of the part files read (merges);" \
-  "out MB/s: of count file written. Peak RSS of parallel-count is its largest task's."
+  "out MB/s: of count file written; both per CPU second. Peak RSS of parallel-count is its largest task's;" \
+  "its CPU time is that of all its tasks."

@@ -37,7 +37,11 @@ void writeCountEntry(OutputFile& file, std::string_view text, std::int64_t count
     if (copyPlainText(text, line, ShortText)) {
         char* end = line + text.size();
         *end++ = ';';
-        end = std::to_chars(end, line + LongestLine, count).ptr;
+        // Most n-grams of a large corpus occur fewer than ten times.
+        if (count >= 0 && count < 10)
+            *end++ = static_cast<char>('0' + count);
+        else
+            end = std::to_chars(end, line + LongestLine, count).ptr;
         *end++ = '\r';
         *end++ = '\n';
         file.commit(static_cast<std::size_t>(end - line));

@@ -65,15 +65,12 @@ inline std::uint64_t wordAt(std::string_view text, std::size_t from) {
     return __builtin_bswap64(word);
 }
 
-// The texts' equality beyond their first 16 bytes, which are known equal.
-inline bool restEqual(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && (a.size() <= 16 || a.substr(16) == b.substr(16));
-}
-
 // A min-heap of the sources by their current text; each entry keeps the
-// text's first two words, which decide most comparisons without reaching
-// into the source (long texts of a merge often share their first eight
-// bytes).
+// text's first two words and its size, which decide every comparison of
+// texts of up to 16 bytes without reaching into the source (zero padding
+// sorts a text before its extensions, so memcmp order holds even for a
+// text with NUL bytes), and most others (long texts of a merge often share
+// their first eight bytes).
 class SourceHeap {
 public:
     explicit SourceHeap(const std::vector<CountSource*>& sources) {
@@ -85,9 +82,11 @@ public:
     CountSource& top() const { return *heap_.front().source; }
     std::uint64_t topWord() const { return heap_.front().word; }
     std::uint64_t topSecondWord() const { return heap_.front().second; }
+    std::size_t topSize() const { return heap_.front().size; }
 
-    // Moves the top source on and restores the order.
-    void advanceTop() {
+    // Moves the top source on and restores the order; inline in the merge
+    // loop, as it runs once a record.
+    [[gnu::always_inline]] void advanceTop() {
         Entry& top = heap_.front();
         if (top.source->next()) {
             top = entryOf(top.source);
@@ -101,21 +100,23 @@ public:
 private:
     struct Entry {
         std::uint64_t word, second;
+        std::size_t size;
         CountSource* source;
     };
 
     static Entry entryOf(CountSource* source) {
         std::string_view text = source->text();
-        return {wordAt(text, 0), text.size() > 8 ? wordAt(text, 8) : 0, source};
+        return {wordAt(text, 0), text.size() > 8 ? wordAt(text, 8) : 0, text.size(), source};
     }
 
     static bool greater(const Entry& a, const Entry& b) {
         if (a.word != b.word) return a.word > b.word;
         if (a.second != b.second) return a.second > b.second;
-        return textGreater(a.source->text(), b.source->text());
+        if (a.size <= 16 || b.size <= 16) return a.size > b.size;
+        return textGreater(a.source->text().substr(16), b.source->text().substr(16));
     }
 
-    void siftDown() {
+    [[gnu::always_inline]] void siftDown() {
         std::size_t size = heap_.size(), i = 0;
         if (size < 2) return;
         Entry moving = heap_[0];
@@ -145,13 +146,24 @@ void mergeCountsWith(const std::vector<CountSource*>& sources, Add&& add, Visit&
     TextBuffer currentBytes;
     while (!heap.empty()) {
         std::uint64_t word = heap.topWord(), second = heap.topSecondWord();
-        std::string_view top = heap.top().text();
-        copyShort(currentBytes.keepAndResize(0, top.size()), top.data(), top.size());
-        std::string_view current = currentBytes.view();
+        std::size_t size = heap.topSize();
+        // The text outlives its source's next record: a short one is its
+        // two words again, a long one a copy.
+        char shortText[16];
+        std::string_view current;
+        if (size <= 16) {
+            std::uint64_t bytes[2] = {__builtin_bswap64(word), __builtin_bswap64(second)};
+            std::memcpy(shortText, bytes, 16);
+            current = {shortText, size};
+        } else {
+            std::string_view top = heap.top().text();
+            copyShort(currentBytes.keepAndResize(0, top.size()), top.data(), top.size());
+            current = currentBytes.view();
+        }
         std::int64_t count = heap.top().count();
         heap.advanceTop();
         while (!heap.empty() && heap.topWord() == word && heap.topSecondWord() == second &&
-               count_merge_detail::restEqual(heap.top().text(), current)) {
+               heap.topSize() == size && (size <= 16 || heap.top().text().substr(16) == current.substr(16))) {
             count = add(count, heap.top().count());
             heap.advanceTop();
         }

@@ -352,38 +352,50 @@ void PartReader::enterNextBlock() {
     checkTo_ = to_ && (nextBlock_ == index_.size() || std::string_view(*to_) < index_[nextBlock_].firstText);
 }
 
-// One record into current_; returns its count. Every length is checked
-// against the block, so no bytes of any file are read out of bounds.
-std::int64_t PartReader::readRecord() {
-    std::uint64_t shared, rest, count;
-    if (!readVarintFast(cursor_, blockEnd_, shared) || !readVarintFast(cursor_, blockEnd_, rest) ||
-        shared > currentSize_ || rest > static_cast<std::uint64_t>(blockEnd_ - cursor_))
-        fail(BadStructure);
-    const unsigned char* restBytes = cursor_;
-    cursor_ += rest;
-    if (!readVarintFast(cursor_, blockEnd_, count) || count > static_cast<std::uint64_t>(INT64_MAX))
-        fail(BadStructure);
-    if ((havePrevious_ && !follows(shared, restBytes, rest)) || (firstInBlock_ && shared != 0))
-        fail(BadStructure);
-    if (shared + rest > current_.size()) current_.resize(std::max(2 * current_.size(), shared + rest));
-    std::memcpy(current_.data() + shared, restBytes, rest);
-    currentSize_ = shared + rest;
-    if (firstInBlock_ && currentText() != index_[nextBlock_ - 1].firstText) fail(BadStructure);
-    firstInBlock_ = false;
-    havePrevious_ = true;
-    return static_cast<std::int64_t>(count);
-}
-
 // Whether the text of `shared` bytes of the current one and then `rest`
 // comes after it. The writer shares the longest common prefix, so the
 // first differing byte decides at once; a file that shares less falls to
 // the whole comparison.
-bool PartReader::follows(std::uint64_t shared, const unsigned char* rest, std::uint64_t restBytes) const {
+[[gnu::always_inline]] inline bool PartReader::follows(std::uint64_t shared, const unsigned char* rest,
+                                                       std::uint64_t restBytes) const {
     if (restBytes == 0) return false;
     if (shared == currentSize_) return true;
     unsigned char next = rest[0], old = static_cast<unsigned char>(current_[shared]);
     if (next != old) return next > old;
     return std::string_view(reinterpret_cast<const char*>(rest), restBytes) > currentText().substr(shared);
+}
+
+// One record into current_; returns its count. Every length is checked
+// against the block, so no bytes of any file are read out of bounds. Inline
+// in next(): a call per record costs more than most records' work.
+[[gnu::always_inline]] inline std::int64_t PartReader::readRecord() {
+    std::uint64_t shared, rest, count;
+    if (!readVarintFast(cursor_, blockEnd_, shared) || !readVarintFast(cursor_, blockEnd_, rest) ||
+        shared > currentSize_ || rest > static_cast<std::uint64_t>(blockEnd_ - cursor_)) [[unlikely]]
+        fail(BadStructure);
+    const unsigned char* restBytes = cursor_;
+    cursor_ += rest;
+    if (!readVarintFast(cursor_, blockEnd_, count) || count > static_cast<std::uint64_t>(INT64_MAX))
+        [[unlikely]]
+        fail(BadStructure);
+    if (firstInBlock_ ? shared != 0 || (havePrevious_ && !follows(shared, restBytes, rest))
+                      : !follows(shared, restBytes, rest)) [[unlikely]]
+        fail(BadStructure);
+    // Eight bytes spare past the text let most rests go in one step.
+    if (shared + rest + 8 > current_.size())
+        current_.resize(std::max(2 * current_.size(), shared + rest + 8));
+    char* to = current_.data() + shared;
+    if (rest <= 8 && blockEnd_ - restBytes >= 8)
+        std::memcpy(to, restBytes, 8);
+    else
+        std::memcpy(to, restBytes, rest);
+    currentSize_ = shared + rest;
+    if (firstInBlock_) [[unlikely]] {
+        if (currentText() != index_[nextBlock_ - 1].firstText) fail(BadStructure);
+        firstInBlock_ = false;
+        havePrevious_ = true;
+    }
+    return static_cast<std::int64_t>(count);
 }
 
 bool PartReader::next() {

@@ -99,6 +99,8 @@ TEST(TallomerMerge, RefusalsNameThePartAndLeaveTheOutputAlone) {
     writePart(other, PartHeader{'c', 3, 2'000, 2, 0, 2'000, "part"}, everyWindow(input, 3));
     std::string fourGrams = dir.path("fourGrams");
     writePart(fourGrams, PartHeader{'c', 4, 50, 3, 0, 50, "four"}, {{"abcd", 1}});
+    std::string words = dir.path("words");
+    writePart(words, PartHeader{'w', 3, 50, 6, 0, 50, "words"}, {{"a b c", 1}});
     std::string big = dir.path("big");  // a second input whose count sums past 64 bits
     writePart(big, PartHeader{'c', 3, 10, 4, 0, 10, "big"}, {{"aaa", LLONG_MAX}});
     std::string bigToo = dir.path("bigToo");
@@ -119,6 +121,7 @@ TEST(TallomerMerge, RefusalsNameThePartAndLeaveTheOutputAlone) {
         {"a part given twice", {parts[0], parts[1], parts[1]}, parts[1]},
         {"another version of the input", {whole, other}, other},
         {"another N", {whole, fourGrams}, fourGrams},
+        {"another mode", {whole, words}, words},
         {"a truncated part", {parts[0], truncated}, truncated},
         {"a damaged part", {parts[0], damaged}, damaged},
         {"a count past 64 bits", {big, bigToo}, dir.path("out")},

@@ -1,0 +1,126 @@
+// tallomer-part and tallomer-merge run as a cluster runs them: the parts of
+// an input, merged in key ranges and concatenated, must be tallomer's count
+// file byte for byte, and the parts of several inputs their sum.
+#include <gtest/gtest.h>
+
+#include "tests/support/run_program.h"
+#include "tests/support/test_inputs.h"
+
+namespace {
+
+// Bytes that a text-based format would trip on, put where parts meet.
+const std::string Awkward("\0\n\r;\x80\xE9\xFF;\r\n", 10);
+
+ProgramRun run(const char* program, const std::vector<std::string>& arguments) {
+    ProgramRun done = runProgram(program, arguments);
+    EXPECT_EQ(done.err, "") << program;
+    return done;
+}
+
+// Random text with the awkward bytes at every cut, so that windows and
+// words that cross a part's end hold them.
+std::string inputWithAwkwardBytesAt(const std::vector<std::int64_t>& cuts, std::size_t size) {
+    std::string text = randomBytes(std::string("ab c,\xE9\n", 7), size, 7);
+    for (std::int64_t cut : cuts) text.replace(static_cast<std::size_t>(cut) - 5, Awkward.size(), Awkward);
+    return text;
+}
+
+// Counts the input in parts cut at `cuts` (its end is "end"), merges them
+// in `ranges` ranges and returns the ranges concatenated.
+std::string countedInParts(const TempDir& dir, const std::string& mode, int n, const std::string& input,
+                           const std::vector<std::string>& cuts, int ranges) {
+    std::vector<std::string> parts;
+    for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+        parts.push_back(dir.path("part" + std::to_string(i)));
+        EXPECT_EQ(
+            run(TALLOMER_PART_PROGRAM, {mode, std::to_string(n), input, cuts[i], cuts[i + 1], parts.back()})
+                .exitCode,
+            0);
+    }
+    std::string joined;
+    for (int k = 1; k <= ranges; ++k) {
+        std::vector<std::string> arguments = {std::to_string(k) + "/" + std::to_string(ranges),
+                                              dir.path("range")};
+        arguments.insert(arguments.end(), parts.begin(), parts.end());
+        EXPECT_EQ(run(TALLOMER_MERGE_PROGRAM, arguments).exitCode, 0);
+        joined += readFile(dir.path("range"));
+    }
+    return joined;
+}
+
+TEST(TallomerPart, RangesOfPartsConcatenatedAreTallomersCountFile) {
+    TempDir dir;
+    const std::string input = dir.path("input");
+    writeFile(input, inputWithAwkwardBytesAt({4'001, 9'999}, 12'000));
+    struct Case {
+        std::string mode;
+        std::vector<int> ns;
+        std::vector<std::vector<std::string>> cuts;
+        std::vector<int> ranges;
+    } const cases[] = {
+        {"c", {1, 3, 8, 19}, {{"0", "end"}, {"0", "4001", "end"}, {"0", "4001", "9999", "12000"}}, {1, 2, 5}},
+        // Word mode's parts meet at chunk starts only: in a file of one
+        // chunk, an empty part at its end.
+        {"w", {1, 3}, {{"0", "end"}, {"0", "12000", "end"}}, {1, 2, 5}},
+        // More ranges than distinct texts: the empty ranges are empty files.
+        {"c", {1}, {{"0", "4001", "end"}}, {40}},
+    };
+    for (const Case& c : cases)
+        for (int n : c.ns) {
+            ASSERT_EQ(run(TALLOMER_PROGRAM, {c.mode, std::to_string(n), input, dir.path("counts")}).exitCode,
+                      0);
+            const std::string expected = readFile(dir.path("counts"));
+            for (const std::vector<std::string>& cuts : c.cuts)
+                for (int ranges : c.ranges)
+                    EXPECT_TRUE(countedInParts(dir, c.mode, n, input, cuts, ranges) == expected)
+                        << c.mode << " " << n << ", " << cuts.size() - 1 << " parts, " << ranges << " ranges";
+        }
+}
+
+TEST(TallomerPart, PartsOfSeveralInputsAreSummed) {
+    TempDir dir;
+    const std::string a = randomBytes(Awkward, 5'000, 1), b = randomBytes(Awkward, 3'000, 2);
+    writeFile(dir.path("a"), a);
+    writeFile(dir.path("b"), b);
+    run(TALLOMER_PART_PROGRAM, {"c", "4", dir.path("a"), "0", "2500", dir.path("a1")});
+    run(TALLOMER_PART_PROGRAM, {"c", "4", dir.path("a"), "2500", "end", dir.path("a2")});
+    run(TALLOMER_PART_PROGRAM, {"c", "4", dir.path("b"), "0", "end", dir.path("b1")});
+    Counts sum = everyWindow(a, 4);
+    for (const auto& [text, count] : everyWindow(b, 4)) sum[text] += count;
+    ProgramRun merged =
+        run(TALLOMER_MERGE_PROGRAM, {"1/1", dir.path("out"), dir.path("b1"), dir.path("a2"), dir.path("a1")});
+    ASSERT_EQ(merged.exitCode, 0);
+    EXPECT_TRUE(readFile(dir.path("out")) == countFileOf(sum));
+}
+
+TEST(TallomerPart, RefusalsLeaveThePartFileAlone) {
+    TempDir dir;
+    const std::string input = dir.path("input"), part = dir.path("part");
+    writeFile(input, std::string(1'000, 'a'));
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string err;  // its start
+    } const cases[] = {
+        {{"w", "2", input, "500", "end", part},
+         2,
+         "tallomer-part: " + input + ": the range's start 500 is neither"},
+        {{"c", "2", input, "0", "1001", part},
+         2,
+         "tallomer-part: " + input + ": the range's end 1001 is past"},
+        {{"c", "2", dir.path("missing"), "0", "end", part},
+         2,
+         "tallomer-part: " + dir.path("missing") + ": "},
+        {{"c", "2", input, "1e3", "end", part}, 1, "tallomer-part: "},
+        {{"c", "0", input, "0", "end", part}, 1, "tallomer-part: "},
+    };
+    for (const Case& c : cases) {
+        writeFile(part, "old");
+        ProgramRun refused = runProgram(TALLOMER_PART_PROGRAM, c.arguments);
+        EXPECT_EQ(refused.exitCode, c.exitCode) << c.err;
+        EXPECT_EQ(refused.err.rfind(c.err, 0), 0u) << refused.err;
+        EXPECT_EQ(readFile(part), "old") << c.err;
+    }
+}
+
+}  // namespace
