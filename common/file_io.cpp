@@ -1,5 +1,6 @@
 #include "common/file_io.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,17 @@
 #include <new>
 
 std::string systemReason() { return std::strerror(errno); }
+
+std::optional<DescriptorUse> descriptorUse() {
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return std::nullopt;
+    std::size_t open = 0;
+    std::error_code ignored;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ignored);
+         it != std::filesystem::directory_iterator(); it.increment(ignored))
+        ++open;
+    return DescriptorUse{static_cast<std::size_t>(files.rlim_cur), open};
+}
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -19,6 +20,13 @@ struct IoError : std::runtime_error {
 
 // The reason text of the current errno, for IoError.
 std::string systemReason();
+
+// The descriptors RLIMIT_NOFILE allows and those open now; none without a
+// limit.
+struct DescriptorUse {
+    std::size_t limit, open;
+};
+std::optional<DescriptorUse> descriptorUse();
 
 // A regular file opened for reading. Directories, pipes and devices are
 // refused before they are opened, so a FIFO never blocks the program.

@@ -11,7 +11,7 @@
 
 #include "tallomer/character_ngrams.h"
 #include "tallomer/chunked_input.h"
-#include "tallomer/ngram_count_table.h"
+#include "tallomer/count_table_inspection.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     if (size < 2) return 0;

@@ -1,9 +1,6 @@
 #include "tallomer-merge/merge_parts.h"
 
-#include <sys/resource.h>
-
 #include <algorithm>
-#include <filesystem>
 
 #include "common/count_file.h"
 
@@ -15,15 +12,9 @@ constexpr std::size_t DescriptorMargin = 16;
 constexpr std::size_t LargestBuffer = 1 << 20, SmallestBuffer = 64 << 10;
 
 std::size_t descriptorsLeft() {
-    rlimit files{};
-    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
-    std::error_code ignored;
-    std::size_t open = 0;
-    for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ignored);
-         it != std::filesystem::directory_iterator(); it.increment(ignored))
-        ++open;
-    std::size_t limit = static_cast<std::size_t>(files.rlim_cur);
-    return limit > open + DescriptorMargin ? limit - open - DescriptorMargin : 0;
+    std::optional<DescriptorUse> use = descriptorUse();
+    if (!use) return SIZE_MAX;
+    return use->limit > use->open + DescriptorMargin ? use->limit - use->open - DescriptorMargin : 0;
 }
 
 class CountMerge {

@@ -1,4 +1,4 @@
-// NGramCountTable: a hash table for texts counted one at a time, and the
+// The word table: a hash table for texts counted one at a time, and the
 // sorted runs everything ends in.
 //
 // A general-purpose hash map spends a heap node per entry and a chain of
@@ -40,7 +40,6 @@
 #include "tallomer/ngram_count_table.h"
 
 #include <sys/random.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <bit>
@@ -48,7 +47,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <memory>
 #include <new>
 #include <vector>
@@ -56,6 +54,7 @@
 #include "common/count_file.h"
 #include "common/file_io.h"
 #include "common/run_format.h"
+#include "tallomer/count_table_inspection.h"
 #include "tallomer/radix_sort.h"
 
 namespace {
@@ -516,8 +515,6 @@ struct CountTable {
     }
 };
 
-CountTable NGramCountTable;
-
 // Sorting the table where it lies: a table is thrown away once it has been
 // written or spilled, so its slot arrays can hold its sorted entries and the
 // sort touches no fresh pages (on this machine a fresh page costs more than
@@ -810,214 +807,29 @@ private:
     char shortText_[8], mediumText_[16];
 };
 
-// The runs, the limits they keep to, and what spilling cost.
-//
-// Disk runs are merged as they come, not only at the end: each holds a file
-// open, and spills of the same texts (repeated input) would each take disk
-// again. So there are never as many as one merge opens, and together they
-// take at most about twice the largest run made so far, which is at most
-// about the count file's size (a run's record is never longer than the
-// text's line), and a merge writes one more.
-struct RunStore {
-    BlockPool pool;  // before the runs, which give their blocks back to it
-    CountingLimits limits{std::int64_t{1} << 40, "/tmp", 64};
-    std::int64_t reserved = 0;
-    std::vector<std::unique_ptr<Run>> memoryRuns, diskRuns;
-    std::unique_ptr<Run> openRun;
-    std::unique_ptr<RunWriter> openWriter;
-    std::int64_t temporaryBytes = 0;
-    std::int64_t largestDiskRun = 0;
-    // Descriptors that runs may hold open at once.
-    std::size_t openFilesLeft = openFilesAllowed();
-    CountingStatistics statistics;
-
-    // Of what the budget leaves after the reserve, two fifths for the
-    // table or a producer's sort buffers, two for the in-memory runs, one
-    // for the buffers of merges and temporary files.
-    std::int64_t available() const { return std::max<std::int64_t>(limits.budget - reserved, 0); }
-    std::int64_t working() const { return std::max<std::int64_t>(available() / 5 * 2, 64 << 10); }
-    std::int64_t runsLimit() const { return std::max<std::int64_t>(available() / 5 * 2, 64 << 10); }
-    // A merge opens its sources and the run it writes.
-    std::size_t mergeWidth() const {
-        return std::max<std::size_t>(2, std::min(limits.maxMergeWidth, openFilesLeft - 1));
-    }
-    std::size_t readBufferBytes() const {
-        std::int64_t share = available() / 5 / static_cast<std::int64_t>(mergeWidth() + 1);
-        return static_cast<std::size_t>(std::clamp<std::int64_t>(share, 4 << 10, 1 << 20));
-    }
-    std::size_t blockBytes() const {
-        return static_cast<std::size_t>(std::clamp<std::int64_t>(runsLimit() / 64, 64 << 10, 4 << 20));
-    }
-
-    // What RLIMIT_NOFILE leaves beside the descriptors open now and a few
-    // for the count file, its folder and the console.
-    static std::size_t openFilesAllowed() {
-        constexpr std::size_t Margin = 8;
-        rlimit limit{};
-        if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1 << 16;
-        std::size_t open = 0;
-        std::error_code error;
-        for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
-             !error && it != std::filesystem::directory_iterator(); it.increment(error))
-            ++open;
-        std::size_t allowed = std::min<rlim_t>(limit.rlim_cur, 1 << 16);
-        return allowed > open + Margin + 2 ? allowed - open - Margin : 2;
-    }
-
-    std::unique_ptr<Run> newDiskRun() {
-        ++statistics.runsSpilled;
-        return std::make_unique<Run>(limits.temporaryFolder);
-    }
-
-    void noteDiskBytes(std::int64_t change) {
-        temporaryBytes += change;
-        statistics.temporaryBytesPeak = std::max(statistics.temporaryBytesPeak, temporaryBytes);
-    }
-
-    // Merges the runs into `into`; returns it.
-    std::unique_ptr<Run> merge(const std::vector<Run*>& runs, std::unique_ptr<Run> into) {
-        std::vector<std::unique_ptr<RunReader>> readers;
-        std::vector<CountSource*> sources;
-        for (Run* run : runs) {
-            readers.push_back(std::make_unique<RunReader>(*run, readBufferBytes()));
-            sources.push_back(readers.back().get());
-        }
-        RunWriter writer(*into);
-        mergeCounts(sources, [&](std::string_view text, std::int64_t count) { writer.add(text, count); });
-        writer.finish();
-        return into;
-    }
-
-    void addDiskRun(std::unique_ptr<Run> run) {
-        noteDiskBytes(run->size());
-        largestDiskRun = std::max(largestDiskRun, run->size());
-        diskRuns.push_back(std::move(run));
-    }
-
-    // Merges the first `group` disk runs into one.
-    void mergeDiskRuns(std::size_t group) {
-        std::vector<Run*> runs;
-        std::int64_t freed = 0;
-        for (std::size_t i = 0; i < group; ++i) {
-            runs.push_back(diskRuns[i].get());
-            freed += diskRuns[i]->size();
-        }
-        std::unique_ptr<Run> merged = merge(runs, newDiskRun());
-        diskRuns.erase(diskRuns.begin(), diskRuns.begin() + static_cast<std::ptrdiff_t>(group));
-        addDiskRun(std::move(merged));
-        noteDiskBytes(-freed);
-    }
-
-    // Too many runs: the smaller half is merged, so a text is merged again
-    // only once the runs of its size have piled up.
-    void mergeSmallerDiskRuns() {
-        std::stable_sort(diskRuns.begin(), diskRuns.end(),
-                         [](const auto& a, const auto& b) { return a->size() < b->size(); });
-        mergeDiskRuns(std::max<std::size_t>(2, diskRuns.size() / 2));
-    }
-
-    void boundDiskRuns() {
-        for (;;) {
-            if (diskRuns.size() >= 2 && diskRuns.size() + 1 >= mergeWidth())
-                mergeSmallerDiskRuns();
-            else if (diskRuns.size() >= 2 && temporaryBytes > 2 * largestDiskRun)
-                mergeDiskRuns(std::min(diskRuns.size(), mergeWidth()));
-            else
-                return;
-        }
-    }
-
-    void spillMemoryRuns() {
-        if (memoryRuns.empty()) return;
-        std::vector<Run*> runs;
-        for (auto& run : memoryRuns) runs.push_back(run.get());
-        std::unique_ptr<Run> spilled = merge(runs, newDiskRun());
-        memoryRuns.clear();
-        addDiskRun(std::move(spilled));
-        boundDiskRuns();
-    }
-
-    // Many small runs cost the final merge more than one larger run.
-    void compactMemoryRuns() {
-        if (memoryRuns.size() < std::max<std::size_t>(2, limits.maxMergeWidth / 4)) return;
-        if (2 * pool.inUse() > runsLimit()) {
-            spillMemoryRuns();
-            return;
-        }
-        std::vector<Run*> runs;
-        for (auto& run : memoryRuns) runs.push_back(run.get());
-        std::unique_ptr<Run> merged = merge(runs, std::make_unique<Run>(pool, blockBytes()));
-        memoryRuns.clear();
-        memoryRuns.push_back(std::move(merged));
-    }
-
-    // A run that no longer fits in memory goes to disk as it is written:
-    // merging the memory runs out to disk instead would read and write
-    // their entries once more.
-    void begin(std::int64_t largestBytes) {
-        if (pool.inUse() + largestBytes > runsLimit())
-            openRun = newDiskRun();
-        else
-            openRun = std::make_unique<Run>(pool, blockBytes());
-        openWriter = std::make_unique<RunWriter>(*openRun);
-    }
-
-    void end() {
-        openWriter->finish();
-        openWriter.reset();
-        if (openRun->onDisk()) {
-            addDiskRun(std::move(openRun));
-            boundDiskRuns();
-        } else {
-            memoryRuns.push_back(std::move(openRun));
-            compactMemoryRuns();
-        }
-    }
-
-    // Merges disk runs in groups until every run fits in one merge with
-    // `others` more sources.
-    void mergeDownTo(std::size_t others) {
-        std::size_t width = mergeWidth();
-        while (diskRuns.size() + memoryRuns.size() + others > width) {
-            if (diskRuns.size() < 2) {
-                spillMemoryRuns();
-                continue;
-            }
-            mergeDiskRuns(std::min(width, diskRuns.size()));
-        }
-    }
-
-    void release() {
-        openWriter.reset();
-        openRun.reset();
-        memoryRuns.clear();
-        diskRuns.clear();
-        pool.releaseSpare();
-        temporaryBytes = 0;
-        largestDiskRun = 0;
-        openFilesLeft = openFilesAllowed();
-        statistics = {};
-    }
+// The one count of the process: the word table, the runs and a producer's
+// held list, each owned here.
+struct NGramCountTable {
+    RunStore runs;
+    CountTable words;
+    std::unique_ptr<HeldCounts> held;
 };
 
-RunStore Runs;
-std::unique_ptr<HeldCounts> Held;
+NGramCountTable Table;
 
-std::size_t heldSources() { return Held ? 1 : 0; }
+std::size_t heldSources() { return Table.held ? 1 : 0; }
 
 void makeRoomToGrow(std::uint64_t bytes) {
-    const CountTable& table = NGramCountTable;
+    CountTable& table = Table.words;
     std::uint64_t after = table.bytes() + bytes + longSortBytes(table.longTexts, table.longTexts.size + 1);
-    if (table.distinct() == 0 || after <= static_cast<std::uint64_t>(Runs.working())) return;
+    if (table.distinct() == 0 || after <= static_cast<std::uint64_t>(Table.runs.working())) return;
     // The run is at most the texts and their counts, which the table holds
     // too; its bytes are a fair bound.
-    Runs.begin(static_cast<std::int64_t>(table.bytes()));
     {
-        SortedTable sorted(NGramCountTable);
-        while (sorted.next()) Runs.openWriter->add(sorted.text(), sorted.count());
+        SortedTable sorted(table);
+        Table.runs.addRun(sorted, static_cast<std::int64_t>(table.bytes()));
     }
-    Runs.end();
-    NGramCountTable.empty();
+    table.empty();
 }
 
 constexpr std::size_t MaxMediumLength = 2 * MaxPackedLength;
@@ -1029,7 +841,7 @@ std::uint64_t hashOf(std::string_view text) {
 }
 
 void addHashed(std::string_view text, std::uint64_t hash) {
-    CountTable& table = NGramCountTable;
+    CountTable& table = Table.words;
     if (text.size() > MaxMediumLength)
         table.longTexts.add(text, hash, 1);
     else if (text.size() > MaxPackedLength)
@@ -1041,7 +853,7 @@ void addHashed(std::string_view text, std::uint64_t hash) {
 }
 
 void prefetchSlot(std::string_view text, std::uint64_t hash) {
-    const CountTable& table = NGramCountTable;
+    const CountTable& table = Table.words;
     if (text.size() > MaxMediumLength)
         table.longTexts.prefetchSlot(hash);
     else if (text.size() > MaxPackedLength)
@@ -1053,22 +865,15 @@ void prefetchSlot(std::string_view text, std::uint64_t hash) {
 // Hands every counted text, in order, to visit: the runs and the table merged.
 template <typename Visit>
 void mergeEverything(Visit&& visit) {
-    CountTable& table = NGramCountTable;
+    CountTable& table = Table.words;
     std::unique_ptr<SortedTable> sorted;
     if (table.distinct() > 0) sorted = std::make_unique<SortedTable>(table);
-    Runs.mergeDownTo((sorted ? 1 : 0) + heldSources());
+    Table.runs.mergeDownTo((sorted ? 1 : 0) + heldSources());
     std::vector<std::unique_ptr<CountSource>> readers;
+    if (Table.held) readers.push_back(Table.held->open());
+    Table.runs.openAll(readers);
     std::vector<CountSource*> sources;
-    if (Held) {
-        readers.push_back(Held->open());
-        sources.push_back(readers.back().get());
-    }
-    for (auto* runs : {&Runs.diskRuns, &Runs.memoryRuns}) {
-        for (auto& run : *runs) {
-            readers.push_back(std::make_unique<RunReader>(*run, Runs.readBufferBytes()));
-            sources.push_back(readers.back().get());
-        }
-    }
+    for (auto& reader : readers) sources.push_back(reader.get());
     if (sorted) sources.push_back(sorted.get());
     if (sources.empty()) return;
     mergeCounts(sources, visit);
@@ -1078,13 +883,13 @@ void mergeEverything(Visit&& visit) {
 
 void configureCounting(const CountingLimits& limits) {
     clearNGramCountTable();
-    Runs.limits = limits;
+    Table.runs.configure(limits);
 }
 
-void reserveMemory(std::int64_t bytes) { Runs.reserved = bytes; }
+void reserveMemory(std::int64_t bytes) { Table.runs.reserve(bytes); }
 
 void addNGram(std::string_view text) {
-    hashAgain(NGramCountTable);
+    hashAgain(Table.words);
     addHashed(text, hashOf(text));
 }
 
@@ -1094,8 +899,8 @@ void addNGrams(const std::string_view* texts, std::size_t count) {
     // ahead, so both have usually arrived when the text is counted.
     constexpr std::size_t Batch = 256;
     std::uint64_t hashes[Batch];
-    hashAgain(NGramCountTable);
-    const LongTable& longTexts = NGramCountTable.longTexts;
+    hashAgain(Table.words);
+    const LongTable& longTexts = Table.words.longTexts;
     for (std::size_t start = 0; start < count; start += Batch) {
         const std::string_view* batchTexts = texts + start;
         std::size_t batch = std::min(Batch, count - start);
@@ -1113,41 +918,38 @@ void addNGrams(const std::string_view* texts, std::size_t count) {
     }
 }
 
-std::int64_t workingMemory() { return Runs.working(); }
+std::int64_t workingMemory() { return Table.runs.working(); }
 
-void beginSortedCounts(std::int64_t largestBytes) { Runs.begin(largestBytes); }
+void beginSortedCounts(std::int64_t largestBytes) { Table.runs.begin(largestBytes); }
 
-void addSortedCount(std::string_view text, std::int64_t count) { Runs.openWriter->add(text, count); }
+void addSortedCount(std::string_view text, std::int64_t count) { Table.runs.add(text, count); }
 
-void endSortedCounts() { Runs.end(); }
+void endSortedCounts() { Table.runs.end(); }
 
-void holdSortedCounts(std::unique_ptr<HeldCounts> held) { Held = std::move(held); }
+void holdSortedCounts(std::unique_ptr<HeldCounts> held) { Table.held = std::move(held); }
 
 std::unique_ptr<HeldCounts> releaseHeldCounts() {
-    if (!Held) return nullptr;
-    std::unique_ptr<HeldCounts> held = std::move(Held);
-    Runs.begin(held->largestRunBytes());
-    std::unique_ptr<CountSource> source = held->open();
-    while (source->next()) Runs.openWriter->add(source->text(), source->count());
-    Runs.end();
+    if (!Table.held) return nullptr;
+    std::unique_ptr<HeldCounts> held = std::move(Table.held);
+    Table.runs.addRun(*held->open(), held->largestRunBytes());
     return held;
 }
 
 void writeCountFile(const std::string& path) {
     // Group merges, if any, come before the count file is created, so that
     // their failures leave no count file behind.
-    Runs.mergeDownTo((NGramCountTable.distinct() > 0 ? 1 : 0) + heldSources());
+    Table.runs.mergeDownTo((Table.words.distinct() > 0 ? 1 : 0) + heldSources());
     OutputFile file(path);
     mergeEverything([&](std::string_view text, std::int64_t count) { writeCountEntry(file, text, count); });
     file.close();
 }
 
 void visitCountsInOrder(const std::function<void(std::string_view, std::int64_t)>& visit) {
-    Runs.mergeDownTo((NGramCountTable.distinct() > 0 ? 1 : 0) + heldSources());
+    Table.runs.mergeDownTo((Table.words.distinct() > 0 ? 1 : 0) + heldSources());
     mergeEverything(visit);
 }
 
-CountingStatistics countingStatistics() { return Runs.statistics; }
+CountingStatistics countingStatistics() { return Table.runs.statistics(); }
 
 std::uint64_t hashNGramText(std::string_view text) { return hashOf(text); }
 
@@ -1157,8 +959,8 @@ void setHashSeed(std::uint64_t seed) {
 }
 
 std::uint64_t totalProbeDistance() {
-    hashAgain(NGramCountTable);
-    const CountTable& table = NGramCountTable;
+    hashAgain(Table.words);
+    const CountTable& table = Table.words;
     return table.shortTexts.probeDistance() + table.mediumTexts.probeDistance() +
            table.longTexts.probeDistance();
 }
@@ -1174,7 +976,7 @@ void forEachNGram(const std::function<void(std::string_view, std::int64_t)>& vis
 }
 
 void clearNGramCountTable() {
-    Held.reset();
-    NGramCountTable.release();
-    Runs.release();
+    Table.held.reset();
+    Table.words.release();
+    Table.runs.clear();
 }

@@ -21,15 +21,8 @@
 #include <string_view>
 
 #include "common/run_format.h"
+#include "tallomer/run_store.h"
 
-// What counting may use: `budget` bytes of memory in all, of which
-// reserveMemory() names what others hold; temporary runs go to
-// `temporaryFolder`; a merge reads at most `maxMergeWidth` runs at once.
-struct CountingLimits {
-    std::int64_t budget;
-    std::string temporaryFolder;
-    std::size_t maxMergeWidth = 64;
-};
 // Starts counting afresh within the limits.
 void configureCounting(const CountingLimits& limits);
 // Memory within the budget held outside the counting structures (the
@@ -81,18 +74,4 @@ void writeCountFile(const std::string& path);
 // visit: what writeCountFile writes, for writers of other formats.
 void visitCountsInOrder(const std::function<void(std::string_view text, std::int64_t count)>& visit);
 
-struct CountingStatistics {
-    std::int64_t runsSpilled = 0;
-    std::int64_t temporaryBytesPeak = 0;
-};
 CountingStatistics countingStatistics();
-
-// Inspection, for the tests. The hash (keyed with the seed, drawn afresh
-// for each run unless a test sets one) lets a test build texts whose home
-// slots collide; totalProbeDistance sums how far entries sit from home.
-std::uint64_t hashNGramText(std::string_view text);
-void setHashSeed(std::uint64_t seed);
-std::uint64_t totalProbeDistance();
-std::int64_t distinctNGrams();
-void forEachNGram(const std::function<void(std::string_view text, std::int64_t count)>& visit);
-void clearNGramCountTable();

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "tallomer/chunked_input.h"
-#include "tallomer/ngram_count_table.h"
+#include "tallomer/count_table_inspection.h"
 #include "tests/tallomer/table_contents.h"
 
 namespace {

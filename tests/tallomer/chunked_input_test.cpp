@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/file_io.h"
-#include "tallomer/ngram_count_table.h"
+#include "tallomer/count_table_inspection.h"
 #include "tests/support/run_program.h"
 #include "tests/tallomer/table_contents.h"
 

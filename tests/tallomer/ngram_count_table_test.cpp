@@ -1,5 +1,3 @@
-#include "tallomer/ngram_count_table.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +8,7 @@
 #include <random>
 
 #include "common/file_io.h"
+#include "tallomer/count_table_inspection.h"
 #include "tests/support/run_program.h"
 #include "tests/tallomer/table_contents.h"
 

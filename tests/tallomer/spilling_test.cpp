@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "tallomer/chunked_input.h"
-#include "tallomer/ngram_count_table.h"
+#include "tallomer/count_table_inspection.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_inputs.h"
 

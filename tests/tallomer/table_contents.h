@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "tallomer/ngram_count_table.h"
+#include "tallomer/count_table_inspection.h"
 #include "tests/support/test_inputs.h"
 
 // The table's entries; each text must be listed once.
