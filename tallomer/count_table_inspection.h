@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "tallomer/ngram_count_table.h"
@@ -17,3 +18,5 @@ std::uint64_t totalProbeDistance();
 std::int64_t distinctNGrams();
 void forEachNGram(const std::function<void(std::string_view text, std::int64_t count)>& visit);
 void clearNGramCountTable();
+// "" when the word table keeps its invariants, else the first one broken.
+std::string checkNGramCountTable();

@@ -55,7 +55,11 @@ struct Windows {
 
 // A window of up to 8 x Words bytes, cut at its first NUL.
 template <std::size_t Words>
-struct WindowKey : BigEndianKey<Words> {
+struct WindowKey {
+    std::uint64_t words[Words];
+    bool operator==(const WindowKey&) const = default;
+    std::size_t text(char* text) const { return BigEndianWords<Words>::text(words, text); }
+
     static WindowKey at(const Windows& windows, std::int64_t p) {
         using namespace window_sorter_detail;
         WindowKey key;
@@ -129,8 +133,8 @@ template <std::size_t Words>
 class WindowSorter {
 public:
     using Key = WindowKey<Words>;
-    static const BigEndianKey<Words>& keyOf(const Key& key) { return key; }
-    using KeyOrder = BigEndianOrder<Key, Words, keyOf>;
+    static const std::uint64_t* wordsOf(const Key& key) { return key.words; }
+    using KeyOrder = BigEndianOrder<Key, Words, wordsOf>;
 
     // Scratch for a fifth of the keys: in text no first byte starts more
     // windows; a larger bucket is partitioned in place instead.

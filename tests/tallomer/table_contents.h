@@ -12,6 +12,7 @@
 
 // The table's entries; each text must be listed once.
 inline Counts tableContents() {
+    EXPECT_EQ(checkNGramCountTable(), "");
     Counts counts;
     forEachNGram([&](std::string_view text, std::int64_t count) {
         auto [entry, inserted] = counts.emplace(text, count);
