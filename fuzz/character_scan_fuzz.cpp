@@ -23,11 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     clearNGramCountTable();
     std::ostringstream progress;
     ChunkPlan plan = planChunks(length, chunkSize);
+    CharacterScanner scanner;
     for (std::int64_t k = 0; k < plan.count; ++k) {
         std::int64_t available = plan.readLength(k, n - 1);
         std::unique_ptr<char[]> chunk(new char[static_cast<std::size_t>(available)]);
         std::memcpy(chunk.get(), text.data() + plan.start(k), static_cast<std::size_t>(available));
-        scanCharacterChunk(chunk.get(), plan.length(k), available, n, progress);
+        scanner.scanChunk(chunk.get(), plan.length(k), available, n, progress);
     }
 
     std::map<std::string, std::int64_t> expected;

@@ -19,17 +19,6 @@ namespace {
 constexpr int MaxDirectN = 3;
 constexpr std::int64_t DirectMinFill = 16;
 
-// N of 1 to 3: one 32-bit counter per possible window, indexed by the
-// window's bytes read big-endian, so that the array is in the count file's
-// order. The array lives for the whole run, so its pages are touched once;
-// after each chunk its counts become a run and the counters are zero again.
-std::vector<std::uint32_t>& directCounters(int n) {
-    static std::vector<std::uint32_t> counts;
-    std::size_t size = std::size_t{1} << (8 * n);
-    if (counts.size() != size) counts.assign(size, 0);
-    return counts;
-}
-
 void countDirect(std::vector<std::uint32_t>& counts, const Windows& windows, std::int64_t from,
                  std::int64_t to) {
     int shift = 64 - 8 * windows.n;
@@ -70,8 +59,9 @@ void addDirectCountsAsRun(std::vector<std::uint32_t>& counts, int n) {
 }
 
 template <std::size_t Words>
-void countSorted(const Windows& windows, std::int64_t windowCount, std::ostream& progress) {
-    WindowSorter<Words> sorter(windows, windowCount);
+void countSorted(SortBuffers& buffers, const Windows& windows, std::int64_t windowCount,
+                 std::ostream& progress) {
+    WindowSorter<Words> sorter(buffers, windows, windowCount);
     for (std::int64_t blockStart = 0; blockStart < windowCount; blockStart += ProgressInterval) {
         progress << '.';
         sorter.add(blockStart, std::min(windowCount, blockStart + ProgressInterval));
@@ -81,8 +71,8 @@ void countSorted(const Windows& windows, std::int64_t windowCount, std::ostream&
 
 }  // namespace
 
-void scanCharacterChunk(const char* data, std::int64_t chunkLength, std::int64_t available, int n,
-                        std::ostream& progress) {
+void CharacterScanner::scanChunk(const char* data, std::int64_t chunkLength, std::int64_t available, int n,
+                                 std::ostream& progress) {
     std::int64_t windowCount = std::min(chunkLength, available - n + 1);
     if (windowCount <= 0) return;
     Windows windows{data, available, n};
@@ -93,17 +83,20 @@ void scanCharacterChunk(const char* data, std::int64_t chunkLength, std::int64_t
                   windowCount <= std::numeric_limits<std::uint32_t>::max() &&
                   counters * static_cast<std::int64_t>(sizeof(std::uint32_t)) <= workingMemory();
     if (direct) {
-        std::vector<std::uint32_t>& counts = directCounters(n);
+        // After each chunk the counts become a run and the counters are
+        // zero again.
+        std::vector<std::uint32_t>& counts = directCounts_;
+        if (counts.size() != static_cast<std::size_t>(counters)) counts.assign(counters, 0);
         for (std::int64_t blockStart = 0; blockStart < windowCount; blockStart += ProgressInterval) {
             progress << '.';
             countDirect(counts, windows, blockStart, std::min(windowCount, blockStart + ProgressInterval));
         }
         addDirectCountsAsRun(counts, n);
     } else if (n <= 8) {
-        countSorted<1>(windows, windowCount, progress);
+        countSorted<1>(sortBuffers_, windows, windowCount, progress);
     } else if (n <= 16) {
-        countSorted<2>(windows, windowCount, progress);
+        countSorted<2>(sortBuffers_, windows, windowCount, progress);
     } else {
-        countSorted<3>(windows, windowCount, progress);
+        countSorted<3>(sortBuffers_, windows, windowCount, progress);
     }
 }

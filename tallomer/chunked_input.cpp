@@ -72,12 +72,13 @@ void countChunks(const Arguments& arguments, InputFile& input, const ChunkPlan& 
     }
     reserveMemory(chunkBytes + scanBytes);
 
+    CharacterScanner characters;
     for (std::int64_t k = 0; k < plan.count; ++k) {
         console << std::endl << "Loading chunk into memory " << k + 1 << "/" << plan.count << std::endl;
         std::int64_t available = plan.readLength(k, lookahead);
         input.readAt(plan.start(k), chunk.data(), available);
         if (arguments.mode == Mode::Characters)
-            scanCharacterChunk(chunk.data(), plan.length(k), available, arguments.n, console);
+            characters.scanChunk(chunk.data(), plan.length(k), available, arguments.n, console);
         else
             scanWordChunk(chunk.data(), plan.length(k), arguments.n, console);
     }

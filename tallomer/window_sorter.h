@@ -106,6 +106,15 @@ private:
     char textBytes_[8 * Words];
 };
 
+// Kept from chunk to chunk by the character scanner: fresh pages cost more
+// here than sorting. `keys` is with the count table while it holds the last
+// batch.
+struct SortBuffers {
+    LargePages keys, scratch;
+    std::size_t keyBytes = 0;
+    std::vector<std::uint32_t> pairSizes, pairNext;
+};
+
 // A sorted batch left in its buffer for the final merge: the buffer goes to
 // the count table with it and comes back when the table writes it as a run.
 template <std::size_t Words>
@@ -127,8 +136,6 @@ struct HeldKeys final : HeldCounts {
 // distinct texts. The keys go straight into their buckets by first byte
 // (the byte counts of the chunk say where each bucket starts), so the
 // scratch of the sort only has to hold the largest bucket, not the batch.
-// The buffers are kept for the next chunks: fresh pages cost more here
-// than sorting.
 template <std::size_t Words>
 class WindowSorter {
 public:
@@ -143,18 +150,18 @@ public:
     // pages cost more to touch than the longer runs they avoid.
     static constexpr std::int64_t MostSortBytes = std::int64_t{1} << 30;
 
-    WindowSorter(const Windows& windows, std::int64_t windowCount) : windows_(windows) {
+    WindowSorter(SortBuffers& buffers, const Windows& windows, std::int64_t windowCount)
+        : buffers_(buffers), windows_(windows) {
         std::int64_t perWindow = static_cast<std::int64_t>(sizeof(Key) + sizeof(Key) / ScratchShare);
         std::int64_t fits =
             std::max<std::int64_t>(std::min(workingMemory(), MostSortBytes) / perWindow, 4096);
         std::size_t wanted = static_cast<std::size_t>(std::min(windowCount, fits));
-        Buffers& buffers = buffersFor();
-        if (buffers.capacity < wanted) {
+        if (buffers.keyBytes < wanted * sizeof(Key)) {
             takeBackHeld();
-            buffers = Buffers{};  // the old pages go before the new ones come
-            buffers.keys = LargePages(wanted * sizeof(Key));
+            buffers = SortBuffers{};  // the old pages go before the new ones come
+            buffers.keyBytes = wanted * sizeof(Key);
+            buffers.keys = LargePages(buffers.keyBytes);
             buffers.scratch = LargePages(std::max<std::size_t>(wanted / ScratchShare, 1) * sizeof(Key));
-            buffers.capacity = wanted;
         }
         scratch_ = reinterpret_cast<Key*>(buffers.scratch.data);
         scratchCapacity_ = buffers.scratch.bytes / sizeof(Key);
@@ -176,24 +183,11 @@ public:
     }
 
 private:
-    // Kept from chunk to chunk; `keys` is with the count table while it
-    // holds the last batch.
-    struct Buffers {
-        LargePages keys, scratch;
-        std::size_t capacity = 0;
-        std::vector<std::uint32_t> pairSizes, pairNext;
-    };
-    static Buffers& buffersFor() {
-        static Buffers buffers;
-        return buffers;
-    }
-
     // The batch before, if the table still holds it, becomes a run, and its
     // buffer comes back; a table cleared meanwhile has freed it.
-    static void takeBackHeld() {
+    void takeBackHeld() {
         std::unique_ptr<HeldCounts> back = releaseHeldCounts();
-        if (auto* keys = dynamic_cast<HeldKeys<Words>*>(back.get()))
-            buffersFor().keys = std::move(keys->keys);
+        if (auto* keys = dynamic_cast<HeldKeys<Words>*>(back.get())) buffers_.keys = std::move(keys->keys);
     }
 
     // The last batch of the whole input is never copied into a run: the
@@ -201,11 +195,10 @@ private:
     void handOver() {
         std::size_t count = static_cast<std::size_t>(batchEnd_ - batchStart_);
         takeBackHeld();
-        Buffers& buffers = buffersFor();
-        if (buffers.keys.data == nullptr) buffers.keys = LargePages(buffers.capacity * sizeof(Key));
-        keys_ = reinterpret_cast<Key*>(buffers.keys.data);
+        if (buffers_.keys.data == nullptr) buffers_.keys = LargePages(buffers_.keyBytes);
+        keys_ = reinterpret_cast<Key*>(buffers_.keys.data);
         sortBatch(count);
-        holdSortedCounts(std::make_unique<HeldKeys<Words>>(std::move(buffers.keys), count));
+        holdSortedCounts(std::make_unique<HeldKeys<Words>>(std::move(buffers_.keys), count));
         batchStart_ = batchEnd_;
     }
 
@@ -221,8 +214,8 @@ private:
     // scatter writes to few enough places to stay in the caches, and the
     // buckets it makes mostly fit in them.
     void sortBatch(std::size_t count) {
-        std::vector<std::uint32_t>& sizes = buffersFor().pairSizes;
-        std::vector<std::uint32_t>& next = buffersFor().pairNext;
+        std::vector<std::uint32_t>& sizes = buffers_.pairSizes;
+        std::vector<std::uint32_t>& next = buffers_.pairNext;
         sizes.assign(1 << 16, 0);
         next.resize(1 << 16);
         for (std::size_t i = 0; i < count; ++i)
@@ -243,6 +236,7 @@ private:
                           KeyOrder{}, 2);
     }
 
+    SortBuffers& buffers_;
     Windows windows_;
     Key* keys_ = nullptr;
     Key* scratch_;

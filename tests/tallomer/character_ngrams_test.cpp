@@ -20,7 +20,8 @@ std::string randomBytes(std::size_t length, unsigned seed) {
 Counts scanned(const std::string& bytes, int n, std::int64_t chunkLength, std::string* dots = nullptr) {
     clearNGramCountTable();
     std::ostringstream progress;
-    scanCharacterChunk(bytes.data(), chunkLength, static_cast<std::int64_t>(bytes.size()), n, progress);
+    CharacterScanner().scanChunk(bytes.data(), chunkLength, static_cast<std::int64_t>(bytes.size()), n,
+                                 progress);
     if (dots) *dots = progress.str();
     return tableContents();
 }
@@ -59,9 +60,10 @@ TEST(CharacterChunk, CountsAddUpOverChunks) {
         clearNGramCountTable();
         std::ostringstream progress;
         std::int64_t half = static_cast<std::int64_t>(bytes.size()) / 2;
-        scanCharacterChunk(bytes.data(), half, half + n - 1, n, progress);
-        scanCharacterChunk(bytes.data() + half, static_cast<std::int64_t>(bytes.size()) - half,
-                           static_cast<std::int64_t>(bytes.size()) - half, n, progress);
+        CharacterScanner scanner;
+        scanner.scanChunk(bytes.data(), half, half + n - 1, n, progress);
+        scanner.scanChunk(bytes.data() + half, static_cast<std::int64_t>(bytes.size()) - half,
+                          static_cast<std::int64_t>(bytes.size()) - half, n, progress);
         EXPECT_EQ(tableContents(), everyWindow(bytes, n, bytes.size() - static_cast<std::size_t>(n) + 1))
             << "N " << n;
     }
