@@ -62,6 +62,14 @@ row() { # NAME SECONDS CPU_SECONDS IN_BYTES OUT_BYTES RSS_KB CHECK
 }
 same() { cmp -s "$1" "$counts" && echo same || echo DIFFERENT; }
 
+# partSize PARTS: the bytes of each of PARTS parts; in word mode a multiple
+# of the 100,000,000-byte chunk, so there may be fewer parts.
+partSize() {
+  local size=$(((bytes + $1 - 1) / $1)) chunk=100000000
+  [ "$mode" = w ] && size=$(((size + chunk - 1) / chunk * chunk))
+  echo "$size"
+}
+
 counts=$work/counts.txt
 timed "tallomer" "$bytes" "$bin/tallomer" "$mode" "$n" "$corpus" "$counts"
 countBytes=$(stat -c %s "$counts")
@@ -77,16 +85,17 @@ rm -f "$work/whole.part" "$work/merged.txt"
 
 for parts in $partCounts; do
   rm -f "$work"/p-*.part
-  size=$(((bytes + parts - 1) / parts))
-  for ((i = 0; i < parts; i++)); do
+  size=$(partSize "$parts")
+  for ((i = 0; i * size < bytes; i++)); do
     to=$(((i + 1) * size))
     ((to >= bytes)) && to=end
     "$bin/tallomer-part" "$mode" "$n" "$corpus" $((i * size)) "$to" "$work/p-$i.part" >/dev/null
   done
   partBytes=$(cat "$work"/p-*.part | wc -c)
+  parts=$(find "$work" -name 'p-*.part' | wc -l)
   timed "merge" 0 "$bin/tallomer-merge" 1/1 "$work/merged.txt" "$work"/p-*.part
   row "tallomer-merge 1/1 of $parts parts" "$lastSeconds" "$lastCpu" "$partBytes" "$countBytes" "$lastRss" \
-    "$(same "$work/merged.txt")"
+    "$(same "$work/merged.txt"), parts $(awk -v p="$partBytes" -v c="$countBytes" 'BEGIN { printf "%.0f", 100 * p / c }') % of count file"
   total=0 totalCpu=0 peak=0
   for k in 1 2 3 4; do
     timed "merge" 0 "$bin/tallomer-merge" "$k/4" "$work/range-$k.txt" "$work"/p-*.part
@@ -105,7 +114,7 @@ rm -f "$work"/p-*.part
 realpath "$corpus" >"$work/inputs.txt"
 rm -rf "$work/flow.txt" "$work/flow.txt.work"
 /usr/bin/time -f '%e %M %U %S' -o "$work/timing" env TALLOMER_BIN="$bin" \
-  cluster/parallel-count "$mode" "$n" "$work/flow.txt" "$work/inputs.txt" $(((bytes + 1) / 2)) 2 \
+  cluster/parallel-count "$mode" "$n" "$work/flow.txt" "$work/inputs.txt" "$(partSize 2)" 2 \
   </dev/null >/dev/null 2>"$work/stderr" || { echo "parallel-count failed: $(tail -1 "$work/stderr")"; exit 1; }
 read -r flowSeconds flowRss user system < <(tail -1 "$work/timing")
 row "parallel-count, 2 parts, 2 ranges" "$flowSeconds" "$(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')" "$bytes" "$countBytes" "$flowRss" \

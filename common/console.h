@@ -5,11 +5,11 @@
 #include <iostream>
 #include <string_view>
 
-inline void printUsageBlock(std::string_view synopsis) {
-    std::cout << "Wrong Arguments." << std::endl
-              << "Usage:" << std::endl
-              << synopsis << std::endl
-              << "Input file needs to be one byte encoded ISO8592" << std::endl;
+// The note on the input's encoding is for programs that read text; a
+// program that reads only part files leaves it out.
+inline void printUsageBlock(std::string_view synopsis, bool readsText = true) {
+    std::cout << "Wrong Arguments." << std::endl << "Usage:" << std::endl << synopsis << std::endl;
+    if (readsText) std::cout << "Input file needs to be one byte encoded ISO8592" << std::endl;
 }
 
 // The closing pause keeps a console window open until a number is typed;

@@ -72,7 +72,7 @@ void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
 int main(int argc, char** argv) {
     cleanUpTemporaryFilesOnSignals();
     if (argc < 4) {
-        printUsageBlock("tallomer-merge [k/K key range] [output file] [part file or @list file]...");
+        printUsageBlock("tallomer-merge [k/K key range] [output file] [part file or @list file]...", false);
         return 1;
     }
     ParsedRange range = parseRange(argv[1]);
