@@ -15,12 +15,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <string_view>
 
-#include "common/run_format.h"
 #include "tallomer/run_store.h"
 
 // Starts counting afresh within the limits.

@@ -59,17 +59,20 @@ void RunStore::noteDiskBytes(std::int64_t change) {
     statistics_.temporaryBytesPeak = std::max(statistics_.temporaryBytesPeak, temporaryBytes_);
 }
 
-// Merges the runs into `into`; returns it.
-std::unique_ptr<Run> RunStore::merge(const std::vector<Run*>& runs, std::unique_ptr<Run> into) {
-    std::vector<std::unique_ptr<RunReader>> readers;
+// Merges the first `group` runs into `into`, then drops them.
+std::unique_ptr<Run> RunStore::mergeAway(std::vector<std::unique_ptr<Run>>& runs, std::size_t group,
+                                         std::unique_ptr<Run> into) {
+    std::vector<std::unique_ptr<CountSource>> readers;
     std::vector<CountSource*> sources;
-    for (Run* run : runs) {
-        readers.push_back(std::make_unique<RunReader>(*run, readBufferBytes()));
+    for (std::size_t i = 0; i < group; ++i) {
+        readers.push_back(std::make_unique<RunReader>(*runs[i], readBufferBytes()));
         sources.push_back(readers.back().get());
     }
     RunWriter writer(*into);
     mergeCounts(sources, [&](std::string_view text, std::int64_t count) { writer.add(text, count); });
     writer.finish();
+    readers.clear();
+    runs.erase(runs.begin(), runs.begin() + static_cast<std::ptrdiff_t>(group));
     return into;
 }
 
@@ -81,15 +84,9 @@ void RunStore::addDiskRun(std::unique_ptr<Run> run) {
 
 // Merges the first `group` disk runs into one.
 void RunStore::mergeDiskRuns(std::size_t group) {
-    std::vector<Run*> runs;
     std::int64_t freed = 0;
-    for (std::size_t i = 0; i < group; ++i) {
-        runs.push_back(diskRuns_[i].get());
-        freed += diskRuns_[i]->size();
-    }
-    std::unique_ptr<Run> merged = merge(runs, newDiskRun());
-    diskRuns_.erase(diskRuns_.begin(), diskRuns_.begin() + static_cast<std::ptrdiff_t>(group));
-    addDiskRun(std::move(merged));
+    for (std::size_t i = 0; i < group; ++i) freed += diskRuns_[i]->size();
+    addDiskRun(mergeAway(diskRuns_, group, newDiskRun()));
     noteDiskBytes(-freed);
 }
 
@@ -114,11 +111,7 @@ void RunStore::boundDiskRuns() {
 
 void RunStore::spillMemoryRuns() {
     if (memoryRuns_.empty()) return;
-    std::vector<Run*> runs;
-    for (auto& run : memoryRuns_) runs.push_back(run.get());
-    std::unique_ptr<Run> spilled = merge(runs, newDiskRun());
-    memoryRuns_.clear();
-    addDiskRun(std::move(spilled));
+    addDiskRun(mergeAway(memoryRuns_, memoryRuns_.size(), newDiskRun()));
     boundDiskRuns();
 }
 
@@ -129,11 +122,8 @@ void RunStore::compactMemoryRuns() {
         spillMemoryRuns();
         return;
     }
-    std::vector<Run*> runs;
-    for (auto& run : memoryRuns_) runs.push_back(run.get());
-    std::unique_ptr<Run> merged = merge(runs, std::make_unique<Run>(pool_, blockBytes()));
-    memoryRuns_.clear();
-    memoryRuns_.push_back(std::move(merged));
+    std::unique_ptr<Run> merged = std::make_unique<Run>(pool_, blockBytes());
+    memoryRuns_.push_back(mergeAway(memoryRuns_, memoryRuns_.size(), std::move(merged)));
 }
 
 // Merging the memory runs out to disk instead of writing a run there would

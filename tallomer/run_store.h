@@ -70,7 +70,8 @@ private:
     std::size_t blockBytes() const;
     std::unique_ptr<Run> newDiskRun();
     void noteDiskBytes(std::int64_t change);
-    std::unique_ptr<Run> merge(const std::vector<Run*>& runs, std::unique_ptr<Run> into);
+    std::unique_ptr<Run> mergeAway(std::vector<std::unique_ptr<Run>>& runs, std::size_t group,
+                                   std::unique_ptr<Run> into);
     void addDiskRun(std::unique_ptr<Run> run);
     void mergeDiskRuns(std::size_t group);
     void mergeSmallerDiskRuns();
