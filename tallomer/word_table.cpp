@@ -21,6 +21,31 @@ HashKey keyFrom(const std::uint64_t (&words)[7]) {
     return key;
 }
 
+template <typename Slot, typename HashOf>
+std::uint64_t probeDistance(const SlotArray<Slot>& table, HashOf hashOf) {
+    std::uint64_t total = 0;
+    for (std::uint64_t i = 0; i < table.capacity; ++i)
+        if (!table.slots[i].isFree()) total += (i - hashOf(table.slots[i])) & (table.capacity - 1);
+    return total;
+}
+
+// A power-of-two capacity, the load bound, `size` entries, and no free slot
+// between an entry and its home.
+template <typename Slot, typename HashOf>
+bool consistent(const SlotArray<Slot>& table, HashOf hashOf) {
+    std::uint64_t capacity = table.capacity, used = 0;
+    if ((capacity != 0 && !std::has_single_bit(capacity)) ||
+        table.size * table.MaxLoadDenominator > capacity * table.MaxLoadNumerator)
+        return false;
+    for (std::uint64_t i = 0; i < capacity; ++i) {
+        if (table.slots[i].isFree()) continue;
+        ++used;
+        for (std::uint64_t j = table.home(hashOf(table.slots[i])); j != i; j = (j + 1) & (capacity - 1))
+            if (table.slots[j].isFree()) return false;
+    }
+    return used == table.size;
+}
+
 }  // namespace
 
 // The keys of a seed, for runs that must repeat (the tests): splitmix64's
@@ -114,16 +139,16 @@ void WordTable::release() {
 
 std::uint64_t WordTable::probeDistance() const {
     auto packed = [&](const auto& slot) { return slot.key.hash(key); };
-    return shortTexts.probeDistance(packed) + mediumTexts.probeDistance(packed) +
-           longTexts.probeDistance([&](LongSlot slot) { return longTexts.hashOf(key, slot); });
+    return ::probeDistance(shortTexts, packed) + ::probeDistance(mediumTexts, packed) +
+           ::probeDistance(longTexts, [&](LongSlot slot) { return longTexts.hashOf(key, slot); });
 }
 
 std::string WordTable::checkConsistency() const {
     auto packed = [&](const auto& slot) { return slot.key.hash(key); };
     if (sorted) return "sorted, not hashed";
-    if (!shortTexts.consistent(packed)) return "short texts: probe invariants";
-    if (!mediumTexts.consistent(packed)) return "medium texts: probe invariants";
-    if (!longTexts.consistent([&](LongSlot slot) { return longTexts.hashOf(key, slot); }))
+    if (!consistent(shortTexts, packed)) return "short texts: probe invariants";
+    if (!consistent(mediumTexts, packed)) return "medium texts: probe invariants";
+    if (!consistent(longTexts, [&](LongSlot slot) { return longTexts.hashOf(key, slot); }))
         return "long texts: probe invariants";
     std::uint64_t records = 0;
     for (std::uint64_t offset = 1; offset < longTexts.arena.used; offset = longTexts.arena.next(offset)) {

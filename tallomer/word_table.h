@@ -105,29 +105,6 @@ struct SlotArray {
         if (capacity != 0) std::memset(static_cast<void*>(slots), 0, capacity * sizeof(Slot));
         size = 0;
     }
-    template <typename HashOf>
-    std::uint64_t probeDistance(HashOf hashOf) const {
-        std::uint64_t total = 0;
-        for (std::uint64_t i = 0; i < capacity; ++i)
-            if (!slots[i].isFree()) total += (i - hashOf(slots[i])) & (capacity - 1);
-        return total;
-    }
-    // A power-of-two capacity, the load bound, `size` entries, and no free
-    // slot between an entry and its home.
-    template <typename HashOf>
-    bool consistent(HashOf hashOf) const {
-        if ((capacity != 0 && !std::has_single_bit(capacity)) ||
-            size * MaxLoadDenominator > capacity * MaxLoadNumerator)
-            return false;
-        std::uint64_t used = 0;
-        for (std::uint64_t i = 0; i < capacity; ++i) {
-            if (slots[i].isFree()) continue;
-            ++used;
-            for (std::uint64_t j = home(hashOf(slots[i])); j != i; j = (j + 1) & (capacity - 1))
-                if (slots[j].isFree()) return false;
-        }
-        return used == size;
-    }
 };
 
 // Texts of up to 8 x Words bytes, packed into Words integers.
