@@ -90,6 +90,12 @@ struct LongOrder {
 // The entry of the record at `offset` keyed by its text's bytes from
 // `depth` on, zero padded.
 LongEntry longEntryAt(std::string_view text, std::uint64_t offset, std::size_t depth) {
+    // Most keys lie whole in the text (at depth 0 every one: long texts have
+    // 17 bytes or more), read with two loads instead of through a copy.
+    if (depth + 16 <= text.size()) {
+        const char* key = text.data() + depth;
+        return {bigEndianWord(key, 8), (bigEndianWord(key + 8, 8) & RefKeyMask) | offset};
+    }
     char bytes[16] = {};
     if (depth < text.size())
         std::memcpy(bytes, text.data() + depth, std::min(text.size() - depth, LongOrder::KeyBytes));
@@ -107,16 +113,21 @@ struct TiedEntries {
 // Keys the entries again by their texts' bytes from `depth` on. The
 // record's start and the bytes of the new key may lie on different cache
 // lines (a length below 128 takes one byte), so both are fetched ahead.
-void keyFromDepth(const TiedEntries& tied, const Arena& arena) {
-    constexpr std::size_t Ahead = 16;
-    auto fetch = [&](const LongEntry& e) {
-        const char* record = arena.bytes + (e.ref & OffsetMask);
+constexpr std::size_t KeyBurst = 16;
+// In bursts, as SortedTable fetches its records (and inlined, as the word
+// table's prefetches are).
+[[gnu::always_inline]] inline void fetchKeys(const TiedEntries& tied, const Arena& arena, std::size_t from) {
+    for (std::size_t i = from; i < std::min(tied.count, from + KeyBurst); ++i) {
+        const char* record = arena.bytes + (tied.entries[i].ref & OffsetMask);
         __builtin_prefetch(record);
         __builtin_prefetch(record + CountBytes + 1 + tied.depth + LongOrder::KeyBytes - 1);
-    };
-    for (std::size_t i = 0; i < std::min(tied.count, Ahead); ++i) fetch(tied.entries[i]);
+    }
+}
+
+void keyFromDepth(const TiedEntries& tied, const Arena& arena) {
+    fetchKeys(tied, arena, 0);
     for (std::size_t i = 0; i < tied.count; ++i) {
-        if (i + Ahead < tied.count) fetch(tied.entries[i + Ahead]);
+        if (i % KeyBurst == 0) fetchKeys(tied, arena, i + KeyBurst);
         std::uint64_t offset = tied.entries[i].ref & OffsetMask;
         tied.entries[i] = longEntryAt(arena.text(offset), offset, tied.depth);
     }
@@ -127,14 +138,25 @@ void keyFromDepth(const TiedEntries& tied, const Arena& arena) {
 // with a byte, and every tied text is at least that long). A few are
 // compared; more (frequent leading words) go on `pending` to be keyed again
 // by the following bytes, which reads each record once instead of once per
-// comparison.
+// comparison. The records of a few tied entries lie anywhere in the arena:
+// they are fetched when their run is found and compared GroupsAhead runs
+// later.
 void sortKeyedEntries(const TiedEntries& keyed, LongEntry* scratch, std::size_t scratchCapacity,
                       const Arena& arena, std::vector<TiedEntries>& pending) {
-    constexpr std::size_t FewTied = 8;
+    constexpr std::size_t FewTied = 8, GroupsAhead = 8;
     LongEntry* entries = keyed.entries;
     radixSort(entries, keyed.count, scratch, scratchCapacity, LongOrder{});
     std::size_t next = keyed.depth + LongOrder::KeyBytes;
     auto rest = [&](const LongEntry& e) { return arena.text(e.ref & OffsetMask).substr(next); };
+    struct Run {
+        std::size_t start, end;
+    };
+    Run waiting[GroupsAhead];
+    std::size_t found = 0;
+    auto sortRun = [&](const Run& run) {
+        std::sort(entries + run.start, entries + run.end,
+                  [&](const LongEntry& a, const LongEntry& b) { return rest(a) < rest(b); });
+    };
     std::size_t firstPending = pending.size();
     for (std::size_t start = 0, end; start < keyed.count; start = end) {
         for (end = start + 1; end < keyed.count && LongOrder::sameKey(entries[start], entries[end]);) ++end;
@@ -142,10 +164,18 @@ void sortKeyedEntries(const TiedEntries& keyed, LongEntry* scratch, std::size_t 
         if (tied >= FewTied) {
             pending.push_back({entries + start, tied, next});
         } else if (tied > 1) {
-            std::sort(entries + start, entries + end,
-                      [&](const LongEntry& a, const LongEntry& b) { return rest(a) < rest(b); });
+            for (std::size_t i = start; i < end; ++i) {
+                const char* record = arena.bytes + (entries[i].ref & OffsetMask);
+                __builtin_prefetch(record);
+                __builtin_prefetch(record + CountBytes + 1 + next);
+            }
+            Run& slot = waiting[found++ % GroupsAhead];
+            if (found > GroupsAhead) sortRun(slot);
+            slot = {start, end};
         }
     }
+    for (std::size_t k = found > GroupsAhead ? found - GroupsAhead : 0; k < found; ++k)
+        sortRun(waiting[k % GroupsAhead]);
     // The stack gives the groups back first to last: one forward sweep.
     std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(firstPending), pending.end());
 }
@@ -202,8 +232,24 @@ void hashAgain(WordTable& table) {
     table.sorted = false;
 }
 
+// Long texts are read from the arena in text order, which is not the
+// arena's, so nearly every record misses the cache and the TLB. A prefetch
+// that misses the TLB holds up the instructions behind it until its page
+// walk is done: fetched one per text among the merge's work, the walks
+// hardly overlap; fetched in a burst, they do. Inlined: out of line, the
+// compiler finds that it has no effect and drops its calls.
+[[gnu::always_inline]] inline void SortedTable::fetchRecords(std::uint64_t from) const {
+    std::uint64_t to = std::min(from + RecordBurst, table_.longTexts.size);
+    for (std::uint64_t i = from; i < to; ++i) {
+        const char* record = table_.longTexts.arena.bytes + (longEntries(table_)[i].ref & OffsetMask);
+        __builtin_prefetch(record);
+        __builtin_prefetch(record + 63);
+    }
+}
+
 SortedTable::SortedTable(WordTable& table) : table_(table) {
     sortInPlace(table);
+    fetchRecords(0);
     for (int part = 0; part < Parts; ++part) decode(part);
 }
 
@@ -251,15 +297,7 @@ void SortedTable::decode(int part) {
     } else {
         has_[2] = i < table_.longTexts.size;
         if (!has_[2]) return;
-        // Long texts are read from the arena in text order, which is not
-        // the arena's: fetch them well ahead.
-        constexpr std::size_t Ahead = 16;
-        if (i + Ahead < table_.longTexts.size) {
-            const char* record =
-                table_.longTexts.arena.bytes + (longEntries(table_)[i + Ahead].ref & OffsetMask);
-            __builtin_prefetch(record);
-            __builtin_prefetch(record + 63);
-        }
+        if (i % RecordBurst == 0) fetchRecords(i + RecordBurst);
         leading_[2] = table_.longTexts.arena.text(longEntries(table_)[i].ref & OffsetMask);
     }
 }

@@ -24,8 +24,11 @@ public:
 
 private:
     static constexpr int Parts = 3;  // short, medium, long texts
+    static constexpr std::uint64_t RecordBurst = 16;
     std::int64_t countAt(int part) const;
     void decode(int part);
+    // Prefetches the records of long texts from..from + RecordBurst.
+    void fetchRecords(std::uint64_t from) const;
 
     WordTable& table_;
     bool emptyDone_ = false;

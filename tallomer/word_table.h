@@ -91,7 +91,10 @@ struct SlotArray {
         while (!slots[i].isFree()) i = (i + 1) & (capacity - 1);
         return i;
     }
-    void prefetch(std::uint64_t hash) const {
+    // The prefetches are inlined: to the compiler a function that only
+    // loads and prefetches has no effect, and a call to it that is not
+    // inlined was dropped (batches ran without prefetching).
+    [[gnu::always_inline]] void prefetch(std::uint64_t hash) const {
         if (capacity != 0) __builtin_prefetch(slots + home(hash), 1);
     }
     // Doubles the capacity; the new slots are free.
@@ -267,7 +270,7 @@ struct LongTable : SlotArray<LongSlot> {
 
     // Once the home slot has arrived: fetches the record it names if that
     // may be the text's own.
-    void prefetchRecord(std::uint64_t hash) const {
+    [[gnu::always_inline]] void prefetchRecord(std::uint64_t hash) const {
         if (capacity == 0) return;
         std::uint64_t slot = slots[home(hash)].bits;
         if (slot != 0 && (slot & ~OffsetMask) == hashBits(hash))
@@ -307,7 +310,7 @@ struct WordTable {
         if (text.size() > MaxPackedLength) return PackedKey<2>::of(text).hash(key);
         return text.empty() ? 0 : PackedKey<1>::of(text).hash(key);
     }
-    void prefetch(std::string_view text, std::uint64_t hash) const {
+    [[gnu::always_inline]] void prefetch(std::string_view text, std::uint64_t hash) const {
         if (text.size() > MaxMediumLength)
             longTexts.prefetch(hash);
         else if (text.size() > MaxPackedLength)
