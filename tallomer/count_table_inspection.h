@@ -1,5 +1,5 @@
-// The count table as the tests see it: its contents without a count file,
-// its hash and how far its entries sit from home.
+// Inspection of the counting table for tests: what it holds, read without
+// writing it out, its hash, and how far its entries are from their home slots.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +9,8 @@
 
 #include "tallomer/ngram_count_table.h"
 
-// The hash (keyed with the seed, drawn afresh for each run unless a test
-// sets one) lets a test build texts whose home slots collide;
-// totalProbeDistance sums how far entries sit from home.
+// With the hash's key fixed by a seed, a test can build texts that share a
+// home slot; totalProbeDistance sums every entry's distance from its own.
 std::uint64_t hashNGramText(std::string_view text);
 void setHashSeed(std::uint64_t seed);
 std::uint64_t totalProbeDistance();
