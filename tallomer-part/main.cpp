@@ -66,10 +66,24 @@ void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int
               << " in all, bytes " << header.from << "-" << header.to << " of " << arguments.input
               << std::endl;
 }
+
+// `tallomer-part MODE N` checks MODE and N as a count would and prints the
+// byte multiple that FROM and TO must be (besides the input's size), so that
+// a workflow plans its parts from the program's own rules.
+int checkModeAndN(const char* mode, const char* n) {
+    ParsedArguments parsed = parseArguments(mode, n, "", "");
+    if (!parsed.arguments) {
+        reportArgumentError(Program, parsed.error);
+        return 1;
+    }
+    std::cout << (parsed.arguments->mode == Mode::Words ? ChunkSize : 1) << std::endl;
+    return checkStandardOutput(Program);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
     cleanUpTemporaryFilesOnSignals();
+    if (argc == 3) return checkModeAndN(argv[1], argv[2]);
     if (argc != 7) {
         printUsageBlock(
             "tallomer-part [w/c word or character] [N] [input file] [from byte] [to byte or end] "

@@ -123,4 +123,24 @@ TEST(TallomerPart, RefusalsLeaveThePartFileAlone) {
     }
 }
 
+// The two-argument form a workflow asks before planning: MODE and N checked
+// as a count checks them, and the multiple that ranges are cut at.
+TEST(TallomerPart, ChecksModeAndNAndSaysWhereRangesMayBeCut) {
+    struct Case {
+        std::string mode, n;
+        int exitCode;
+        std::string out;
+    } const cases[] = {
+        {"c", "19", 0, "1\n"}, {"words", "3", 0, "100000000\n"},
+        {"c", "20", 1, ""},    {"w", "100000000", 1, ""},
+        {"x", "3", 1, ""},
+    };
+    for (const Case& c : cases) {
+        ProgramRun checked = runProgram(TALLOMER_PART_PROGRAM, {c.mode, c.n});
+        EXPECT_EQ(checked.exitCode, c.exitCode) << c.mode << " " << c.n;
+        EXPECT_EQ(checked.out, c.out) << c.mode << " " << c.n;
+        EXPECT_EQ(checked.err.empty(), c.exitCode == 0) << checked.err;
+    }
+}
+
 }  // namespace
