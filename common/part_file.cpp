@@ -13,44 +13,21 @@
 
 namespace {
 
-constexpr char Magic[8] = {'N', 'G', 'P', 'A', 'R', 'T', '\0', static_cast<char>(PartFileVersion)};
-constexpr std::size_t MagicBytes = 7;  // without the version byte
-constexpr std::size_t FixedHeaderBytes = 56;
-constexpr std::size_t HeaderChecksumBytes = 8;
+using namespace part_format;
+
 constexpr std::size_t TrailerFieldsBytes = 40;
 // The smallest record: a shared length, a rest length and a count.
 constexpr std::int64_t SmallestRecord = 3;
-
-constexpr std::int64_t FingerprintBlockBytes = 64 << 10;
-constexpr int FingerprintBlocks = 10;  // the start, the end and 8 between
 
 const std::string NotAPartFile = "not a part file";
 const std::string Truncated = "truncated part file";
 const std::string BadChecksum = "damaged part file (checksum)";
 const std::string BadStructure = "damaged part file (inconsistent contents)";
 
-std::uint64_t mixStep(std::uint64_t state) {
-    state *= 0x9E3779B97F4A7C15u;
-    return state ^ (state >> 29);
-}
-
-void putU64(std::string& out, std::uint64_t value) {
-    for (int i = 0; i < 8; ++i) out += static_cast<char>(value >> (8 * i));
-}
-void putU32(std::string& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) out += static_cast<char>(value >> (8 * i));
-}
 void putVarint(std::string& out, std::uint64_t value) {
     char bytes[10];
     out.append(bytes, static_cast<std::size_t>(appendVarint(bytes, value) - bytes));
 }
-
-std::uint64_t getU64(const char* in) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < 8; ++i) value |= std::uint64_t{static_cast<unsigned char>(in[i])} << (8 * i);
-    return value;
-}
-std::uint32_t getU32(const char* in) { return static_cast<std::uint32_t>(getU64(in) & 0xFFFFFFFFu); }
 
 // Reads a varint that must end before `end` and fit in 64 bits.
 bool readBoundedVarint(const unsigned char*& in, const unsigned char* end, std::uint64_t& value) {
@@ -73,58 +50,10 @@ inline bool readVarintFast(const unsigned char*& in, const unsigned char* end, s
     return readBoundedVarint(in, end, value);
 }
 
-std::string headerBytes(const PartHeader& header) {
-    std::string out(Magic, sizeof Magic);
-    putU32(out, static_cast<std::uint32_t>(FixedHeaderBytes + header.inputName.size() + HeaderChecksumBytes));
-    out += header.mode;
-    out.append(3, '\0');
-    putU32(out, static_cast<std::uint32_t>(header.n));
-    putU32(out, static_cast<std::uint32_t>(header.inputName.size()));
-    putU64(out, static_cast<std::uint64_t>(header.inputSize));
-    putU64(out, header.inputFingerprint);
-    putU64(out, static_cast<std::uint64_t>(header.from));
-    putU64(out, static_cast<std::uint64_t>(header.to));
-    out += header.inputName;
-    putU64(out, partChecksum(out.data(), out.size()));
-    return out;
-}
-
 }  // namespace
 
-std::uint64_t partChecksum(const char* bytes, std::size_t length) {
-    std::uint64_t state = 0x243F6A8885A308D3u;
-    std::size_t i = 0;
-    for (; i + 8 <= length; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + i, 8);
-        state = mixStep(state ^ word);
-    }
-    if (i < length) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, bytes + i, length - i);
-        state = mixStep(state ^ word);
-    }
-    return mixStep(state ^ length);
-}
-
-std::uint64_t inputFingerprint(const std::string& inputPath) {
-    InputFile input(inputPath);
-    std::int64_t size = input.size();
-    std::int64_t blockBytes = std::min(size, FingerprintBlockBytes);
-    std::unique_ptr<char[]> block(new char[static_cast<std::size_t>(FingerprintBlockBytes)]);
-    std::uint64_t state = mixStep(static_cast<std::uint64_t>(size));
-    for (int i = 0; i < FingerprintBlocks && blockBytes > 0; ++i) {
-        std::int64_t offset = (size - blockBytes) / (FingerprintBlocks - 1) * i;
-        if (i == FingerprintBlocks - 1) offset = size - blockBytes;
-        input.readAt(offset, block.get(), blockBytes);
-        state = mixStep(state ^ partChecksum(block.get(), static_cast<std::size_t>(blockBytes)));
-    }
-    input.close();
-    return state;
-}
-
 PartWriter::PartWriter(const std::string& path, const PartHeader& header) : path_(path), file_(path) {
-    std::string bytes = headerBytes(header);
+    std::string bytes = encodeHeader(header);
     file_.write(bytes);
     written_ = static_cast<std::int64_t>(bytes.size());
     block_.reserve(BlockBytes + 64);
@@ -200,9 +129,11 @@ PartReader::PartReader(const std::string& path, std::size_t bufferBytes)
     if (size < static_cast<std::int64_t>(sizeof Magic)) fail(NotAPartFile);
     readExactly(0, magic, sizeof magic);
     if (std::memcmp(magic, Magic, MagicBytes) != 0) fail(NotAPartFile);
-    if (magic[MagicBytes] != Magic[MagicBytes])
-        fail("part file of an unknown version " +
-             std::to_string(static_cast<unsigned char>(magic[MagicBytes])));
+    unsigned version = static_cast<unsigned char>(magic[MagicBytes]);
+    if (version < Version)
+        fail("part file of the older version " + std::to_string(version) +
+             ", which does not tell versions of an input apart: count the part again");
+    if (version != Version) fail("part file of an unknown version " + std::to_string(version));
     if (size < static_cast<std::int64_t>(FixedHeaderBytes + HeaderChecksumBytes + TrailerBytes))
         fail(Truncated);
 
@@ -242,27 +173,15 @@ void PartReader::readExactly(std::int64_t offset, char* destination, std::size_t
 void PartReader::readHeader(std::int64_t bodyEnd) {
     char fixed[FixedHeaderBytes];
     readExactly(0, fixed, sizeof fixed);
-    std::uint64_t nameBytes = getU32(fixed + 20);
-    std::uint64_t headerBytes = getU32(fixed + 8);
-    if (headerBytes != FixedHeaderBytes + nameBytes + HeaderChecksumBytes ||
-        static_cast<std::int64_t>(headerBytes) > bodyEnd)
-        fail(BadStructure);
-    std::string bytes(headerBytes, '\0');
+    std::size_t bytesInHeader = headerSize(fixed);
+    if (bytesInHeader == 0 || static_cast<std::int64_t>(bytesInHeader) > bodyEnd) fail(BadStructure);
+    std::string bytes(bytesInHeader, '\0');
     readExactly(0, bytes.data(), bytes.size());
-    std::size_t checked = headerBytes - HeaderChecksumBytes;
-    if (partChecksum(bytes.data(), checked) != getU64(bytes.data() + checked)) fail(BadChecksum);
-
-    header_.mode = bytes[12];
-    header_.n = static_cast<std::int32_t>(getU32(bytes.data() + 16));
-    header_.inputSize = static_cast<std::int64_t>(getU64(bytes.data() + 24));
-    header_.inputFingerprint = getU64(bytes.data() + 32);
-    header_.from = static_cast<std::int64_t>(getU64(bytes.data() + 40));
-    header_.to = static_cast<std::int64_t>(getU64(bytes.data() + 48));
-    header_.inputName = bytes.substr(FixedHeaderBytes, nameBytes);
+    if (!decodeHeader(bytes, header_)) fail(BadChecksum);
     bool valid = (header_.mode == 'c' || header_.mode == 'w') && header_.n >= 1 && header_.from >= 0 &&
-                 header_.from <= header_.to && header_.to <= header_.inputSize;
+                 header_.from <= header_.to && header_.to <= header_.input.size;
     if (!valid) fail(BadStructure);
-    bodyOffset_ = static_cast<std::int64_t>(headerBytes);
+    bodyOffset_ = static_cast<std::int64_t>(bytesInHeader);
 }
 
 void PartReader::readIndex(std::int64_t indexOffset, std::size_t indexBytes, std::uint64_t checksum) {

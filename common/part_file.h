@@ -4,10 +4,7 @@
 // format is written and read here and nowhere else.
 //
 // Layout (numbers little-endian; "varint" as in common/run_format.h):
-//   header   "NGPART\0" and the version byte, u32 header bytes, mode byte,
-//            3 zero bytes, i32 N, u32 name bytes, i64 input size,
-//            u64 input fingerprint, i64 from, i64 to, the input name,
-//            u64 checksum of the header bytes before it
+//   header   as common/part_header.h writes it
 //   body     blocks of about BlockBytes: records as a sorted run's (shared
 //            prefix varint, rest length varint, rest bytes, count varint),
 //            the first record of each block with nothing shared, so that a
@@ -29,33 +26,10 @@
 
 #include "common/count_merge.h"
 #include "common/file_io.h"
+#include "common/part_header.h"
 #include "common/run_format.h"
 
-struct PartHeader {
-    char mode = 'c';  // 'c' characters, 'w' words
-    std::int32_t n = 0;
-    std::int64_t inputSize = 0;
-    // Every part of one input computes the same value (inputFingerprint);
-    // parts of another input, or of the file after it changed, differ.
-    std::uint64_t inputFingerprint = 0;
-    std::int64_t from = 0, to = 0;  // the range of starts counted
-    // The input's path as the part program was given it: for messages only
-    // (the same file may be reached by different paths on different nodes).
-    std::string inputName;
-};
-
-inline constexpr std::uint8_t PartFileVersion = 1;
 inline constexpr std::size_t TrailerBytes = 56;
-
-// A cheap hash of the input's size and of a few fixed blocks of its bytes
-// (the same blocks whatever part is counted). Throws IoError naming the path.
-std::uint64_t inputFingerprint(const std::string& inputPath);
-
-// The checksum of blocks, index, header and trailer. Each 8-byte word goes
-// in by steps that are one-to-one in the state, and the length goes in
-// last, so any change within one word (one flipped byte or bit) always
-// changes the sum, and a cut or grown range nearly always does.
-std::uint64_t partChecksum(const char* bytes, std::size_t length);
 
 // One index entry every so many body bytes (a block): the block's first
 // text (stored whole, so a reader can start there), where the block starts

@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
     Entries written;
     {
-        PartWriter writer(scratchPath(), PartHeader{'c', 2, 10, 7, 0, 10, std::string(input.substr(0, 8))});
+        PartWriter writer(scratchPath(),
+                          PartHeader{'c', 2, {10, 0, 7}, 0, 10, std::string(input.substr(0, 8))});
         for (const std::string& text : texts) {
             written.emplace_back(text, static_cast<std::int64_t>(written.size() % 5 + 1));
             writer.add(text, written.back().second);

@@ -14,21 +14,35 @@ std::string bytes(std::int64_t from, std::int64_t to) {
     return "bytes " + std::to_string(from) + "-" + std::to_string(to);
 }
 
-auto headerFields(const PartHeader& h) {
-    return std::tie(h.mode, h.n, h.inputSize, h.inputFingerprint, h.from, h.to, h.inputName);
+auto inputFields(const PartHeader& h) {
+    return std::tie(h.inputName, h.input.size, h.input.modifiedNanoseconds, h.input.contentSample);
 }
 
-// Sorted by path too, so that the part named first in a message does not
-// depend on the order of the arguments.
+auto headerFields(const PartHeader& h) {
+    return std::tuple_cat(inputFields(h), std::tie(h.mode, h.n, h.from, h.to));
+}
+
+// One input is one name and one identity: equal bytes under two names are
+// two inputs, summed.
+bool sameInput(const PartHeader& a, const PartHeader& b) { return inputFields(a) == inputFields(b); }
+
+// By input, then by range, then by path, so that the part named first in a
+// message does not depend on the order of the arguments.
 std::vector<const PartSummary*> inOrder(const std::vector<PartSummary>& parts) {
     std::vector<const PartSummary*> sorted;
     for (const PartSummary& part : parts) sorted.push_back(&part);
     std::sort(sorted.begin(), sorted.end(), [](const PartSummary* a, const PartSummary* b) {
-        return std::tie(a->header.inputSize, a->header.inputFingerprint, a->header.from, a->header.to,
-                        a->path) < std::tie(b->header.inputSize, b->header.inputFingerprint, b->header.from,
-                                            b->header.to, b->path);
+        return std::tuple_cat(inputFields(a->header), std::tie(a->header.from, a->header.to, a->path)) <
+               std::tuple_cat(inputFields(b->header), std::tie(b->header.from, b->header.to, b->path));
     });
     return sorted;
+}
+
+// What tells two versions of one input apart, for the message.
+std::string howTheyDiffer(const InputIdentity& a, const InputIdentity& b) {
+    if (a.size != b.size) return std::to_string(a.size) + " and " + std::to_string(b.size) + " bytes";
+    if (a.modifiedNanoseconds != b.modifiedNanoseconds) return "modified at different times";
+    return "different bytes";
 }
 
 // Told against the first part given, the one a user thinks of as setting
@@ -57,10 +71,10 @@ std::optional<IoError> differentVersions(const std::vector<const PartSummary*>& 
     for (const PartSummary* part : parts) {
         auto [seen, added] = byName.emplace(part->header.inputName, part);
         const PartHeader& other = seen->second->header;
-        if (!added && (other.inputSize != part->header.inputSize ||
-                       other.inputFingerprint != part->header.inputFingerprint))
+        if (!added && other.input != part->header.input)
             return IoError(part->path, "parts of different versions of " + part->header.inputName +
-                                           ": this one and " + seen->second->path);
+                                           ": this one and " + seen->second->path + " (" +
+                                           howTheyDiffer(part->header.input, other.input) + ")");
     }
     return std::nullopt;
 }
@@ -70,8 +84,7 @@ std::optional<IoError> differentVersions(const std::vector<const PartSummary*>& 
 std::optional<IoError> gapOrOverlap(const std::vector<const PartSummary*>& parts) {
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const PartHeader& header = parts[i]->header;
-        bool firstOfInput = i == 0 || parts[i - 1]->header.inputSize != header.inputSize ||
-                            parts[i - 1]->header.inputFingerprint != header.inputFingerprint;
+        bool firstOfInput = i == 0 || !sameInput(parts[i - 1]->header, header);
         std::int64_t expected = firstOfInput ? 0 : parts[i - 1]->header.to;
         std::string of = " of " + header.inputName;
         if (header.from > expected)
@@ -83,14 +96,14 @@ std::optional<IoError> gapOrOverlap(const std::vector<const PartSummary*>& parts
         if (header.from < expected)
             return IoError(parts[i]->path, bytes(header.from, std::min(expected, header.to)) + of +
                                                " are also in " + parts[i - 1]->path);
-        if (header.to > header.inputSize)
+        std::int64_t size = header.input.size;
+        if (header.to > size)
             return IoError(parts[i]->path, bytes(header.from, header.to) + " reach past the end" + of + " (" +
-                                               std::to_string(header.inputSize) + " bytes)");
-        bool lastOfInput = i + 1 == parts.size() || parts[i + 1]->header.inputSize != header.inputSize ||
-                           parts[i + 1]->header.inputFingerprint != header.inputFingerprint;
-        if (lastOfInput && header.to < header.inputSize)
+                                               std::to_string(size) + " bytes)");
+        bool lastOfInput = i + 1 == parts.size() || !sameInput(parts[i + 1]->header, header);
+        if (lastOfInput && header.to < size)
             return IoError(parts[i]->path,
-                           bytes(header.to, header.inputSize) + of + " are in no part (none after this one)");
+                           bytes(header.to, size) + of + " are in no part (none after this one)");
     }
     return std::nullopt;
 }

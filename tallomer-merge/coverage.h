@@ -1,5 +1,5 @@
 // Whether a set of parts makes one count file: the same mode and N, and
-// for every input (told apart by size and fingerprint) parts that cover
+// for every input (told apart by name and identity) parts that cover
 // its bytes exactly once.
 #pragma once
 

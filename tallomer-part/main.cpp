@@ -1,12 +1,15 @@
 // tallomer-part: counts the n-grams that start in one byte range of a file,
 // exactly as tallomer counts them in a whole run, and writes them as a part
 // file, for tallomer-merge to sum with the other parts on any machine.
+#include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
 
 #include "common/console.h"
+#include "common/file_io.h"
 #include "common/memory_budget.h"
 #include "common/number_text.h"
 #include "common/part_file.h"
@@ -42,10 +45,21 @@ std::optional<Range> parseRange(const std::string& from, const std::string& to) 
     return Range{*start, *end};
 }
 
+// The input's absolute path with links resolved: every part of one input
+// names it alike, however the command spelled it.
+std::string canonicalName(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
+    if (!resolved) throw IoError(path, systemReason());
+    return resolved.get();
+}
+
 void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int64_t budget,
                         const MemoryCheck& checkMemory) {
     ReplacementFile::checkCanBeMade(arguments.output);
     configureCounting({budget, temporaryFolderOrTmpdir(arguments.output)});
+    // Taken before and after counting: a file edited, replaced or grown
+    // meanwhile would give a part of no one version.
+    InputIdentity before = inputIdentity(arguments.input);
     // The chunk messages and dots are tallomer's console; a part task's log
     // gets one line at the end.
     std::ostringstream discarded;
@@ -54,11 +68,12 @@ void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int
     PartHeader header;
     header.mode = arguments.mode == Mode::Characters ? 'c' : 'w';
     header.n = arguments.n;
-    header.inputSize = size;
-    header.inputFingerprint = inputFingerprint(arguments.input);
+    header.input = inputIdentity(arguments.input);
+    if (header.input != before || size != before.size)
+        throw IoError(arguments.input, "changed while being counted (size or modification time)");
     header.from = range.from;
     header.to = range.to.value_or(size);
-    header.inputName = arguments.input;
+    header.inputName = canonicalName(arguments.input);
     PartWriter part(arguments.output, header);
     visitCountsInOrder([&](std::string_view text, std::int64_t count) { part.add(text, count); });
     part.commit();

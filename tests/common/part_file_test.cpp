@@ -1,6 +1,8 @@
 #include "common/part_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <functional>
 #include <optional>
@@ -15,7 +17,8 @@ namespace {
 
 using Entries = std::vector<std::pair<std::string, std::int64_t>>;
 
-const PartHeader Header{'w', 3, 1234, 0xFEEDFACECAFEBEEFu, 100, 1000, std::string("in\0put;\xE9", 9)};
+const PartHeader Header{'w', 3,    {1234, 1'700'000'000'123'456'789, 0xFEEDFACECAFEBEEFu},
+                        100, 1000, std::string("in\0put;\xE9", 9)};
 
 void writePart(const std::string& path, const Entries& entries, const PartHeader& header = Header) {
     PartWriter writer(path, header);
@@ -64,9 +67,8 @@ TEST(PartFile, RoundTripsEntriesAndHeader) {
             EXPECT_EQ(reader.entries(), static_cast<std::int64_t>(c.entries.size())) << c.what;
             EXPECT_EQ(readPart(reader), c.entries) << c.what << ", buffer " << buffer;
             const PartHeader& h = reader.header();
-            EXPECT_EQ(std::tie(h.mode, h.n, h.inputSize, h.inputFingerprint, h.from, h.to, h.inputName),
-                      std::tie(Header.mode, Header.n, Header.inputSize, Header.inputFingerprint, Header.from,
-                               Header.to, Header.inputName))
+            EXPECT_EQ(std::tie(h.mode, h.n, h.input, h.from, h.to, h.inputName),
+                      std::tie(Header.mode, Header.n, Header.input, Header.from, Header.to, Header.inputName))
                 << c.what;
         }
     }
@@ -165,20 +167,31 @@ TEST(PartFile, AnUncommittedWriterLeavesTheOldFile) {
     EXPECT_EQ(readFile(dir.path("part")), "old");
 }
 
-TEST(InputFingerprint, DependsOnSizeAndSampledBytesOnly) {
+// An edit anywhere changes the modification time; the size and the
+// sampled blocks tell files apart whose times were set alike.
+TEST(InputIdentity, ChangesWithSizeTimeOrSampledBytes) {
     TempDir dir;
-    const std::string bytes = randomBytes("abcdef", 3'000'000, 2);
-    auto fingerprintOf = [&](const std::string& contents) {
-        writeFile(dir.path("input"), contents);
-        return inputFingerprint(dir.path("input"));
+    const std::string bytes = randomBytes("abcdef", 3'000'000, 2), path = dir.path("input");
+    auto identityOf = [&](const std::string& contents, std::int64_t seconds = 1'000'000'000) {
+        writeFile(path, contents);
+        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        EXPECT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        return inputIdentity(path);
     };
-    std::uint64_t original = fingerprintOf(bytes);
-    EXPECT_EQ(fingerprintOf(bytes), original);
-    EXPECT_NE(fingerprintOf(bytes + "a"), original) << "grown";
-    EXPECT_NE(fingerprintOf("x" + bytes.substr(1)), original) << "first byte changed";
-    EXPECT_NE(fingerprintOf(bytes.substr(0, bytes.size() - 1) + "x"), original) << "last byte changed";
-    EXPECT_NE(fingerprintOf(""), fingerprintOf(std::string(1, '\0'))) << "empty against one NUL";
-    EXPECT_THROW(inputFingerprint(dir.path("missing")), IoError);
+    const InputIdentity original = identityOf(bytes);
+    EXPECT_EQ(original.size, 3'000'000);
+    EXPECT_EQ(original.modifiedNanoseconds, 1'000'000'000'000'000'000);
+    EXPECT_EQ(identityOf(bytes), original);
+    std::string middleEdited = bytes;
+    middleEdited[1'234'567] = 'Q';  // between the sampled blocks
+    EXPECT_EQ(identityOf(middleEdited), original) << "only the time tells this edit";
+    EXPECT_NE(identityOf(middleEdited, 1'000'000'001), original) << "edited later";
+    EXPECT_NE(identityOf(bytes + "a"), original) << "grown";
+    EXPECT_NE(identityOf("x" + bytes.substr(1)), original) << "first byte changed";
+    EXPECT_NE(identityOf(bytes.substr(0, bytes.size() - 1) + "x"), original) << "last byte changed";
+    EXPECT_NE(identityOf("").contentSample, identityOf(std::string(1, '\0')).contentSample)
+        << "empty, one NUL";
+    EXPECT_THROW(inputIdentity(dir.path("missing")), IoError);
 }
 
 }  // namespace

@@ -123,8 +123,9 @@ TEST(SplitPoints, RangesMeetAtTheSplitTexts) {
 }
 
 PartSummary part(std::string path, std::int64_t from, std::int64_t to, std::string input = "in",
-                 std::int64_t size = 100, std::uint64_t fingerprint = 7, char mode = 'c', int n = 3) {
-    return {std::move(path), PartHeader{mode, n, size, fingerprint, from, to, std::move(input)}};
+                 std::int64_t size = 100, std::uint64_t sample = 7, char mode = 'c', int n = 3,
+                 std::int64_t modified = 0) {
+    return {std::move(path), PartHeader{mode, n, {size, modified, sample}, from, to, std::move(input)}};
 }
 
 TEST(Coverage, RefusesAllButExactTilings) {
@@ -138,7 +139,11 @@ TEST(Coverage, RefusesAllButExactTilings) {
         {"parts in any order", {part("q", 40, 100), part("p", 0, 40)}, nullptr, ""},
         {"an empty part inside", {part("p", 0, 40), part("e", 40, 40), part("q", 40, 100)}, nullptr, ""},
         {"two inputs", {part("p", 0, 100), part("x", 0, 5, "other", 5, 9)}, nullptr, ""},
-        {"one input by two names", {part("p", 0, 50), part("q", 50, 100, "/node/in")}, nullptr, ""},
+        {"equal files under two names", {part("p", 0, 100), part("q", 0, 100, "/copy/in")}, nullptr, ""},
+        {"one input by two names",
+         {part("p", 0, 50), part("q", 50, 100, "/node/in")},
+         "q",
+         "bytes 0-50 of /node/in are in no part (none before"},
         {"an empty input", {part("p", 0, 0, "empty", 0, 1)}, nullptr, ""},
         {"a gap", {part("p", 0, 40), part("q", 50, 100)}, "q", "bytes 40-50 of in are in no part (between p"},
         {"no start", {part("q", 10, 100)}, "q", "bytes 0-10 of in are in no part (none before"},
@@ -150,7 +155,11 @@ TEST(Coverage, RefusesAllButExactTilings) {
         {"another version",
          {part("p", 0, 100), part("q", 0, 100, "in", 100, 8)},
          "q",
-         "parts of different versions of in: this one and p"},
+         "parts of different versions of in: this one and p (different bytes)"},
+        {"an edit in place",
+         {part("p", 0, 50), part("q", 50, 100, "in", 100, 7, 'c', 3, 5)},
+         "q",
+         "parts of different versions of in: this one and p (modified at different times)"},
         {"another N",
          {part("p", 0, 50), part("q", 50, 100, "in", 100, 7, 'c', 4)},
          "q",

@@ -47,7 +47,7 @@ std::vector<std::string> writeParts(const TempDir& dir, const std::string& input
     for (std::size_t i = 0; i <= cuts.size(); ++i) {
         std::int64_t to = i < cuts.size() ? cuts[i] : size;
         paths.push_back(dir.path(name + std::to_string(i)));
-        writePart(paths.back(), PartHeader{'c', n, size, fingerprint, from, to, name},
+        writePart(paths.back(), PartHeader{'c', n, {size, 0, fingerprint}, from, to, name},
                   windowsFrom(input, n, from, to));
         from = to;
     }
@@ -94,17 +94,17 @@ TEST(TallomerMerge, RefusalsNameThePartAndLeaveTheOutputAlone) {
     std::string input = randomBytes(Alphabet, 2'000, 4);
     std::vector<std::string> parts = writeParts(dir, input, 3, {1'000});
     std::string whole = dir.path("whole");
-    writePart(whole, PartHeader{'c', 3, 2'000, 1, 0, 2'000, "part"}, everyWindow(input, 3));
+    writePart(whole, PartHeader{'c', 3, {2'000, 0, 1}, 0, 2'000, "part"}, everyWindow(input, 3));
     std::string other = dir.path("other");  // another version of the input
-    writePart(other, PartHeader{'c', 3, 2'000, 2, 0, 2'000, "part"}, everyWindow(input, 3));
+    writePart(other, PartHeader{'c', 3, {2'000, 0, 2}, 0, 2'000, "part"}, everyWindow(input, 3));
     std::string fourGrams = dir.path("fourGrams");
-    writePart(fourGrams, PartHeader{'c', 4, 50, 3, 0, 50, "four"}, {{"abcd", 1}});
+    writePart(fourGrams, PartHeader{'c', 4, {50, 0, 3}, 0, 50, "four"}, {{"abcd", 1}});
     std::string words = dir.path("words");
-    writePart(words, PartHeader{'w', 3, 50, 6, 0, 50, "words"}, {{"a b c", 1}});
+    writePart(words, PartHeader{'w', 3, {50, 0, 6}, 0, 50, "words"}, {{"a b c", 1}});
     std::string big = dir.path("big");  // a second input whose count sums past 64 bits
-    writePart(big, PartHeader{'c', 3, 10, 4, 0, 10, "big"}, {{"aaa", LLONG_MAX}});
+    writePart(big, PartHeader{'c', 3, {10, 0, 4}, 0, 10, "big"}, {{"aaa", LLONG_MAX}});
     std::string bigToo = dir.path("bigToo");
-    writePart(bigToo, PartHeader{'c', 3, 10, 5, 0, 10, "bigToo"}, {{"aaa", 1}});
+    writePart(bigToo, PartHeader{'c', 3, {10, 0, 5}, 0, 10, "bigToo"}, {{"aaa", 1}});
     std::string truncated = dir.path("truncated");
     writeFile(truncated, readFile(parts[1]).substr(0, readFile(parts[1]).size() - 3));
     std::string damaged = dir.path("damaged");

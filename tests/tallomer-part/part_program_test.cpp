@@ -3,6 +3,9 @@
 // file byte for byte, and the parts of several inputs their sum.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "tests/support/run_program.h"
 #include "tests/support/test_inputs.h"
 
@@ -121,6 +124,56 @@ TEST(TallomerPart, RefusalsLeaveThePartFileAlone) {
         EXPECT_EQ(refused.err.rfind(c.err, 0), 0u) << refused.err;
         EXPECT_EQ(readFile(part), "old") << c.err;
     }
+}
+
+// A merge never mixes versions or files: an edit between part tasks, also
+// one between the sampled blocks, and halves of two files of equal size and
+// equal samples are refused, while equal files under two names are summed.
+TEST(TallomerPart, PartsOfOtherVersionsOrFilesAreNotMerged) {
+    TempDir dir;
+    const std::string text = randomBytes("ab c", 2'000'000, 3), e = dir.path("E.txt");
+    writeFile(e, text);
+    auto part = [&](const std::string& input, const std::string& from, const std::string& to,
+                    const std::string& name) {
+        EXPECT_EQ(run(TALLOMER_PART_PROGRAM, {"c", "3", input, from, to, dir.path(name)}).exitCode, 0);
+        return dir.path(name);
+    };
+    auto merged = [&](const std::vector<std::string>& parts) {
+        std::vector<std::string> arguments = {"1/1", dir.path("out")};
+        arguments.insert(arguments.end(), parts.begin(), parts.end());
+        return runProgram(TALLOMER_MERGE_PROGRAM, arguments);
+    };
+    std::string first = part(e, "0", "700000", "e1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // past the clock's granularity
+    std::string edited = text;
+    edited[600'000] = edited[1'000'000] = 'Q';
+    writeFile(e, edited);
+    ProgramRun mixed = merged({first, part(e, "700000", "1400000", "e2"), part(e, "1400000", "end", "e3")});
+    EXPECT_EQ(mixed.exitCode, 2);
+    EXPECT_NE(mixed.err.find("parts of different versions of " + e), std::string::npos) << mixed.err;
+    EXPECT_FALSE(fileExists(dir.path("out")));
+
+    std::string y = text;
+    y[1'000'000] = 'Q';  // not in a sampled block
+    writeFile(dir.path("Y.txt"), y);
+    writeFile(dir.path("X.txt"), text);
+    ProgramRun halves = merged(
+        {part(dir.path("X.txt"), "0", "1000000", "x1"), part(dir.path("Y.txt"), "1000000", "end", "y2")});
+    EXPECT_EQ(halves.exitCode, 2);
+    EXPECT_NE(halves.err.find("are in no part"), std::string::npos) << halves.err;
+
+    // Equal bytes under two names are two inputs; one name spelt two ways
+    // is one.
+    ProgramRun copies = merged({part(dir.path("X.txt"), "0", "end", "x"), part(e, "0", "end", "e"),
+                                part(dir.path("./E.txt"), "0", "end", "e-again")});
+    ASSERT_EQ(copies.exitCode, 2) << "the same part by two spellings";
+    EXPECT_NE(copies.err.find("the same part as"), std::string::npos) << copies.err;
+    writeFile(e, text);
+    ASSERT_EQ(merged({part(dir.path("X.txt"), "0", "end", "x"), part(e, "0", "end", "e")}).exitCode, 0);
+    ASSERT_EQ(run(TALLOMER_PROGRAM, {"c", "3", e, dir.path("one")}).exitCode, 0);
+    Counts doubled;
+    for (const auto& [text3, count] : everyWindow(text, 3)) doubled[text3] = 2 * count;
+    EXPECT_TRUE(readFile(dir.path("out")) == countFileOf(doubled));
 }
 
 // The two-argument form a workflow asks before planning: MODE and N checked
