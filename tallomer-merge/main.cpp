@@ -55,6 +55,8 @@ std::vector<SourceOpener> partsInRange(const std::vector<std::string>& paths, co
 
 void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
                 const std::vector<std::string>& paths) {
+    if (std::optional<std::string> part = partThatIsTheOutput(outputPath, paths))
+        throw IoError(outputPath, "is the part " + *part + ", which the merge would replace");
     ReplacementFile::checkCanBeMade(outputPath);
     PartIndexes indexes = readPartIndexes(paths);
     if (std::optional<IoError> problem = coverageProblem(indexes.parts)) throw *problem;

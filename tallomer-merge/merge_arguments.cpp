@@ -1,5 +1,7 @@
 #include "tallomer-merge/merge_arguments.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 
@@ -50,4 +52,14 @@ std::vector<std::string> expandPartLists(const std::vector<std::string>& argumen
         }
     }
     return paths;
+}
+
+std::optional<std::string> partThatIsTheOutput(const std::string& outputPath,
+                                               const std::vector<std::string>& partPaths) {
+    struct stat output, part;
+    if (::stat(outputPath.c_str(), &output) != 0) return std::nullopt;
+    for (const std::string& path : partPaths)
+        if (::stat(path.c_str(), &part) == 0 && part.st_dev == output.st_dev && part.st_ino == output.st_ino)
+            return path;
+    return std::nullopt;
 }

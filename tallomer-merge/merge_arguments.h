@@ -22,3 +22,9 @@ ParsedRange parseRange(const std::string& text);
 // The part paths, each "@FILE" replaced by the paths FILE lists, one a line
 // (empty lines skipped). Throws IoError naming a list that cannot be read.
 std::vector<std::string> expandPartLists(const std::vector<std::string>& arguments);
+
+// The first part that is the output file itself (the same device and inode,
+// so links and other spellings count), which a merge would replace: hours
+// of a part task. Nothing when the output does not exist yet.
+std::optional<std::string> partThatIsTheOutput(const std::string& outputPath,
+                                               const std::vector<std::string>& partPaths);

@@ -3,6 +3,7 @@
 // leave the output alone, and merges in groups under a low open-file limit.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <climits>
 
@@ -134,6 +135,23 @@ TEST(TallomerMerge, RefusalsNameThePartAndLeaveTheOutputAlone) {
         EXPECT_EQ(run.out, "") << c.what;
         EXPECT_EQ(run.err.rfind("tallomer-merge: " + c.named + ": ", 0), 0u) << c.what << ": " << run.err;
         EXPECT_EQ(readFile(dir.path("out")), "old") << c.what;
+    }
+}
+
+// A part is hours of a task: an output that is one, by any spelling or link,
+// is refused and the part kept.
+TEST(TallomerMerge, AnOutputThatIsAPartIsRefused) {
+    TempDir dir;
+    std::vector<std::string> parts = writeParts(dir, randomBytes(Alphabet, 2'000, 6), 3, {1'000});
+    const std::string bytes = readFile(parts[1]);
+    ASSERT_EQ(link(parts[1].c_str(), dir.path("hard").c_str()), 0);
+    ASSERT_EQ(symlink(parts[1].c_str(), dir.path("soft").c_str()), 0);
+    for (const std::string& output : {parts[1], dir.path("./part1"), dir.path("hard"), dir.path("soft")}) {
+        ProgramRun run = merge({"1/1", output, parts[0], parts[1]});
+        EXPECT_EQ(run.exitCode, 2) << output;
+        EXPECT_EQ(run.err, "tallomer-merge: " + output + ": is the part " + parts[1] +
+                               ", which the merge would replace\n");
+        EXPECT_TRUE(readFile(parts[1]) == bytes) << output;
     }
 }
 
