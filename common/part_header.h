@@ -27,9 +27,9 @@ struct PartHeader {
     std::int32_t n = 0;
     InputIdentity input;
     std::int64_t from = 0, to = 0;  // the range of starts counted
-    // The input's absolute path, with links resolved, where the part was
-    // counted. Parts of one input carry one name: two files with equal
-    // bytes under two names are two inputs.
+    // The input's path, absolute and normal, as the part was counted.
+    // Parts of one input carry one name: two files with equal bytes under
+    // two names are two inputs.
     std::string inputName;
 };
 

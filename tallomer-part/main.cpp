@@ -1,9 +1,8 @@
 // tallomer-part: counts the n-grams that start in one byte range of a file,
 // exactly as tallomer counts them in a whole run, and writes them as a part
 // file, for tallomer-merge to sum with the other parts on any machine.
-#include <cstdlib>
+#include <filesystem>
 #include <iostream>
-#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -45,12 +44,11 @@ std::optional<Range> parseRange(const std::string& from, const std::string& to) 
     return Range{*start, *end};
 }
 
-// The input's absolute path with links resolved: every part of one input
-// names it alike, however the command spelled it.
-std::string canonicalName(const std::string& path) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
-    if (!resolved) throw IoError(path, systemReason());
-    return resolved.get();
+// The input's path made absolute and normal ("./a" and "a" alike), so that
+// every part of one input names it the same. Links are not resolved: a
+// workflow gives every node the same path, whatever it leads to there.
+std::string absoluteName(const std::string& path) {
+    return std::filesystem::absolute(path).lexically_normal().string();
 }
 
 void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int64_t budget,
@@ -70,10 +68,10 @@ void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int
     header.n = arguments.n;
     header.input = inputIdentity(arguments.input);
     if (header.input != before || size != before.size)
-        throw IoError(arguments.input, "changed while being counted (size or modification time)");
+        throw IoError(arguments.input, "changed while being counted");
     header.from = range.from;
     header.to = range.to.value_or(size);
-    header.inputName = canonicalName(arguments.input);
+    header.inputName = absoluteName(arguments.input);
     PartWriter part(arguments.output, header);
     visitCountsInOrder([&](std::string_view text, std::int64_t count) { part.add(text, count); });
     part.commit();
