@@ -17,7 +17,7 @@ cd "$dir"
 makeCorpus 20000 a.txt 1
 cp a.txt b.txt
 ln -s a.txt link.txt
-truncate -s 1000000000000 huge.txt
+truncate -s 200000000 huge.txt
 mkdir outdir
 echo a.txt >list
 printf 'a.txt\r\nb.txt\r\nlink.txt\r\n' >linked
