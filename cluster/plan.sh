@@ -2,26 +2,33 @@
 # and the plan of the work folder, so both engines run the very same tasks.
 # shellcheck shell=bash
 
-# The word-mode chunk of tallomer: word-mode parts must be cut at multiples of
-# it, or words at a cut would be lost or split.
-readonly CHUNK_BYTES=100000000
+# More parts than this is a PARTBYTES typed too small: planning and every
+# task's look-up in the plan would take longer than the counting.
+readonly MAX_PARTS=100000
 
 usage() {
   cat <<EOF
-usage: $(basename "$0") MODE N OUTPUT INPUTLIST PARTBYTES RANGES $1
+usage: $(basename "$0") $1MODE N OUTPUT INPUTLIST PARTBYTES RANGES
   MODE N     as tallomer (c or w, the n-gram length)
   OUTPUT     the count file, written when every task is done
   INPUTLIST  a file naming the input files, one path a line
-  PARTBYTES  bytes of input per part task (word mode: a multiple of $CHUNK_BYTES)
+  PARTBYTES  bytes of input per part task (in word mode a multiple of the
+             chunk that \`tallomer-part w N\` prints)
   RANGES     the number of merge tasks, each writing one key range of OUTPUT
 The work (parts, ranges, logs) goes to OUTPUT.work/; run the same command
 again after a failure to redo only what failed.
 EOF
 }
 
+# fail MESSAGE: a failure, exit code 2. refuse MESSAGE: a wrong command line,
+# exit code 1.
 fail() {
   echo "$(basename "$0"): $1" >&2
   exit 2
+}
+refuse() {
+  echo "$(basename "$0"): $1" >&2
+  exit 1
 }
 
 # findPrograms: TALLOMER_BIN as an absolute folder, exported so that the tasks
@@ -45,57 +52,138 @@ findPrograms() {
   CLUSTER_DIR=$here
 }
 
-# parseCounting MODE N OUTPUT INPUTLIST PARTBYTES RANGES: checks what can be
-# checked before anything is submitted; the programs check MODE and N.
+# wholeNumber NAME VALUE MAX: VALUE must be decimal digits without a leading
+# 0 and at most MAX (of 18 digits at most), checked as text first: bash
+# arithmetic wraps at 2^63 and reads a leading 0 as octal.
+wholeNumber() {
+  if ! [[ $2 =~ ^[1-9][0-9]*$ ]] || [ ${#2} -gt ${#3} ] || (($2 > $3)); then
+    refuse "$1 \"$2\" must be a whole number from 1 to $3"
+  fi
+}
+
+# parseCounting MODE N OUTPUT INPUTLIST PARTBYTES RANGES: checks all that can
+# be checked before anything is planned or submitted. tallomer-part itself
+# judges MODE and N and says what multiple parts are cut at.
 parseCounting() {
-  [[ $1 == [cw]* ]] || fail "$1: MODE must be c or w"
-  [[ $2 =~ ^[1-9][0-9]*$ ]] || fail "$2: N must be a positive number"
-  [[ $5 =~ ^[1-9][0-9]*$ ]] || fail "$5: PARTBYTES must be a positive number"
-  [[ $6 =~ ^[1-9][0-9]*$ ]] || fail "$6: RANGES must be a positive number"
-  if [[ $1 == w* ]] && (($5 % CHUNK_BYTES != 0)); then
-    fail "$5: in word mode PARTBYTES must be a multiple of $CHUNK_BYTES (words are scanned chunk by chunk)"
-  fi
-  [ -r "$4" ] || fail "$4: cannot read the input list"
-  MODE=$1 N=$2 PARTBYTES=$5 RANGES=$6
-  OUTPUT=$(realpath -m "$3")
-  INPUTLIST=$4
-  WORK=$OUTPUT.work
-}
-
-# planParts: one part a line: FROM, TO, INPUT (tab-separated). The last
-# part of an input ends at `end`, its size at the time the part is counted.
-planParts() {
-  local input size from
-  while IFS= read -r input || [ -n "$input" ]; do
-    [ -n "$input" ] || continue
-    [ -f "$input" ] || fail "$input: not a file (named in $INPUTLIST)"
-    input=$(realpath "$input")
-    size=$(stat -c %s "$input")
-    for ((from = 0; from + PARTBYTES < size; from += PARTBYTES)); do
-      printf '%s\t%s\t%s\n' "$from" $((from + PARTBYTES)) "$input"
-    done
-    printf '%s\t%s\t%s\n' "$from" end "$input"
-  done <"$INPUTLIST"
-}
-
-# planWork: writes WORK/tasks.txt (MODE, N, RANGES, OUTPUT, then the parts:
-# part i is line 5 + i and writes parts/i.part), or checks that the plan
-# already there is this one, so that a resubmission reuses the parts and never
-# mixes parts of another plan into a merge.
-planWork() {
-  local plan
-  plan=$(printf '%s\n%s\n%s\n%s\n' "$MODE" "$N" "$RANGES" "$OUTPUT" && planParts)
-  [ "$(wc -l <<<"$plan")" -gt 4 ] || fail "$INPUTLIST: names no input"
-  mkdir -p "$WORK"/{parts,ranges,logs}
-  if [ -e "$WORK/tasks.txt" ]; then
-    [ "$plan" = "$(cat "$WORK/tasks.txt")" ] ||
-      fail "$WORK: planned for other arguments or inputs (remove it to start over)"
+  [[ $1 != *[[:cntrl:]]* ]] || refuse "MODE must be one line"
+  wholeNumber N "$2" 999999999
+  wholeNumber PARTBYTES "$5" 999999999999999999
+  wholeNumber RANGES "$6" 1000000
+  local said multiple
+  if said=$("$TALLOMER_BIN/tallomer-part" "$1" "$2" 2>&1 </dev/null); then
+    multiple=$said
+    [[ $multiple =~ ^[1-9][0-9]{0,17}$ ]] ||
+      fail "$TALLOMER_BIN/tallomer-part: printed \"$said\" for MODE N, not a byte multiple"
+  elif [ $? -eq 1 ]; then
+    refuse "${said#tallomer-part: }"
   else
-    printf '%s\n' "$plan" >"$WORK/tasks.tmp"
-    mv "$WORK/tasks.tmp" "$WORK/tasks.txt"
+    fail "$TALLOMER_BIN/tallomer-part: cannot check MODE and N: $said"
   fi
-  PARTS=$(($(wc -l <"$WORK/tasks.txt") - 4))
-  # The merges' @FILE: the same list whichever engine runs them.
-  for ((i = 0; i < PARTS; i++)); do printf '%s/parts/%s.part\n' "$WORK" "$i"; done >"$WORK/parts.tmp"
-  mv "$WORK/parts.tmp" "$WORK/parts.txt"
+  (($5 % multiple == 0)) ||
+    refuse "PARTBYTES \"$5\" must be a multiple of $multiple in this mode (tallomer-part cuts parts there)"
+  MODE=$1 N=$2 PARTBYTES=$5 RANGES=$6 INPUTLIST=$4
+
+  # The plan holds OUTPUT on a line of its own.
+  [[ $3 != *$'\n'* ]] || fail "$3: OUTPUT must not hold a line end"
+  [ ! -d "$3" ] || fail "$3: is a directory"
+  OUTPUT=$(realpath -m -- "$3")
+  local folder
+  folder=$(dirname "$OUTPUT")
+  [ -d "$folder" ] || fail "$3: no folder $folder to write it in"
+  [ -w "$folder" ] || fail "$3: cannot write in $folder"
+  WORK=$OUTPUT.work
+  [ ! -e "$WORK" ] || [ -d "$WORK" ] || fail "$WORK: not a folder (the work folder of $3)"
+  [ ! -d "$INPUTLIST" ] || fail "$INPUTLIST: is a directory"
+  [ -r "$INPUTLIST" ] || fail "$INPUTLIST: cannot read the input list"
+}
+
+# readInputs: the inputs that INPUTLIST names, one a line (a CR before the LF
+# dropped, blank lines skipped), into INPUT_PATHS (resolved) and INPUT_STATES
+# (size and modification time in nanoseconds), and PARTS. One file named
+# twice, however spelled, is refused: its parts would overlap in every merge.
+readInputs() {
+  local line number=0 identity path state size
+  local -A lineOf nameOf
+  INPUT_PATHS=() INPUT_STATES=() PARTS=0
+  while IFS= read -r line || [ -n "$line" ]; do
+    number=$((number + 1))
+    line=${line%$'\r'}
+    [ -n "$line" ] || continue
+    [ -f "$line" ] || fail "$line: not a file (line $number of $INPUTLIST)"
+    [ -r "$line" ] || fail "$line: cannot read it (line $number of $INPUTLIST)"
+    read -r identity state < <(stat -L -c '%d:%i %s %.9Y' -- "$line") ||
+      fail "$line: cannot stat it (line $number of $INPUTLIST)"
+    if [ -n "${lineOf[$identity]:-}" ]; then
+      fail "$INPUTLIST: lines ${lineOf[$identity]} and $number name the same file (${nameOf[$identity]} and $line)"
+    fi
+    lineOf[$identity]=$number nameOf[$identity]=$line
+    path=$(realpath -- "$line")
+    INPUT_PATHS+=("$path") INPUT_STATES+=("$state")
+    size=${state%% *}
+    PARTS=$((PARTS + (size == 0 ? 1 : (size - 1) / PARTBYTES + 1)))
+    ((PARTS <= MAX_PARTS)) ||
+      fail "$INPUTLIST: more than $MAX_PARTS parts of $PARTBYTES bytes: choose a larger PARTBYTES"
+  done <"$INPUTLIST"
+  [ "$PARTS" -gt 0 ] || fail "$INPUTLIST: names no input"
+}
+
+# planText: the plan, WORK/tasks.txt: MODE, N, RANGES and OUTPUT, then part i
+# on line 5 + i: FROM TO SIZE MTIME INPUT, the input last and whole (it may
+# hold spaces and tabs); SIZE and MTIME are the input's when planned.
+planText() {
+  local i from size
+  printf '%s\n' "$MODE" "$N" "$RANGES" "$OUTPUT"
+  for i in "${!INPUT_PATHS[@]}"; do
+    size=${INPUT_STATES[i]%% *}
+    for ((from = 0; from < size - PARTBYTES; from += PARTBYTES)); do
+      printf '%s %s %s %s\n' "$from" $((from + PARTBYTES)) "${INPUT_STATES[i]}" "${INPUT_PATHS[i]}"
+    done
+    printf '%s %s %s %s\n' "$from" "$size" "${INPUT_STATES[i]}" "${INPUT_PATHS[i]}"
+  done
+}
+
+# whyNotThisPlan PLAN: the plan in WORK is another; says how, naming an input
+# that changed since it was planned.
+whyNotThisPlan() {
+  local again="remove $WORK to start over"
+  [ "$(head -n 4 "$WORK/tasks.txt")" = "$(head -n 4 <<<"$1")" ] ||
+    fail "$WORK: planned for other arguments (MODE, N or RANGES): $again"
+  local -A now
+  local i line from to size mtime input
+  for i in "${!INPUT_PATHS[@]}"; do now[${INPUT_PATHS[i]}]=${INPUT_STATES[i]}; done
+  while IFS= read -r line; do
+    read -r from to size mtime _ <<<"$line"
+    input=${line#"$from $to $size $mtime "}
+    if [ -n "${now[$input]:-}" ] && [ "${now[$input]}" != "$size $mtime" ]; then
+      fail "$input: changed since $WORK was planned (size and modification time were $size $mtime, now ${now[$input]}): $again"
+    fi
+  done < <(tail -n +5 "$WORK/tasks.txt")
+  fail "$WORK: planned for other inputs or another PARTBYTES: $again"
+}
+
+# planWork: writes WORK/tasks.txt and WORK/parts.txt (the merges' @FILE: part
+# i is parts/i.part), or checks that the plan already there is this one, so
+# that a rerun reuses the parts and never mixes parts of another plan or of
+# another version of an input into a merge. Two runs started at once take
+# turns on WORK/lock, so that the second finds the plan of the first.
+planWork() {
+  local plan lock tmp i
+  plan=$(planText)
+  mkdir -p "$WORK"/{parts,ranges,logs}
+  exec {lock}>>"$WORK/lock"
+  flock -w 600 "$lock" || fail "$WORK/lock: another run has been planning for 10 minutes"
+  if [ -e "$WORK/tasks.txt" ]; then
+    [ "$plan" = "$(cat "$WORK/tasks.txt")" ] || whyNotThisPlan "$plan"
+  fi
+  if [ ! -e "$WORK/parts.txt" ]; then
+    tmp=$(mktemp "$WORK/parts.txt.XXXXXX")
+    for ((i = 0; i < PARTS; i++)); do printf '%s/parts/%s.part\n' "$WORK" "$i"; done >"$tmp"
+    mv -f "$tmp" "$WORK/parts.txt"
+  fi
+  if [ ! -e "$WORK/tasks.txt" ]; then
+    tmp=$(mktemp "$WORK/tasks.txt.XXXXXX")
+    printf '%s\n' "$plan" >"$tmp"
+    mv -f "$tmp" "$WORK/tasks.txt"
+  fi
+  exec {lock}>&-
 }

@@ -3,7 +3,9 @@
 # own munge key and socket, private ports, everything in one temporary
 # folder), against tallomer runs: a character-mode run whose first part fails
 # (its dependants must end CANCELLED, not pending for ever) and then is
-# resubmitted, and a word-mode run over an input of a bit more than two chunks.
+# resubmitted, its logs appended to; what sbatch would refuse, refused before
+# submitting anything; a refused submission cancelling those before it; and a
+# word-mode run over an input of a bit more than two chunks.
 #   BUILD: the folder of the built programs (default: build/)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -97,9 +99,11 @@ for input in a-fail-me b; do "$bin/tallomer" c 5 "$dir/$input.txt" "$dir/$input.
 sumCounts "$dir/a-fail-me.counts" "$dir/b.counts" >"$dir/expected"
 failingBin "$bin" "$dir/bin"
 log=$dir/log/count.log
+# A % in OUTPUT, which sbatch's log names would read as a pattern.
+out="$dir/out %j.txt"
 count() {
-  TALLOMER_BIN=$dir/bin "$here/../slurm-count" --wait --part-mem=200M --merge-mem=200M \
-    c 5 "$dir/out.txt" "$dir/inputs" 100000 2 >"$log" 2>&1
+  TALLOMER_BIN=$dir/bin "$here/../slurm-count" --wait --part-mem=200M --merge-mem=200M "$@" \
+    c 5 "$out" "$dir/inputs" 100000 2 >"$log" 2>&1
 }
 # states NAME: the states of that job's tasks, one a line, sorted, unique.
 states() { awk -v name="$1" '$1 == name { print $3 }' "$log" | sort -u | paste -sd' '; }
@@ -108,10 +112,51 @@ check "a failing part fails the run" fails count
 check "the other parts complete, the failing one fails" test "$(states tallomer-part)" = "COMPLETED FAILED"
 check "the merges are cancelled, not pending" test "$(states tallomer-merge)" = CANCELLED
 check "the concatenation is cancelled, not pending" test "$(states tallomer-concat)" = CANCELLED
-check "no count file after a failed part" test ! -e "$dir/out.txt"
+check "no count file after a failed part" test ! -e "$out"
 rm "$dir/bin/fail"
 check "the resubmission completes" count
-check "the same count file as tallomer" cmp "$dir/expected" "$dir/out.txt"
+check "the same count file as tallomer" cmp "$dir/expected" "$out"
+# Each attempt appends to the task's log: the failure stays readable.
+check "the failed part's log keeps its failure" grep -q 'failing on purpose' "$out.work/logs/part-0.log"
+check "a log per task, a line per attempt" \
+  test "$(grep -c '^== part 1: .*Slurm job' "$out.work/logs/part-1.log")" = 2
+
+# What sbatch would refuse is refused before anything is submitted.
+jobs() { squeue -h -t all -r -o %i | wc -l; }
+# refused CODE MESSAGE ARG...: slurm-count ARG... exits with CODE and MESSAGE,
+# submitting and planning nothing.
+refused() {
+  local code=$1 message=$2 before status=0
+  shift 2
+  before=$(jobs)
+  TALLOMER_BIN=$bin "$here/../slurm-count" "$@" >"$log" 2>&1 || status=$?
+  check "$message: exit code $code, not $status" test "$status" = "$code"
+  check "$message: said so" grep -q -- "$message" "$log"
+  check "$message: nothing submitted" test "$(jobs)" = "$before"
+  check "$message: nothing planned" test ! -e "$out.work"
+}
+maxArray=$(scontrol show config | awk '$1 == "MaxArraySize" { print $3 }')
+rm -r "$out" "$out.work"
+refused 1 "$maxArray ranges: more than" c 5 "$out" "$dir/inputs" 100000 "$maxArray"
+refused 1 "parts: more than" c 5 "$out" "$dir/inputs" $((423457 / maxArray)) 2
+refused 2 "--merge-mem=x: sbatch refuses the merge jobs" --merge-mem=x c 5 "$out" "$dir/inputs" 100000 2
+refused 2 "--part-mem=9P: sbatch refuses the part jobs" --part-mem=9P c 5 "$out" "$dir/inputs" 100000 2
+# A submission refused after others: those are cancelled.
+mkdir "$dir/sbatch"
+cat >"$dir/sbatch/sbatch" <<SCRIPT
+#!/bin/sh
+case "\$*" in
+*--test-only*) ;;
+*tallomer-concat*) echo "sbatch: error: refusing on purpose" >&2; exit 1 ;;
+*tallomer-merge*) $(command -v sbatch) "\$@" | tee "$dir/merges"; exit ;;
+esac
+exec $(command -v sbatch) "\$@"
+SCRIPT
+chmod +x "$dir/sbatch/sbatch"
+PATH="$dir/sbatch:$PATH" check "a refused concatenation fails the run" fails count
+check "and says the jobs before it were cancelled" grep -q 'refusing on purpose; cancelled the jobs' "$log"
+merges=$(cut -d';' -f1 "$dir/merges")
+check "the merges are cancelled" test "$(scontrol -o show job "$merges" | grep -o 'JobState=[A-Z]*' | sort -u)" = JobState=CANCELLED
 
 # Word mode: parts cut at the chunk multiples, the last one short.
 makeCorpus 210000000 "$dir/words.txt" 3
