@@ -10,6 +10,9 @@ namespace {
 // C++ runtime.
 constexpr std::size_t DescriptorMargin = 16;
 constexpr std::size_t LargestBuffer = 1 << 20, SmallestBuffer = 64 << 10;
+// What an open source holds beside its buffer: a part's index page and
+// current text, the reader itself.
+constexpr std::size_t SourceBytes = 16 << 10;
 
 std::size_t descriptorsLeft() {
     std::optional<DescriptorUse> use = descriptorUse();
@@ -92,7 +95,7 @@ MergeLimits mergeLimitsFor(std::size_t sources, std::int64_t memoryBudget,
     std::size_t share = budget / std::max<std::size_t>(sources, 1);
     std::size_t bufferBytes = std::clamp(share, SmallestBuffer, LargestBuffer);
     // A run being written holds a buffer of its own beside its readers'.
-    std::size_t fitting = budget / (bufferBytes + 1);
+    std::size_t fitting = std::max<std::size_t>(budget / (bufferBytes + SourceBytes), 1) - 1;
     return {std::max<std::size_t>(6, std::min(descriptorsLeft(), fitting)), bufferBytes, temporaryFolder};
 }
 
