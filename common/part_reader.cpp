@@ -77,9 +77,10 @@ void PartReader::restrictTo(std::string_view from, std::optional<std::string_vie
     beforeFrom_ = !from.empty();
     from_ = std::string(from);
     if (to) to_ = std::string(*to);
-    // A block whose prefix is less than from's holds texts less than
-    // `from` before it; one whose prefix is not may begin at `from` or
-    // past it, also where prefixes are equal.
+    // The blocks before one whose prefix is less than from's hold only
+    // texts less than `from`; a block whose prefix is not less may begin
+    // at `from` or past it, also where the prefixes are equal, so the range
+    // starts at the last block of the first kind.
     std::string_view key = indexedPrefix(from);
     if (key.empty()) return;
     auto before = [](const PartBlock& block, std::string_view text) { return block.prefix < text; };
