@@ -71,7 +71,11 @@ std::uint64_t getU64(const char* in) {
     for (int i = 0; i < 8; ++i) value |= std::uint64_t{static_cast<unsigned char>(in[i])} << (8 * i);
     return value;
 }
-std::uint32_t getU32(const char* in) { return static_cast<std::uint32_t>(getU64(in) & 0xFFFFFFFFu); }
+std::uint32_t getU32(const char* in) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= std::uint32_t{static_cast<unsigned char>(in[i])} << (8 * i);
+    return value;
+}
 
 std::string encodeHeader(const PartHeader& header) {
     std::string out(Magic, sizeof Magic);

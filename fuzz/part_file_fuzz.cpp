@@ -1,8 +1,9 @@
 // The part-file reader on any bytes, and against the part-file writer. The
-// raw input is read as a part file: the reader may refuse it (IoError) but
-// never crash or read outside what it holds. Then the input, cut at LF into
-// texts (NUL and every other byte kept), sorted and made distinct, is
-// written as a part and must read back the same, whole and from a text on.
+// raw input is read as a part file, whole and from its last indexed prefix
+// on: the reader may refuse it (IoError) but never crash or read outside
+// what it holds. Then the input, cut at LF into texts (NUL and every other
+// byte kept), sorted and made distinct, is written as a part and must read
+// back the same, whole and from a text on.
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +43,13 @@ Entries readAll(PartReader& reader) {
     return read;
 }
 
+std::string lastIndexedPrefix(const PartReader& reader) {
+    std::string last;
+    PartIndexCursor index = reader.index();
+    while (index.nextPage()) last = index.page().back().prefix;
+    return last;
+}
+
 void readRaw(std::string_view bytes, std::size_t bufferBytes) {
     std::FILE* file = std::fopen(scratchPath().c_str(), "wb");
     require(file != nullptr);
@@ -49,7 +57,7 @@ void readRaw(std::string_view bytes, std::size_t bufferBytes) {
     std::fclose(file);
     try {
         PartReader reader(scratchPath(), bufferBytes);
-        std::string from = reader.index().empty() ? "" : reader.index().back().firstText;
+        std::string from = lastIndexedPrefix(reader);
         readAll(reader);
         PartReader restricted(scratchPath(), bufferBytes);
         restricted.restrictTo(from, std::nullopt);
@@ -75,8 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
     Entries written;
     {
+        // An odd first byte spills the index to a temporary file.
         PartWriter writer(scratchPath(),
-                          PartHeader{'c', 2, {10, 0, 7}, 0, 10, std::string(input.substr(0, 8))});
+                          PartHeader{'c', 2, {10, 0, 7}, 0, 10, std::string(input.substr(0, 8))},
+                          bytes[0] % 2 == 1 ? 1 : PartWriter::IndexMemoryBytes);
         for (const std::string& text : texts) {
             written.emplace_back(text, static_cast<std::int64_t>(written.size() % 5 + 1));
             writer.add(text, written.back().second);

@@ -15,32 +15,12 @@
 #include "tallomer-merge/coverage.h"
 #include "tallomer-merge/merge_arguments.h"
 #include "tallomer-merge/merge_parts.h"
+#include "tallomer-merge/part_indexes.h"
 #include "tallomer-merge/split_points.h"
 
 namespace {
 
 constexpr const char* Program = "tallomer-merge";
-// Enough for a header and an index read at open.
-constexpr std::size_t CheckBufferBytes = 64 << 10;
-
-struct PartIndexes {
-    std::vector<PartSummary> parts;
-    std::vector<WeightedText> firstTexts;
-};
-
-// Opens every part once, which checks its header, index and trailer, and
-// keeps what the coverage check and the split points need; closed again, so
-// that any number of parts can be checked before the first byte is written.
-PartIndexes readPartIndexes(const std::vector<std::string>& paths) {
-    PartIndexes indexes;
-    for (const std::string& path : paths) {
-        PartReader reader(path, CheckBufferBytes);
-        indexes.parts.push_back({path, reader.header()});
-        for (const PartIndexEntry& entry : reader.index())
-            indexes.firstTexts.push_back({entry.firstText, entry.bytes});
-    }
-    return indexes;
-}
 
 std::vector<SourceOpener> partsInRange(const std::vector<std::string>& paths, const KeyRange& range) {
     std::vector<SourceOpener> openers;
@@ -58,7 +38,7 @@ void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
     if (std::optional<std::string> part = partThatIsTheOutput(outputPath, paths))
         throw IoError(outputPath, "is the part " + *part + ", which the merge would replace");
     ReplacementFile::checkCanBeMade(outputPath);
-    PartIndexes indexes = readPartIndexes(paths);
+    PartIndexes indexes = readPartIndexes(paths, memoryBudget());
     if (std::optional<IoError> problem = coverageProblem(indexes.parts)) throw *problem;
     KeyRange range = SplitPoints(std::move(indexes.firstTexts)).range(choice.k, choice.ranges);
     MergeLimits limits = mergeLimitsFor(paths.size(), memoryBudget(), temporaryFolderOrTmpdir(outputPath));

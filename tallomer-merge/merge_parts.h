@@ -34,6 +34,8 @@ struct MergeTotals {
     // Within 64 bits: each count is, and their sum is at most the bytes of
     // all inputs.
     std::uint64_t total = 0;
+    // The most bytes the temporary runs of group merges took at once.
+    std::int64_t temporaryBytesPeak = 0;
 };
 
 // Writes the texts of all sources, each once with its summed count, as

@@ -10,6 +10,7 @@ __extension__ typedef unsigned __int128 Wide;
 SplitPoints::SplitPoints(std::vector<WeightedText> texts) {
     std::sort(texts.begin(), texts.end(),
               [](const WeightedText& a, const WeightedText& b) { return a.text < b.text; });
+    texts_.reserve(texts.size());
     for (WeightedText& entry : texts) {
         if (!texts_.empty() && texts_.back().text == entry.text)
             texts_.back().bytes += entry.bytes;

@@ -72,6 +72,9 @@ void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int
     header.from = range.from;
     header.to = range.to.value_or(size);
     header.inputName = absoluteName(arguments.input);
+    // The chunk buffer is gone: the part's writer holds what the budget
+    // keeps aside now.
+    reserveMemory(PartWriter::MemoryBytes);
     PartWriter part(arguments.output, header);
     visitCountsInOrder([&](std::string_view text, std::int64_t count) { part.add(text, count); });
     part.commit();

@@ -52,6 +52,19 @@ std::optional<ProgramRun> runProgramSignalledWhileWriting(
     const std::string& program, const std::vector<std::string>& arguments, const std::string& folder,
     int signal, const std::function<void()>& prepare = [] {});
 
+// Whether the tests run under AddressSanitizer, which reserves terabytes
+// of address space: limits on it (RLIMIT_AS) do not work there.
+inline bool underAddressSanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#endif
+#endif
+    return false;
+}
+
 // The names in a folder, sorted.
 std::vector<std::string> filesIn(const std::string& folder);
 // The permission bits of a file.

@@ -3,6 +3,7 @@
 // leave the output alone, and merges in groups under a low open-file limit.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -112,28 +113,41 @@ TEST(TallomerMerge, RefusalsNameThePartAndLeaveTheOutputAlone) {
     std::string bytes = readFile(parts[1]);
     bytes[bytes.size() / 3] ^= 0x10;
     writeFile(damaged, bytes);
+    std::string appended = dir.path("appended");
+    writeFile(appended, readFile(parts[1]) + "\r\n\r\n");
+    std::string fifo = dir.path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     struct Case {
         const char* what;
         std::vector<std::string> parts;
-        std::string named;
+        std::string named, reason;
     } const cases[] = {
-        {"a gap", {parts[0]}, parts[0]},
-        {"an overlap", {parts[0], whole}, whole},
-        {"a part given twice", {parts[0], parts[1], parts[1]}, parts[1]},
-        {"another version of the input", {whole, other}, other},
-        {"another N", {whole, fourGrams}, fourGrams},
-        {"another mode", {whole, words}, words},
-        {"a truncated part", {parts[0], truncated}, truncated},
-        {"a damaged part", {parts[0], damaged}, damaged},
-        {"a count past 64 bits", {big, bigToo}, dir.path("out")},
-        {"a missing part", {parts[0], dir.path("missing")}, dir.path("missing")},
+        {"a gap", {parts[0]}, parts[0], "bytes 1000-2000 of part are in no part"},
+        {"an overlap", {parts[0], whole}, whole, "bytes 0-1000 of part are also in"},
+        {"a part given twice", {parts[0], parts[1], parts[1]}, parts[1], "given twice"},
+        {"another version of the input", {whole, other}, other, "parts of different versions of part"},
+        {"another N", {whole, fourGrams}, fourGrams, "counts character 4-grams"},
+        {"another mode", {whole, words}, words, "counts word 3-grams"},
+        {"a truncated part", {parts[0], truncated}, truncated, "truncated part file"},
+        {"a damaged part", {parts[0], damaged}, damaged, "damaged part file (checksum)"},
+        {"a part with bytes appended",
+         {parts[0], appended},
+         appended,
+         "damaged part file (4 bytes after its end)"},
+        {"a count past 64 bits", {big, bigToo}, dir.path("out"), "a text's counts add up to more than"},
+        {"a missing part", {parts[0], dir.path("missing")}, dir.path("missing"), "No such file or directory"},
+        {"a FIFO", {parts[0], fifo}, fifo, "not a regular file"},
     };
     for (const Case& c : cases) {
         writeFile(dir.path("out"), "old");
-        ProgramRun run = merge(concat({"1/1", dir.path("out")}, c.parts));
+        // A merge that waits for a FIFO's writer fails here instead of
+        // hanging the test.
+        ProgramRun run = runProgramPrepared(TALLOMER_MERGE_PROGRAM, concat({"1/1", dir.path("out")}, c.parts),
+                                            [] { alarm(60); });
         EXPECT_EQ(run.exitCode, 2) << c.what;
         EXPECT_EQ(run.out, "") << c.what;
-        EXPECT_EQ(run.err.rfind("tallomer-merge: " + c.named + ": ", 0), 0u) << c.what << ": " << run.err;
+        EXPECT_EQ(run.err.rfind("tallomer-merge: " + c.named + ": " + c.reason, 0), 0u)
+            << c.what << ": " << run.err;
         EXPECT_EQ(readFile(dir.path("out")), "old") << c.what;
     }
 }

@@ -61,6 +61,39 @@ TEST(Merge, GroupsGiveTheSameBytesAsOneMerge) {
     }
 }
 
+// Sources that share their texts make group runs of about the output's
+// size each; those of texts of their own, small ones. Either way the runs
+// are merged as they pile up: on disk at once they take a few times the
+// output, however many sources there are.
+TEST(Merge, GroupRunsTakeAFewTimesTheOutputOnDisk) {
+    const std::string alphabet("ab\n\r;\x80\xFF", 7);
+    const Counts shared = everyWindow(randomBytes(alphabet, 3'000, 1), 4);
+    std::vector<Counts> own;
+    for (unsigned i = 0; i < 300; ++i) {
+        own.emplace_back();
+        for (const auto& [text, count] : everyWindow(randomBytes(alphabet, 100, i), 4))
+            own.back()[std::to_string(i) + text] = count;
+    }
+    struct Case {
+        const char* what;
+        std::vector<Counts> tables;
+    } const cases[] = {
+        {"texts shared", std::vector<Counts>(300, shared)},
+        {"texts of their own", own},
+    };
+    for (const Case& c : cases) {
+        Counts sum;
+        for (const Counts& table : c.tables)
+            for (const auto& [text, count] : table) sum[text] += count;
+        TempDir dir;
+        Merged merged = merge(runsOf(c.tables), 40, dir);
+        EXPECT_TRUE(merged.countFile == countFileOf(sum)) << c.what;
+        std::int64_t outputBytes = runsOf({sum}).front()->size();
+        EXPECT_GT(merged.totals.temporaryBytesPeak, 0) << c.what;
+        EXPECT_LE(merged.totals.temporaryBytesPeak, 4 * outputBytes) << c.what;
+    }
+}
+
 TEST(Merge, ASumPastSixtyFourBitsIsRefused) {
     // Spread over many sources, so that a group's run holds a large sum.
     std::vector<Counts> tables(12, Counts{{"a", 1}, {"big", LLONG_MAX / 10}, {"z", 1}});

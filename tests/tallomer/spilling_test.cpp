@@ -187,17 +187,6 @@ TEST(HostileInput, TextsCollidingUnderAnUnseededHashStaySpreadOut) {
 
 // A run of the program whose address space is far below what its counts
 // would take in one table: it spills.
-bool underSanitizer() {
-#if defined(__SANITIZE_ADDRESS__)
-    return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    return true;
-#endif
-#endif
-    return false;
-}
-
 constexpr rlim_t AddressSpace = 160 << 20;
 
 void limit(int resource, rlim_t value) {
@@ -209,7 +198,8 @@ class TightMemory : public ::testing::Test {
 protected:
     void SetUp() override {
         // AddressSanitizer reserves terabytes of address space.
-        if (underSanitizer()) GTEST_SKIP() << "address-space limits do not work under AddressSanitizer";
+        if (underAddressSanitizer())
+            GTEST_SKIP() << "address-space limits do not work under AddressSanitizer";
         input_ = randomBytes(Alphabet, 8'000'000, 8);
         writeFile(dir_.path("input"), input_);
     }

@@ -1,0 +1,59 @@
+#include "tallomer-merge/part_indexes.h"
+
+#include <algorithm>
+#include <new>
+
+#include "common/part_file.h"
+
+namespace {
+
+// No entries are read: the reader's buffer is never made.
+constexpr std::size_t NoBuffer = 0;
+
+class Sample {
+public:
+    Sample(std::int64_t stride, std::int64_t memoryBudget) : stride_(stride), budget_(memoryBudget) {}
+
+    void addPart(const PartReader& part, std::vector<WeightedText>& texts) {
+        std::int64_t blocks = part.blocks(), block = 0, runBytes = 0;
+        std::string middle;
+        PartIndexCursor index = part.index();
+        while (index.nextPage())
+            for (const PartBlock& entry : index.page()) {
+                std::int64_t start = block / stride_ * stride_, end = std::min(start + stride_, blocks);
+                if (block == start + (end - start) / 2) middle.assign(entry.prefix);
+                runBytes += entry.bytes;
+                if (++block != end) continue;
+                // The text is held by the sample, and sorted once more by
+                // the split points.
+                bytes_ += static_cast<std::int64_t>(2 * sizeof(WeightedText) + middle.size());
+                if (bytes_ > budget_) throw std::bad_alloc();
+                texts.push_back({middle, runBytes});
+                runBytes = 0;
+            }
+    }
+
+private:
+    std::int64_t stride_, budget_, bytes_ = 0;
+};
+
+}  // namespace
+
+PartIndexes readPartIndexes(const std::vector<std::string>& paths, std::int64_t memoryBudget,
+                            std::int64_t mostSampled) {
+    PartIndexes indexes;
+    std::vector<std::int64_t> blocks;
+    for (const std::string& path : paths) {
+        PartReader part(path, NoBuffer);
+        indexes.parts.push_back({path, part.header()});
+        blocks.push_back(part.blocks());
+    }
+    std::int64_t total = 0, sampled = 0;
+    for (std::int64_t partBlocks : blocks) total += partBlocks;
+    std::int64_t stride = std::max<std::int64_t>(1, (total + mostSampled - 1) / mostSampled);
+    for (std::int64_t partBlocks : blocks) sampled += (partBlocks + stride - 1) / stride;
+    indexes.firstTexts.reserve(static_cast<std::size_t>(sampled));
+    Sample sample(stride, memoryBudget);
+    for (const std::string& path : paths) sample.addPart(PartReader(path, NoBuffer), indexes.firstTexts);
+    return indexes;
+}

@@ -1,0 +1,31 @@
+// What a merge reads of every part before it writes: the headers, for the
+// coverage check, and a bounded sample of the indexes, for the split
+// points.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tallomer-merge/coverage.h"
+#include "tallomer-merge/split_points.h"
+
+// About the most texts sampled (one more per part at most), whatever the
+// parts' size.
+inline constexpr std::int64_t MostSampledTexts = std::int64_t{1} << 18;
+
+struct PartIndexes {
+    std::vector<PartSummary> parts;
+    std::vector<WeightedText> firstTexts;
+};
+
+// Opens every part, which checks its header and trailer, then reads each
+// one's index through, which checks it, and samples it: the blocks of each
+// part in runs of `stride`, each run weighted by its blocks' bytes at the
+// indexed prefix of its middle block. The stride is the total of the parts'
+// blocks over `mostSampled`, rounded up, so every task of a merge takes the
+// same sample whatever the order of the parts and its memory; a stride of
+// 1 samples every block. Throws IoError naming a part that fails, and
+// std::bad_alloc when what it keeps passes `memoryBudget`.
+PartIndexes readPartIndexes(const std::vector<std::string>& paths, std::int64_t memoryBudget,
+                            std::int64_t mostSampled = MostSampledTexts);
