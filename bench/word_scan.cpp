@@ -13,8 +13,8 @@
 #include <sstream>
 
 #include "common/file_io.h"
-#include "tallomer/chunked_input.h"
-#include "tallomer/word_ngrams.h"
+#include "counting/chunked_input.h"
+#include "counting/word_ngrams.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

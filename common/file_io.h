@@ -1,5 +1,5 @@
-// Checked file access shared by the three programs: every failure becomes an
-// IoError that names the file, so each program reports it the same way.
+// Checked file access: reading a regular file, writing through one large
+// buffer, the descriptors left. Every failure is an IoError naming the file.
 #pragma once
 
 #include <cstdint>
@@ -10,16 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/replacement_file.h"
-
-struct IoError : std::runtime_error {
-    IoError(std::string path, const std::string& reason)
-        : std::runtime_error(reason), path(std::move(path)) {}
-    std::string path;
-};
-
-// The reason text of the current errno, for IoError.
-std::string systemReason();
+#include "common/io_error.h"
 
 // The descriptors RLIMIT_NOFILE allows and those open now; none without a
 // limit.
@@ -92,27 +83,4 @@ private:
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     std::int64_t written_ = 0;
-};
-
-// A file written through a BufferedWriter. The output only takes the path's
-// place in close(), once all of it is on disk (see ReplacementFile):
-// destroyed without close(), or after any error, it leaves the path as it
-// was.
-class OutputFile {
-public:
-    explicit OutputFile(const std::string& path);
-
-    void write(std::string_view bytes) { out_.write(bytes); }
-    void write(char byte) { out_.write(byte); }
-    // Writes the bytes with every LF as CR LF, the line end of text files.
-    void writeText(std::string_view bytes);
-    void writeDecimal(std::int64_t value);
-    void writeLineEnd() { write("\r\n"); }
-    char* room(std::size_t bytes) { return out_.room(bytes); }
-    void commit(std::size_t bytes) { out_.commit(bytes); }
-    void close();
-
-private:
-    ReplacementFile file_;
-    BufferedWriter out_;
 };

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/file_io.h"
+#include "common/io_error.h"
 #include "common/signal_cleanup.h"
 #include "common/temporary_file.h"
 

@@ -5,9 +5,10 @@
 #include <utility>
 #include <vector>
 
-#include "common/count_file_reader.h"
 #include "common/file_io.h"
 #include "common/number_text.h"
+#include "common/output_file.h"
+#include "formats/count_file_reader.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <iostream>
 
-#include "common/count_file_reader.h"
 #include "common/file_io.h"
+#include "formats/count_file_reader.h"
 
 EntryTotals countEntries(const std::string& path) {
     EntryTotals totals;

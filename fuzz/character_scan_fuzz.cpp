@@ -9,9 +9,9 @@
 #include <sstream>
 #include <string>
 
-#include "tallomer/character_ngrams.h"
-#include "tallomer/chunked_input.h"
-#include "tallomer/count_table_inspection.h"
+#include "counting/character_ngrams.h"
+#include "counting/chunked_input.h"
+#include "counting/count_table_inspection.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     if (size < 2) return 0;

@@ -18,8 +18,9 @@
 #include <string_view>
 #include <vector>
 
-#include "common/count_file.h"
-#include "common/count_file_reader.h"
+#include "common/output_file.h"
+#include "formats/count_file.h"
+#include "formats/count_file_reader.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/part_file.h"
+#include "formats/part_file.h"
 
 namespace {
 

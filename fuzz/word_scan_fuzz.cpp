@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tallomer/word_ngrams.h"
+#include "counting/word_ngrams.h"
 
 namespace {
 

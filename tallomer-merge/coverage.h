@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/file_io.h"
-#include "common/part_file.h"
+#include "formats/part_file.h"
 
 struct PartSummary {
     std::string path;

@@ -7,14 +7,15 @@
 
 #include "common/console.h"
 #include "common/memory_budget.h"
-#include "common/part_file.h"
+#include "common/output_file.h"
 #include "common/replacement_file.h"
 #include "common/report.h"
 #include "common/signal_cleanup.h"
 #include "common/temporary_file.h"
+#include "formats/part_file.h"
+#include "runs/group_merge.h"
 #include "tallomer-merge/coverage.h"
 #include "tallomer-merge/merge_arguments.h"
-#include "tallomer-merge/merge_parts.h"
 #include "tallomer-merge/part_indexes.h"
 #include "tallomer-merge/split_points.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "common/part_file.h"
+#include "formats/part_file.h"
 
 namespace {
 

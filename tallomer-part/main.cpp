@@ -11,14 +11,14 @@
 #include "common/file_io.h"
 #include "common/memory_budget.h"
 #include "common/number_text.h"
-#include "common/part_file.h"
 #include "common/replacement_file.h"
 #include "common/report.h"
 #include "common/signal_cleanup.h"
 #include "common/temporary_file.h"
-#include "tallomer/arguments.h"
-#include "tallomer/chunked_input.h"
-#include "tallomer/ngram_count_table.h"
+#include "counting/arguments.h"
+#include "counting/chunked_input.h"
+#include "counting/ngram_count_table.h"
+#include "formats/part_file.h"
 
 namespace {
 constexpr const char* Program = "tallomer-part";

@@ -9,9 +9,9 @@
 #include "common/report.h"
 #include "common/signal_cleanup.h"
 #include "common/temporary_file.h"
-#include "tallomer/arguments.h"
-#include "tallomer/chunked_input.h"
-#include "tallomer/ngram_count_table.h"
+#include "counting/arguments.h"
+#include "counting/chunked_input.h"
+#include "counting/ngram_count_table.h"
 
 namespace {
 constexpr const char* Program = "tallomer";

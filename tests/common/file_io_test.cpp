@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "common/output_file.h"
 #include "tests/support/run_program.h"
 
 namespace {

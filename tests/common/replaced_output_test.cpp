@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "common/file_io.h"
+#include "common/output_file.h"
 #include "common/replacement_file.h"
 #include "common/signal_cleanup.h"
 #include "tests/support/run_program.h"

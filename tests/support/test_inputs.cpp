@@ -6,7 +6,8 @@
 #include <random>
 #include <stdexcept>
 
-#include "common/count_file.h"
+#include "common/output_file.h"
+#include "formats/count_file.h"
 #include "tests/support/run_program.h"
 
 std::string randomBytes(std::string_view alphabet, std::size_t length, unsigned seed) {

@@ -8,7 +8,7 @@
 
 #include <climits>
 
-#include "common/part_file.h"
+#include "formats/part_file.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_inputs.h"
 

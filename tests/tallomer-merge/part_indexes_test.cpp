@@ -9,7 +9,7 @@
 #include <new>
 #include <set>
 
-#include "common/part_file.h"
+#include "formats/part_file.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_inputs.h"
 

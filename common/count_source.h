@@ -1,0 +1,20 @@
+// What every sorted list of counts is read through: a run, a part, a held
+// batch, the word table sorted in place.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+// One sorted list of entries, read one at a time: next() moves to the
+// first, then to each following entry, and is false after the last.
+class CountSource {
+public:
+    virtual ~CountSource() = default;
+    virtual bool next() = 0;
+    std::string_view text() const { return text_; }
+    std::int64_t count() const { return count_; }
+
+protected:
+    std::string_view text_;
+    std::int64_t count_ = 0;
+};

@@ -1,0 +1,34 @@
+// An output file written whole or not at all: the path keeps its old bytes
+// until close() has put the complete new file in its place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/file_io.h"
+#include "common/replacement_file.h"
+
+// A file written through a BufferedWriter. The output only takes the path's
+// place in close(), once all of it is on disk (see ReplacementFile):
+// destroyed without close(), or after any error, it leaves the path as it
+// was.
+class OutputFile {
+public:
+    explicit OutputFile(const std::string& path);
+
+    void write(std::string_view bytes) { out_.write(bytes); }
+    void write(char byte) { out_.write(byte); }
+    // Writes the bytes with every LF as CR LF, the line end of text files.
+    void writeText(std::string_view bytes);
+    void writeDecimal(std::int64_t value);
+    void writeLineEnd() { write("\r\n"); }
+    char* room(std::size_t bytes) { return out_.room(bytes); }
+    void commit(std::size_t bytes) { out_.commit(bytes); }
+    void close();
+
+private:
+    ReplacementFile file_;
+    BufferedWriter out_;
+};

@@ -1,0 +1,105 @@
+#include "counting/chunked_input.h"
+
+#include <new>
+#include <string>
+#include <utility>
+
+#include "common/file_io.h"
+#include "counting/character_ngrams.h"
+#include "counting/ngram_count_table.h"
+#include "counting/word_ngrams.h"
+
+ChunkPlan planChunks(std::int64_t fileSize, std::int64_t chunkSize) {
+    std::int64_t count = fileSize <= chunkSize ? 1 : fileSize / chunkSize + 1;
+    return {fileSize, chunkSize, count};
+}
+
+MemoryCheck memoryCheckWithin(const MemoryLimits& limits, std::int64_t budget, const std::string& input) {
+    return [limits, budget, input](std::int64_t needed) {
+        if (needed <= budget) return;
+        auto megabytes = [](std::int64_t bytes) { return std::to_string((bytes + 999'999) / 1'000'000); };
+        throw IoError(input, "out of memory: needs at least " + megabytes(limitForBudget(needed)) +
+                                 " MB, the limits allow " + std::to_string(leastLimit(limits) / 1'000'000) +
+                                 " MB");
+    };
+}
+
+void printFileSize(std::ostream& console, std::int64_t bytes) {
+    console << "Filesize: " << static_cast<double>(bytes) / 1e6 << " MB" << std::endl;
+}
+
+ChunkPlan planRangeChunks(std::int64_t fileSize, std::int64_t chunkSize, StartRange range) {
+    std::int64_t count = range.to > range.from ? (range.to - range.from + chunkSize - 1) / chunkSize : 0;
+    return {fileSize, chunkSize, count, range.from, range.to};
+}
+
+std::string rangeRefusal(Mode mode, StartRange range, std::int64_t fileSize, std::int64_t chunkSize) {
+    auto text = [](std::int64_t value) { return std::to_string(value); };
+    if (range.from < 0 || range.from > range.to)
+        return "the range's start " + text(range.from) + " is past its end " + text(range.to);
+    if (range.to > fileSize)
+        return "the range's end " + text(range.to) + " is past the input's end (" + text(fileSize) +
+               " bytes)";
+    if (mode != Mode::Words) return {};
+    for (auto [name, offset] : {std::pair{"start", range.from}, std::pair{"end", range.to}})
+        if (offset % chunkSize != 0 && offset != fileSize)
+            return std::string("the range's ") + name + " " + text(offset) + " is neither a multiple of " +
+                   text(chunkSize) + " nor the input's size: word mode scans each chunk of " +
+                   text(chunkSize) + " bytes on its own, and a cut elsewhere would lose or split words";
+    return {};
+}
+
+namespace {
+
+// Reads and counts the plan's chunks, printing the size, the chunk
+// messages and the progress dots.
+void countChunks(const Arguments& arguments, InputFile& input, const ChunkPlan& plan, std::ostream& console,
+                 const MemoryCheck& checkMemory) {
+    printFileSize(console, input.size());
+    // Character windows that start near a chunk's end take their last bytes
+    // from the next chunk: each chunk is read with up to N - 1 bytes after it.
+    std::int64_t lookahead = arguments.mode == Mode::Characters ? arguments.n - 1 : 0;
+    std::int64_t chunkBytes = plan.count > 0 ? plan.readLength(0, lookahead) : 0;
+    std::int64_t scanBytes = arguments.mode == Mode::Words ? wordScanMemory(arguments.n) : 0;
+    if (checkMemory) checkMemory(chunkBytes + scanBytes + LeastCountingMemory);
+    ByteBuffer chunk;
+    try {
+        chunk = allocateBytes(chunkBytes);
+    } catch (const std::bad_alloc&) {
+        // Not helped by a smaller N: the chunk size is fixed.
+        throw IoError(arguments.input, "out of memory: no room for the chunk buffer of " +
+                                           std::to_string(chunkBytes) + " bytes");
+    }
+    reserveMemory(chunkBytes + scanBytes);
+
+    CharacterScanner characters;
+    for (std::int64_t k = 0; k < plan.count; ++k) {
+        console << std::endl << "Loading chunk into memory " << k + 1 << "/" << plan.count << std::endl;
+        std::int64_t available = plan.readLength(k, lookahead);
+        input.readAt(plan.start(k), chunk.data(), available);
+        if (arguments.mode == Mode::Characters)
+            characters.scanChunk(chunk.data(), plan.length(k), available, arguments.n, console);
+        else
+            scanWordChunk(chunk.data(), plan.length(k), arguments.n, console);
+    }
+    input.close();
+}
+
+}  // namespace
+
+void countInput(const Arguments& arguments, std::int64_t chunkSize, std::ostream& console,
+                const MemoryCheck& checkMemory) {
+    InputFile input(arguments.input);
+    countChunks(arguments, input, planChunks(input.size(), chunkSize), console, checkMemory);
+}
+
+std::int64_t countInputRange(const Arguments& arguments, std::int64_t from, std::optional<std::int64_t> to,
+                             std::int64_t chunkSize, std::ostream& console, const MemoryCheck& checkMemory) {
+    InputFile input(arguments.input);
+    std::int64_t size = input.size();
+    StartRange range{from, to.value_or(size)};
+    if (std::string refusal = rangeRefusal(arguments.mode, range, size, chunkSize); !refusal.empty())
+        throw IoError(arguments.input, refusal);
+    countChunks(arguments, input, planRangeChunks(size, chunkSize, range), console, checkMemory);
+    return size;
+}

@@ -1,0 +1,75 @@
+// NGramCountTable: the one process-wide count of every n-gram text, and the
+// count file it is written to.
+//
+// Counts go in two ways: texts one at a time (word mode), into a hash table
+// that is sorted into a run when it reaches its share of the memory budget;
+// or already sorted runs (character mode), handed over whole. Runs stay in
+// memory while the budget allows and go to temporary files when it does
+// not; the count file is their merge.
+//
+// Count file: one line per distinct text, "text;count" and CR LF, in
+// ascending memcmp order of the texts (a text before every longer text that
+// begins with it, so the empty text first). A text may itself hold ';', CR
+// and LF (written as CR LF), so a line's count is the number after its LAST
+// ';'.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "runs/run_store.h"
+
+// Starts counting afresh within the limits.
+void configureCounting(const CountingLimits& limits);
+// Memory within the budget held outside the counting structures (the
+// chunk buffer).
+void reserveMemory(std::int64_t bytes);
+
+// Adds one occurrence of the text (bytes without NUL). The table keeps its
+// own copy; the caller may reuse its buffer at once.
+void addNGram(std::string_view text);
+
+// Adds one occurrence of each text; the texts must stay valid during the
+// call. A long run lets the table fetch the slots of later texts while it
+// counts the earlier ones.
+void addNGrams(const std::string_view* texts, std::size_t count);
+
+// The bytes a producer of sorted runs may hold for its own buffers.
+std::int64_t workingMemory();
+// What counting needs at least beside the reserve: the smallest table or
+// sort buffers, run blocks, and the buffers of a merge and its files.
+inline constexpr std::int64_t LeastCountingMemory = std::int64_t{8} << 20;
+// A run handed over sorted: begin, then each text once in ascending memcmp
+// order with its count, then end. `largestBytes` bounds the run's size.
+void beginSortedCounts(std::int64_t largestBytes);
+void addSortedCount(std::string_view text, std::int64_t count);
+void endSortedCounts();
+
+// A producer's last sorted list may stay in the producer's buffer, read by
+// the final merge as it is, instead of being copied into a run. The table
+// owns the list, buffer and all, from holdSortedCounts() on.
+class HeldCounts {
+public:
+    virtual ~HeldCounts() = default;
+    // A reader from the list's start.
+    virtual std::unique_ptr<CountSource> open() const = 0;
+    // A bound on the bytes of the list as a run.
+    virtual std::int64_t largestRunBytes() const = 0;
+};
+void holdSortedCounts(std::unique_ptr<HeldCounts> held);
+// Writes the held list, if any, as a run and hands it back, for its
+// producer to reuse the buffer; null when none is held (a cleared table
+// has freed it).
+std::unique_ptr<HeldCounts> releaseHeldCounts();
+
+// Writes the whole table to the path; the old file there stays until the
+// new one is complete. Throws IoError on any failure to create, write or
+// close it, or to spill or merge the runs.
+void writeCountFile(const std::string& path);
+// Hands every counted text once, in ascending order, with its count, to
+// visit: what writeCountFile writes, for writers of other formats.
+void visitCountsInOrder(const std::function<void(std::string_view text, std::int64_t count)>& visit);
+
+CountingStatistics countingStatistics();

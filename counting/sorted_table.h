@@ -1,0 +1,40 @@
+// The word table read in text order, sorted in its own slot arrays: a table
+// is thrown away once it has been written or spilled, so the sort touches
+// no fresh pages (on this machine a fresh page costs more than sorting what
+// it holds).
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "counting/word_table.h"
+#include "runs/count_merge.h"
+
+void sortInPlace(WordTable& table);
+// The inverse, for a table that is counted into again after being read.
+void hashAgain(WordTable& table);
+
+// The table's entries in text order: the empty text, then a merge of the
+// three sorted slot arrays. Each array's leading text is decoded once, when
+// the array moves on, which is after the merge has taken the text before.
+class SortedTable final : public CountSource {
+public:
+    explicit SortedTable(WordTable& table);
+    bool next() override;
+
+private:
+    static constexpr int Parts = 3;  // short, medium, long texts
+    static constexpr std::uint64_t RecordBurst = 16;
+    std::int64_t countAt(int part) const;
+    void decode(int part);
+    // Prefetches the records of long texts from..from + RecordBurst.
+    void fetchRecords(std::uint64_t from) const;
+
+    WordTable& table_;
+    bool emptyDone_ = false;
+    int taken_ = -1;
+    std::uint64_t position_[Parts] = {};
+    bool has_[Parts] = {};
+    std::string_view leading_[Parts];
+    char shortText_[8], mediumText_[16];
+};

@@ -1,0 +1,245 @@
+// Character mode above the direct counters: the windows of a chunk sorted
+// in batches, each handed to the count table as one run of distinct texts.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "counting/big_endian_key.h"
+#include "counting/ngram_count_table.h"
+#include "counting/radix_sort.h"
+#include "runs/run_format.h"
+
+namespace window_sorter_detail {
+
+inline bool hasZeroByte(std::uint64_t word) {
+    return ((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) != 0;
+}
+
+// The window's bytes, the first lowest, cut at the first NUL: the lowest
+// high bit of the zero-byte mask marks the first zero byte exactly (higher
+// ones may be false), and the bytes from there on are dropped.
+inline std::uint64_t cutAtFirstNul(std::uint64_t window) {
+    std::uint64_t zeroBytes = (window - 0x0101010101010101u) & ~window & 0x8080808080808080u;
+    return window & (((zeroBytes & (0 - zeroBytes)) >> 7) - 1);
+}
+
+inline std::uint64_t lowBytesMask(int n) {
+    return n >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1;
+}
+
+}  // namespace window_sorter_detail
+
+// The windows of one chunk, read from a buffer that holds `available` bytes.
+struct Windows {
+    const char* data;
+    std::int64_t available;
+    int n;
+
+    // The bytes at p + offset, at most 8 and not past the buffer, packed
+    // with the first byte lowest.
+    std::uint64_t load(std::int64_t p, int offset, int bytes) const {
+        std::uint64_t word = 0;
+        if (bytes <= 0) return 0;
+        if (p + offset + 8 <= available)
+            std::memcpy(&word, data + p + offset, sizeof word);
+        else
+            std::memcpy(&word, data + p + offset, static_cast<std::size_t>(bytes));
+        return word & window_sorter_detail::lowBytesMask(bytes);
+    }
+};
+
+// A window of up to 8 x Words bytes, cut at its first NUL.
+template <std::size_t Words>
+struct WindowKey {
+    std::uint64_t words[Words];
+    bool operator==(const WindowKey&) const = default;
+    std::size_t text(char* text) const { return BigEndianWords<Words>::text(words, text); }
+
+    static WindowKey at(const Windows& windows, std::int64_t p) {
+        using namespace window_sorter_detail;
+        WindowKey key;
+        bool cut = false;
+        for (std::size_t i = 0; i < Words; ++i) {
+            int offset = static_cast<int>(8 * i);
+            std::uint64_t bytes = cut ? 0 : windows.load(p, offset, std::min(8, windows.n - offset));
+            cut = cut || hasZeroByte(bytes);
+            key.words[i] = __builtin_bswap64(cutAtFirstNul(bytes));
+        }
+        return key;
+    }
+};
+
+// The distinct texts of sorted keys, with their numbers of equal neighbours.
+template <std::size_t Words>
+class SortedKeys final : public CountSource {
+public:
+    SortedKeys(const WindowKey<Words>* keys, std::size_t size) : keys_(keys), size_(size) {}
+    bool next() override {
+        if (position_ == size_) return false;
+        std::size_t end = position_ + 1;
+        while (end < size_ && keys_[end] == keys_[position_]) ++end;
+        text_ = std::string_view(textBytes_, keys_[position_].text(textBytes_));
+        count_ = static_cast<std::int64_t>(end - position_);
+        position_ = end;
+        return true;
+    }
+
+    // The most bytes a run of the keys takes, found without making their
+    // texts.
+    static std::int64_t largestRunBytes(const WindowKey<Words>* keys, std::size_t count) {
+        std::int64_t runBytes = 0;
+        for (std::size_t position = 0, end; position < count; position = end) {
+            for (end = position + 1; end < count && keys[end] == keys[position];) ++end;
+            runBytes += static_cast<std::int64_t>(2 + 8 * Words + varintBytes(end - position));
+        }
+        return runBytes;
+    }
+
+private:
+    const WindowKey<Words>* keys_;
+    std::size_t size_, position_ = 0;
+    char textBytes_[8 * Words];
+};
+
+// Kept from chunk to chunk by the character scanner: fresh pages cost more
+// here than sorting. `keys` is with the count table while it holds the last
+// batch.
+struct SortBuffers {
+    LargePages keys, scratch;
+    std::size_t keyBytes = 0;
+    std::vector<std::uint32_t> pairSizes, pairNext;
+};
+
+// A sorted batch left in its buffer for the final merge: the buffer goes to
+// the count table with it and comes back when the table writes it as a run.
+template <std::size_t Words>
+struct HeldKeys final : HeldCounts {
+    HeldKeys(LargePages pages, std::size_t count) : keys(std::move(pages)), count(count) {}
+    const WindowKey<Words>* data() const { return reinterpret_cast<const WindowKey<Words>*>(keys.data); }
+    std::unique_ptr<CountSource> open() const override {
+        return std::make_unique<SortedKeys<Words>>(data(), count);
+    }
+    std::int64_t largestRunBytes() const override {
+        return SortedKeys<Words>::largestRunBytes(data(), count);
+    }
+    LargePages keys;
+    std::size_t count;
+};
+
+// The windows of a chunk in batches of consecutive windows, as many as the
+// working memory allows: each batch is sorted and handed over as one run of
+// distinct texts. The keys go straight into their buckets by first byte
+// (the byte counts of the chunk say where each bucket starts), so the
+// scratch of the sort only has to hold the largest bucket, not the batch.
+template <std::size_t Words>
+class WindowSorter {
+public:
+    using Key = WindowKey<Words>;
+    static const std::uint64_t* wordsOf(const Key& key) { return key.words; }
+    using KeyOrder = BigEndianOrder<Key, Words, wordsOf>;
+
+    // Scratch for a fifth of the keys: in text no first byte starts more
+    // windows; a larger bucket is partitioned in place instead.
+    static constexpr std::size_t ScratchShare = 4;
+    // Beyond a full chunk of 8-byte keys larger batches save little: the
+    // pages cost more to touch than the longer runs they avoid.
+    static constexpr std::int64_t MostSortBytes = std::int64_t{1} << 30;
+
+    WindowSorter(SortBuffers& buffers, const Windows& windows, std::int64_t windowCount)
+        : buffers_(buffers), windows_(windows) {
+        std::int64_t perWindow = static_cast<std::int64_t>(sizeof(Key) + sizeof(Key) / ScratchShare);
+        std::int64_t fits =
+            std::max<std::int64_t>(std::min(workingMemory(), MostSortBytes) / perWindow, 4096);
+        std::size_t wanted = static_cast<std::size_t>(std::min(windowCount, fits));
+        if (buffers.keyBytes < wanted * sizeof(Key)) {
+            takeBackHeld();
+            buffers = SortBuffers{};  // the old pages go before the new ones come
+            buffers.keyBytes = wanted * sizeof(Key);
+            buffers.keys = LargePages(buffers.keyBytes);
+            buffers.scratch = LargePages(std::max<std::size_t>(wanted / ScratchShare, 1) * sizeof(Key));
+        }
+        scratch_ = reinterpret_cast<Key*>(buffers.scratch.data);
+        scratchCapacity_ = buffers.scratch.bytes / sizeof(Key);
+        capacity_ = wanted;
+    }
+
+    // Takes the windows from `from` to `to`, which follow those taken so far.
+    void add(std::int64_t from, std::int64_t to) {
+        while (from < to) {
+            std::int64_t take = std::min(to, batchStart_ + static_cast<std::int64_t>(capacity_));
+            batchEnd_ = take;
+            from = take;
+            if (batchEnd_ - batchStart_ == static_cast<std::int64_t>(capacity_)) handOver();
+        }
+    }
+
+    void finish() {
+        if (batchEnd_ > batchStart_) handOver();
+    }
+
+private:
+    // The batch before, if the table still holds it, becomes a run, and its
+    // buffer comes back; a table cleared meanwhile has freed it.
+    void takeBackHeld() {
+        std::unique_ptr<HeldCounts> back = releaseHeldCounts();
+        if (auto* keys = dynamic_cast<HeldKeys<Words>*>(back.get())) buffers_.keys = std::move(keys->keys);
+    }
+
+    // The last batch of the whole input is never copied into a run: the
+    // final merge reads it where it is.
+    void handOver() {
+        std::size_t count = static_cast<std::size_t>(batchEnd_ - batchStart_);
+        takeBackHeld();
+        if (buffers_.keys.data == nullptr) buffers_.keys = LargePages(buffers_.keyBytes);
+        keys_ = reinterpret_cast<Key*>(buffers_.keys.data);
+        sortBatch(count);
+        holdSortedCounts(std::make_unique<HeldKeys<Words>>(std::move(buffers_.keys), count));
+        batchStart_ = batchEnd_;
+    }
+
+    // The first two bytes of the window's key, from the chunk's bytes: a
+    // NUL ends the text, and a window of one byte has no second.
+    std::size_t leadingPair(std::int64_t p) const {
+        auto first = static_cast<unsigned char>(windows_.data[p]);
+        if (first == 0 || windows_.n < 2) return std::size_t{first} << 8;
+        return std::size_t{first} << 8 | static_cast<unsigned char>(windows_.data[p + 1]);
+    }
+
+    // By the first two bytes at once: text uses a few thousand pairs, so the
+    // scatter writes to few enough places to stay in the caches, and the
+    // buckets it makes mostly fit in them.
+    void sortBatch(std::size_t count) {
+        std::vector<std::uint32_t>& sizes = buffers_.pairSizes;
+        std::vector<std::uint32_t>& next = buffers_.pairNext;
+        sizes.assign(1 << 16, 0);
+        next.resize(1 << 16);
+        for (std::size_t i = 0; i < count; ++i)
+            ++sizes[leadingPair(batchStart_ + static_cast<std::int64_t>(i))];
+        std::uint32_t start = 0;
+        for (std::size_t pair = 0; pair < sizes.size(); ++pair) {
+            next[pair] = start;
+            start += sizes[pair];
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            std::int64_t p = batchStart_ + static_cast<std::int64_t>(i);
+            keys_[next[leadingPair(p)]++] = Key::at(windows_, p);
+        }
+        // `next` now holds where each bucket ends.
+        for (std::size_t pair = 0; pair < sizes.size(); ++pair)
+            if (sizes[pair] > 0)
+                radixSort(keys_ + next[pair] - sizes[pair], sizes[pair], scratch_, scratchCapacity_,
+                          KeyOrder{}, 2);
+    }
+
+    SortBuffers& buffers_;
+    Windows windows_;
+    Key* keys_ = nullptr;
+    Key* scratch_;
+    std::size_t capacity_ = 0, scratchCapacity_ = 0;
+    std::int64_t batchStart_ = 0, batchEnd_ = 0;
+};
