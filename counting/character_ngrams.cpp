@@ -34,8 +34,8 @@ void countDirect(std::vector<std::uint32_t>& counts, const Windows& windows, std
 // A window with a NUL counts as its text before the NUL; all windows that
 // begin with that text and a NUL sit side by side in the array, so equal
 // texts arrive together and in order.
-void addDirectCountsAsRun(std::vector<std::uint32_t>& counts, int n) {
-    beginSortedCounts(static_cast<std::int64_t>(counts.size()) / DirectMinFill * (n + 12) + 4096);
+void addDirectCountsAsRun(NGramCountTable& table, std::vector<std::uint32_t>& counts, int n) {
+    table.beginSortedCounts(static_cast<std::int64_t>(counts.size()) / DirectMinFill * (n + 12) + 4096);
     char pending[8];
     std::size_t pendingLength = 0;
     std::int64_t pendingCount = 0;
@@ -46,7 +46,7 @@ void addDirectCountsAsRun(std::vector<std::uint32_t>& counts, int n) {
         std::memcpy(text, &bytes, sizeof text);
         std::size_t length = strnlen(text, static_cast<std::size_t>(n));
         if (pendingCount > 0 && std::string_view(text, length) != std::string_view(pending, pendingLength)) {
-            addSortedCount(std::string_view(pending, pendingLength), pendingCount);
+            table.addSortedCount(std::string_view(pending, pendingLength), pendingCount);
             pendingCount = 0;
         }
         std::memcpy(pending, text, length);
@@ -54,14 +54,14 @@ void addDirectCountsAsRun(std::vector<std::uint32_t>& counts, int n) {
         pendingCount += counts[window];
         counts[window] = 0;
     }
-    if (pendingCount > 0) addSortedCount(std::string_view(pending, pendingLength), pendingCount);
-    endSortedCounts();
+    if (pendingCount > 0) table.addSortedCount(std::string_view(pending, pendingLength), pendingCount);
+    table.endSortedCounts();
 }
 
 template <std::size_t Words>
-void countSorted(SortBuffers& buffers, const Windows& windows, std::int64_t windowCount,
-                 std::ostream& progress) {
-    WindowSorter<Words> sorter(buffers, windows, windowCount);
+void countSorted(NGramCountTable& table, SortBuffers& buffers, const Windows& windows,
+                 std::int64_t windowCount, std::ostream& progress) {
+    WindowSorter<Words> sorter(table, buffers, windows, windowCount);
     for (std::int64_t blockStart = 0; blockStart < windowCount; blockStart += ProgressInterval) {
         progress << '.';
         sorter.add(blockStart, std::min(windowCount, blockStart + ProgressInterval));
@@ -81,7 +81,7 @@ void CharacterScanner::scanChunk(const char* data, std::int64_t chunkLength, std
     std::int64_t counters = std::int64_t{1} << (8 * std::min(n, MaxDirectN));
     bool direct = n <= MaxDirectN && windowCount >= counters / DirectMinFill &&
                   windowCount <= std::numeric_limits<std::uint32_t>::max() &&
-                  counters * static_cast<std::int64_t>(sizeof(std::uint32_t)) <= workingMemory();
+                  counters * static_cast<std::int64_t>(sizeof(std::uint32_t)) <= table_.workingMemory();
     if (direct) {
         // After each chunk the counts become a run and the counters are
         // zero again.
@@ -91,12 +91,12 @@ void CharacterScanner::scanChunk(const char* data, std::int64_t chunkLength, std
             progress << '.';
             countDirect(counts, windows, blockStart, std::min(windowCount, blockStart + ProgressInterval));
         }
-        addDirectCountsAsRun(counts, n);
+        addDirectCountsAsRun(table_, counts, n);
     } else if (n <= 8) {
-        countSorted<1>(sortBuffers_, windows, windowCount, progress);
+        countSorted<1>(table_, sortBuffers_, windows, windowCount, progress);
     } else if (n <= 16) {
-        countSorted<2>(sortBuffers_, windows, windowCount, progress);
+        countSorted<2>(table_, sortBuffers_, windows, windowCount, progress);
     } else {
-        countSorted<3>(sortBuffers_, windows, windowCount, progress);
+        countSorted<3>(table_, sortBuffers_, windows, windowCount, progress);
     }
 }

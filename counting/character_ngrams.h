@@ -13,6 +13,8 @@
 // that the array is in the count file's order; above, the sort buffers.
 class CharacterScanner {
 public:
+    // Counts into `table`, which outlives the scanner.
+    explicit CharacterScanner(NGramCountTable& table) : table_(table) {}
     // Counts the windows that start in the chunk's first
     // `chunkLength` bytes of `data`. `data` holds `available` bytes: the chunk
     // and the up to N - 1 bytes that follow it in the file, so windows across
@@ -23,6 +25,7 @@ public:
                    std::ostream& progress);
 
 private:
+    NGramCountTable& table_;
     std::vector<std::uint32_t> directCounts_;
     SortBuffers sortBuffers_;
 };

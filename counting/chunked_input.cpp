@@ -53,8 +53,8 @@ namespace {
 
 // Reads and counts the plan's chunks, printing the size, the chunk
 // messages and the progress dots.
-void countChunks(const Arguments& arguments, InputFile& input, const ChunkPlan& plan, std::ostream& console,
-                 const MemoryCheck& checkMemory) {
+void countChunks(NGramCountTable& table, const Arguments& arguments, InputFile& input, const ChunkPlan& plan,
+                 std::ostream& console, const MemoryCheck& checkMemory) {
     printFileSize(console, input.size());
     // Character windows that start near a chunk's end take their last bytes
     // from the next chunk: each chunk is read with up to N - 1 bytes after it.
@@ -70,9 +70,9 @@ void countChunks(const Arguments& arguments, InputFile& input, const ChunkPlan& 
         throw IoError(arguments.input, "out of memory: no room for the chunk buffer of " +
                                            std::to_string(chunkBytes) + " bytes");
     }
-    reserveMemory(chunkBytes + scanBytes);
+    table.reserveMemory(chunkBytes + scanBytes);
 
-    CharacterScanner characters;
+    CharacterScanner characters(table);
     for (std::int64_t k = 0; k < plan.count; ++k) {
         console << std::endl << "Loading chunk into memory " << k + 1 << "/" << plan.count << std::endl;
         std::int64_t available = plan.readLength(k, lookahead);
@@ -80,26 +80,27 @@ void countChunks(const Arguments& arguments, InputFile& input, const ChunkPlan& 
         if (arguments.mode == Mode::Characters)
             characters.scanChunk(chunk.data(), plan.length(k), available, arguments.n, console);
         else
-            scanWordChunk(chunk.data(), plan.length(k), arguments.n, console);
+            scanWordChunk(table, chunk.data(), plan.length(k), arguments.n, console);
     }
     input.close();
 }
 
 }  // namespace
 
-void countInput(const Arguments& arguments, std::int64_t chunkSize, std::ostream& console,
-                const MemoryCheck& checkMemory) {
+void countInput(NGramCountTable& table, const Arguments& arguments, std::int64_t chunkSize,
+                std::ostream& console, const MemoryCheck& checkMemory) {
     InputFile input(arguments.input);
-    countChunks(arguments, input, planChunks(input.size(), chunkSize), console, checkMemory);
+    countChunks(table, arguments, input, planChunks(input.size(), chunkSize), console, checkMemory);
 }
 
-std::int64_t countInputRange(const Arguments& arguments, std::int64_t from, std::optional<std::int64_t> to,
-                             std::int64_t chunkSize, std::ostream& console, const MemoryCheck& checkMemory) {
+std::int64_t countInputRange(NGramCountTable& table, const Arguments& arguments, std::int64_t from,
+                             std::optional<std::int64_t> to, std::int64_t chunkSize, std::ostream& console,
+                             const MemoryCheck& checkMemory) {
     InputFile input(arguments.input);
     std::int64_t size = input.size();
     StartRange range{from, to.value_or(size)};
     if (std::string refusal = rangeRefusal(arguments.mode, range, size, chunkSize); !refusal.empty())
         throw IoError(arguments.input, refusal);
-    countChunks(arguments, input, planRangeChunks(size, chunkSize, range), console, checkMemory);
+    countChunks(table, arguments, input, planRangeChunks(size, chunkSize, range), console, checkMemory);
     return size;
 }

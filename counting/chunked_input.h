@@ -10,6 +10,7 @@
 
 #include "common/memory_budget.h"
 #include "counting/arguments.h"
+#include "counting/ngram_count_table.h"
 
 // The most bytes of the input held in memory at once.
 inline constexpr std::int64_t ChunkSize = 100'000'000;
@@ -65,14 +66,14 @@ MemoryCheck memoryCheckWithin(const MemoryLimits& limits, std::int64_t budget, c
 
 // Loads the input chunk by chunk and counts its n-grams into the table,
 // printing the size, the chunk messages and the progress dots.
-void countInput(const Arguments& arguments, std::int64_t chunkSize, std::ostream& console,
-                const MemoryCheck& checkMemory = {});
+void countInput(NGramCountTable& table, const Arguments& arguments, std::int64_t chunkSize,
+                std::ostream& console, const MemoryCheck& checkMemory = {});
 
 // countInput for the n-grams that start in bytes [from, to) of the input
 // only (no `to`: to its end), each counted exactly as a whole run counts
 // it: in character mode the windows that start there, read up to N - 1
 // bytes past `to`. Throws IoError naming the input with rangeRefusal's
 // reason. Returns the input's size.
-std::int64_t countInputRange(const Arguments& arguments, std::int64_t from, std::optional<std::int64_t> to,
-                             std::int64_t chunkSize, std::ostream& console,
+std::int64_t countInputRange(NGramCountTable& table, const Arguments& arguments, std::int64_t from,
+                             std::optional<std::int64_t> to, std::int64_t chunkSize, std::ostream& console,
                              const MemoryCheck& checkMemory = {});

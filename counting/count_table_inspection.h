@@ -9,13 +9,21 @@
 
 #include "counting/ngram_count_table.h"
 
+// What the tests may reach of a table.
+struct CountTableInspection {
+    static WordTable& words(NGramCountTable& table);
+    static void forEach(NGramCountTable& table,
+                        const std::function<void(std::string_view, std::int64_t)>& visit);
+};
+
 // With the hash's key fixed by a seed, a test can build texts that share a
 // home slot; totalProbeDistance sums every entry's distance from its own.
-std::uint64_t hashNGramText(std::string_view text);
-void setHashSeed(std::uint64_t seed);
-std::uint64_t totalProbeDistance();
-std::int64_t distinctNGrams();
-void forEachNGram(const std::function<void(std::string_view text, std::int64_t count)>& visit);
-void clearNGramCountTable();
+// setHashSeed empties the word table.
+std::uint64_t hashNGramText(NGramCountTable& table, std::string_view text);
+void setHashSeed(NGramCountTable& table, std::uint64_t seed);
+std::uint64_t totalProbeDistance(NGramCountTable& table);
+std::int64_t distinctNGrams(NGramCountTable& table);
+void forEachNGram(NGramCountTable& table,
+                  const std::function<void(std::string_view text, std::int64_t count)>& visit);
 // "" when the word table keeps its invariants, else the first one broken.
-std::string checkNGramCountTable();
+std::string checkNGramCountTable(NGramCountTable& table);

@@ -19,45 +19,45 @@ namespace {
 // How many keys ahead of the one being counted a batch fetches slots.
 constexpr std::size_t PrefetchDistance = 16;
 
-// The one count of the process: the word table, the runs and a producer's
-// held list, each owned here.
-struct NGramCountTable {
-    RunStore runs;
-    WordTable words;
-    std::unique_ptr<HeldCounts> held;
-};
+}  // namespace
 
-NGramCountTable Table;
+NGramCountTable::NGramCountTable(const CountingLimits& limits) : words_(std::make_unique<WordTable>()) {
+    runs_.configure(limits);
+}
 
-std::size_t heldSources() { return Table.held ? 1 : 0; }
+NGramCountTable::~NGramCountTable() = default;
 
 // Counts the text, first spilling the word table to a run if adding it
 // would take the table past its share of the budget: the table then starts
 // empty, keeping its arrays (their pages are already touched).
-void addHashed(std::string_view text, std::uint64_t hash) {
-    WordTable& words = Table.words;
+void NGramCountTable::addHashed(std::string_view text, std::uint64_t hash) {
+    WordTable& words = *words_;
     if (words.add(text, hash)) return;
-    if (words.distinct() > 0 &&
-        words.bytesAfterAdding(text) > static_cast<std::uint64_t>(Table.runs.working())) {
+    if (words.distinct() > 0 && words.bytesAfterAdding(text) > static_cast<std::uint64_t>(runs_.working())) {
         // The run is at most the texts and their counts, which the table
         // holds too; its bytes are a fair bound.
         SortedTable sorted(words);
-        Table.runs.addRun(sorted, static_cast<std::int64_t>(words.bytes()));
+        runs_.addRun(sorted, static_cast<std::int64_t>(words.bytes()));
         words.empty();
     }
     words.addNew(text, hash);
 }
 
+// The sources the final merge reads beside the runs: the word table sorted
+// and the held list.
+std::size_t NGramCountTable::othersThanRuns() const {
+    return (words_->distinct() > 0 ? 1 : 0) + heldSources();
+}
+
 // Hands every counted text, in order, to visit: the runs and the table merged.
 template <typename Visit>
-void mergeEverything(Visit&& visit) {
-    WordTable& table = Table.words;
+void NGramCountTable::mergeEverything(Visit&& visit) {
     std::unique_ptr<SortedTable> sorted;
-    if (table.distinct() > 0) sorted = std::make_unique<SortedTable>(table);
-    Table.runs.mergeDownTo((sorted ? 1 : 0) + heldSources());
+    if (words_->distinct() > 0) sorted = std::make_unique<SortedTable>(*words_);
+    runs_.mergeDownTo(othersThanRuns());
     std::vector<std::unique_ptr<CountSource>> readers;
-    if (Table.held) readers.push_back(Table.held->open());
-    Table.runs.openAll(readers);
+    if (held_) readers.push_back(held_->open());
+    runs_.openAll(readers);
     std::vector<CountSource*> sources;
     for (auto& reader : readers) sources.push_back(reader.get());
     if (sorted) sources.push_back(sorted.get());
@@ -65,28 +65,21 @@ void mergeEverything(Visit&& visit) {
     mergeCounts(sources, visit);
 }
 
-}  // namespace
+void NGramCountTable::reserveMemory(std::int64_t bytes) { runs_.reserve(bytes); }
 
-void configureCounting(const CountingLimits& limits) {
-    clearNGramCountTable();
-    Table.runs.configure(limits);
+void NGramCountTable::addNGram(std::string_view text) {
+    hashAgain(*words_);
+    addHashed(text, words_->hash(text));
 }
 
-void reserveMemory(std::int64_t bytes) { Table.runs.reserve(bytes); }
-
-void addNGram(std::string_view text) {
-    hashAgain(Table.words);
-    addHashed(text, Table.words.hash(text));
-}
-
-void addNGrams(const std::string_view* texts, std::size_t count) {
+void NGramCountTable::addNGrams(const std::string_view* texts, std::size_t count) {
     // A pipeline: a text's home slot is fetched 2 x PrefetchDistance texts
     // ahead, and for a long text the record that slot names PrefetchDistance
     // ahead, so both have usually arrived when the text is counted.
     constexpr std::size_t Batch = 256;
     std::uint64_t hashes[Batch];
-    hashAgain(Table.words);
-    const WordTable& words = Table.words;
+    hashAgain(*words_);
+    const WordTable& words = *words_;
     for (std::size_t start = 0; start < count; start += Batch) {
         const std::string_view* batchTexts = texts + start;
         std::size_t batch = std::min(Batch, count - start);
@@ -104,68 +97,74 @@ void addNGrams(const std::string_view* texts, std::size_t count) {
     }
 }
 
-std::int64_t workingMemory() { return Table.runs.working(); }
+std::int64_t NGramCountTable::workingMemory() const { return runs_.working(); }
 
-void beginSortedCounts(std::int64_t largestBytes) { Table.runs.begin(largestBytes); }
+void NGramCountTable::beginSortedCounts(std::int64_t largestBytes) { runs_.begin(largestBytes); }
 
-void addSortedCount(std::string_view text, std::int64_t count) { Table.runs.add(text, count); }
+void NGramCountTable::addSortedCount(std::string_view text, std::int64_t count) { runs_.add(text, count); }
 
-void endSortedCounts() { Table.runs.end(); }
+void NGramCountTable::endSortedCounts() { runs_.end(); }
 
-void holdSortedCounts(std::unique_ptr<HeldCounts> held) { Table.held = std::move(held); }
+void NGramCountTable::holdSortedCounts(std::unique_ptr<HeldCounts> held) { held_ = std::move(held); }
 
-std::unique_ptr<HeldCounts> releaseHeldCounts() {
-    if (!Table.held) return nullptr;
-    std::unique_ptr<HeldCounts> held = std::move(Table.held);
-    Table.runs.addRun(*held->open(), held->largestRunBytes());
+std::unique_ptr<HeldCounts> NGramCountTable::releaseHeldCounts() {
+    if (!held_) return nullptr;
+    std::unique_ptr<HeldCounts> held = std::move(held_);
+    runs_.addRun(*held->open(), held->largestRunBytes());
     return held;
 }
 
-void writeCountFile(const std::string& path) {
+void NGramCountTable::writeCountFile(const std::string& path) {
     // Group merges, if any, come before the count file is created, so that
     // their failures leave no count file behind.
-    Table.runs.mergeDownTo((Table.words.distinct() > 0 ? 1 : 0) + heldSources());
+    runs_.mergeDownTo(othersThanRuns());
     OutputFile file(path);
     mergeEverything([&](std::string_view text, std::int64_t count) { writeCountEntry(file, text, count); });
     file.close();
 }
 
-void visitCountsInOrder(const std::function<void(std::string_view, std::int64_t)>& visit) {
-    Table.runs.mergeDownTo((Table.words.distinct() > 0 ? 1 : 0) + heldSources());
+void NGramCountTable::visitCountsInOrder(const std::function<void(std::string_view, std::int64_t)>& visit) {
+    runs_.mergeDownTo(othersThanRuns());
     mergeEverything(visit);
 }
 
-CountingStatistics countingStatistics() { return Table.runs.statistics(); }
+CountingStatistics NGramCountTable::countingStatistics() const { return runs_.statistics(); }
 
-std::uint64_t hashNGramText(std::string_view text) { return Table.words.hash(text); }
+WordTable& CountTableInspection::words(NGramCountTable& table) { return *table.words_; }
 
-void setHashSeed(std::uint64_t seed) {
-    clearNGramCountTable();
-    Table.words.key = keyFromSeed(seed);
+void CountTableInspection::forEach(NGramCountTable& table,
+                                   const std::function<void(std::string_view, std::int64_t)>& visit) {
+    table.mergeEverything(visit);
 }
 
-std::uint64_t totalProbeDistance() {
-    hashAgain(Table.words);
-    return Table.words.probeDistance();
+std::uint64_t hashNGramText(NGramCountTable& table, std::string_view text) {
+    return CountTableInspection::words(table).hash(text);
 }
 
-std::string checkNGramCountTable() {
-    hashAgain(Table.words);
-    return Table.words.checkConsistency();
+void setHashSeed(NGramCountTable& table, std::uint64_t seed) {
+    WordTable& words = CountTableInspection::words(table);
+    words.release();
+    words.key = keyFromSeed(seed);
 }
 
-std::int64_t distinctNGrams() {
+std::uint64_t totalProbeDistance(NGramCountTable& table) {
+    WordTable& words = CountTableInspection::words(table);
+    hashAgain(words);
+    return words.probeDistance();
+}
+
+std::string checkNGramCountTable(NGramCountTable& table) {
+    WordTable& words = CountTableInspection::words(table);
+    hashAgain(words);
+    return words.checkConsistency();
+}
+
+std::int64_t distinctNGrams(NGramCountTable& table) {
     std::int64_t distinct = 0;
-    mergeEverything([&](std::string_view, std::int64_t) { ++distinct; });
+    CountTableInspection::forEach(table, [&](std::string_view, std::int64_t) { ++distinct; });
     return distinct;
 }
 
-void forEachNGram(const std::function<void(std::string_view, std::int64_t)>& visit) {
-    mergeEverything(visit);
-}
-
-void clearNGramCountTable() {
-    Table.held.reset();
-    Table.words.release();
-    Table.runs.clear();
+void forEachNGram(NGramCountTable& table, const std::function<void(std::string_view, std::int64_t)>& visit) {
+    CountTableInspection::forEach(table, visit);
 }

@@ -1,4 +1,4 @@
-// NGramCountTable: the one process-wide count of every n-gram text, and the
+// NGramCountTable: the count of every n-gram text of one input, and the
 // count file it is written to.
 //
 // Counts go in two ways: texts one at a time (word mode), into a hash table
@@ -16,36 +16,17 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "runs/run_store.h"
 
-// Starts counting afresh within the limits.
-void configureCounting(const CountingLimits& limits);
-// Memory within the budget held outside the counting structures (the
-// chunk buffer).
-void reserveMemory(std::int64_t bytes);
+struct WordTable;
 
-// Adds one occurrence of the text (bytes without NUL). The table keeps its
-// own copy; the caller may reuse its buffer at once.
-void addNGram(std::string_view text);
-
-// Adds one occurrence of each text; the texts must stay valid during the
-// call. A long run lets the table fetch the slots of later texts while it
-// counts the earlier ones.
-void addNGrams(const std::string_view* texts, std::size_t count);
-
-// The bytes a producer of sorted runs may hold for its own buffers.
-std::int64_t workingMemory();
 // What counting needs at least beside the reserve: the smallest table or
 // sort buffers, run blocks, and the buffers of a merge and its files.
 inline constexpr std::int64_t LeastCountingMemory = std::int64_t{8} << 20;
-// A run handed over sorted: begin, then each text once in ascending memcmp
-// order with its count, then end. `largestBytes` bounds the run's size.
-void beginSortedCounts(std::int64_t largestBytes);
-void addSortedCount(std::string_view text, std::int64_t count);
-void endSortedCounts();
 
 // A producer's last sorted list may stay in the producer's buffer, read by
 // the final merge as it is, instead of being copied into a run. The table
@@ -58,18 +39,60 @@ public:
     // A bound on the bytes of the list as a run.
     virtual std::int64_t largestRunBytes() const = 0;
 };
-void holdSortedCounts(std::unique_ptr<HeldCounts> held);
-// Writes the held list, if any, as a run and hands it back, for its
-// producer to reuse the buffer; null when none is held (a cleared table
-// has freed it).
-std::unique_ptr<HeldCounts> releaseHeldCounts();
+// The count of one file, or of a byte range of it, within its limits: the
+// word table, the runs and a producer's held list are its own, so that two
+// counts can live in one process.
+class NGramCountTable {
+public:
+    explicit NGramCountTable(const CountingLimits& limits);
+    ~NGramCountTable();
+    NGramCountTable(const NGramCountTable&) = delete;
+    NGramCountTable& operator=(const NGramCountTable&) = delete;
 
-// Writes the whole table to the path; the old file there stays until the
-// new one is complete. Throws IoError on any failure to create, write or
-// close it, or to spill or merge the runs.
-void writeCountFile(const std::string& path);
-// Hands every counted text once, in ascending order, with its count, to
-// visit: what writeCountFile writes, for writers of other formats.
-void visitCountsInOrder(const std::function<void(std::string_view text, std::int64_t count)>& visit);
+    // Memory within the budget held outside the counting structures (the
+    // chunk buffer).
+    void reserveMemory(std::int64_t bytes);
 
-CountingStatistics countingStatistics();
+    // Adds one occurrence of the text (bytes without NUL). The table keeps
+    // its own copy; the caller may reuse its buffer at once.
+    void addNGram(std::string_view text);
+    // Adds one occurrence of each text; the texts must stay valid during the
+    // call. A long run lets the table fetch the slots of later texts while
+    // it counts the earlier ones.
+    void addNGrams(const std::string_view* texts, std::size_t count);
+
+    // The bytes a producer of sorted runs may hold for its own buffers.
+    std::int64_t workingMemory() const;
+    // A run handed over sorted: begin, then each text once in ascending
+    // memcmp order with its count, then end. `largestBytes` bounds the
+    // run's size.
+    void beginSortedCounts(std::int64_t largestBytes);
+    void addSortedCount(std::string_view text, std::int64_t count);
+    void endSortedCounts();
+    void holdSortedCounts(std::unique_ptr<HeldCounts> held);
+    // Writes the held list, if any, as a run and hands it back, for its
+    // producer to reuse the buffer; null when none is held.
+    std::unique_ptr<HeldCounts> releaseHeldCounts();
+
+    // Writes the whole table to the path; the old file there stays until
+    // the new one is complete. Throws IoError on any failure to create,
+    // write or close it, or to spill or merge the runs.
+    void writeCountFile(const std::string& path);
+    // Hands every counted text once, in ascending order, with its count, to
+    // visit: what writeCountFile writes, for writers of other formats.
+    void visitCountsInOrder(const std::function<void(std::string_view text, std::int64_t count)>& visit);
+
+    CountingStatistics countingStatistics() const;
+
+private:
+    friend struct CountTableInspection;
+    void addHashed(std::string_view text, std::uint64_t hash);
+    std::size_t heldSources() const { return held_ ? 1 : 0; }
+    std::size_t othersThanRuns() const;
+    template <typename Visit>
+    void mergeEverything(Visit&& visit);
+
+    RunStore runs_;
+    std::unique_ptr<WordTable> words_;
+    std::unique_ptr<HeldCounts> held_;
+};

@@ -150,11 +150,12 @@ public:
     // pages cost more to touch than the longer runs they avoid.
     static constexpr std::int64_t MostSortBytes = std::int64_t{1} << 30;
 
-    WindowSorter(SortBuffers& buffers, const Windows& windows, std::int64_t windowCount)
-        : buffers_(buffers), windows_(windows) {
+    WindowSorter(NGramCountTable& table, SortBuffers& buffers, const Windows& windows,
+                 std::int64_t windowCount)
+        : table_(table), buffers_(buffers), windows_(windows) {
         std::int64_t perWindow = static_cast<std::int64_t>(sizeof(Key) + sizeof(Key) / ScratchShare);
         std::int64_t fits =
-            std::max<std::int64_t>(std::min(workingMemory(), MostSortBytes) / perWindow, 4096);
+            std::max<std::int64_t>(std::min(table.workingMemory(), MostSortBytes) / perWindow, 4096);
         std::size_t wanted = static_cast<std::size_t>(std::min(windowCount, fits));
         if (buffers.keyBytes < wanted * sizeof(Key)) {
             takeBackHeld();
@@ -186,7 +187,7 @@ private:
     // The batch before, if the table still holds it, becomes a run, and its
     // buffer comes back; a table cleared meanwhile has freed it.
     void takeBackHeld() {
-        std::unique_ptr<HeldCounts> back = releaseHeldCounts();
+        std::unique_ptr<HeldCounts> back = table_.releaseHeldCounts();
         if (auto* keys = dynamic_cast<HeldKeys<Words>*>(back.get())) buffers_.keys = std::move(keys->keys);
     }
 
@@ -198,7 +199,7 @@ private:
         if (buffers_.keys.data == nullptr) buffers_.keys = LargePages(buffers_.keyBytes);
         keys_ = reinterpret_cast<Key*>(buffers_.keys.data);
         sortBatch(count);
-        holdSortedCounts(std::make_unique<HeldKeys<Words>>(std::move(buffers_.keys), count));
+        table_.holdSortedCounts(std::make_unique<HeldKeys<Words>>(std::move(buffers_.keys), count));
         batchStart_ = batchEnd_;
     }
 
@@ -236,6 +237,7 @@ private:
                           KeyOrder{}, 2);
     }
 
+    NGramCountTable& table_;
     SortBuffers& buffers_;
     Windows windows_;
     Key* keys_ = nullptr;

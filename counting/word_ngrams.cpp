@@ -219,6 +219,9 @@ std::int64_t wordScanMemory(std::int32_t n) {
            static_cast<std::int64_t>(JoinedWords::bytesFor(n));
 }
 
-void scanWordChunk(const char* chunk, std::int64_t length, std::int32_t n, std::ostream& progress) {
-    scanWordNGrams(chunk, length, n, progress, addNGrams);
+void scanWordChunk(NGramCountTable& table, const char* chunk, std::int64_t length, std::int32_t n,
+                   std::ostream& progress) {
+    scanWordNGrams(chunk, length, n, progress, [&table](const std::string_view* texts, std::size_t count) {
+        table.addNGrams(texts, count);
+    });
 }

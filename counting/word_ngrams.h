@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "counting/ngram_count_table.h"
 #include "counting/word_scanner.h"
 
 // Joins the word scanned from `start` and the N - 1 words that follow it,
@@ -33,5 +34,6 @@ void scanWordNGrams(const char* chunk, std::int64_t length, std::int32_t n, std:
 // joined words.
 std::int64_t wordScanMemory(std::int32_t n);
 
-// Counts the word n-grams of one chunk, scanned on its own, with addNGrams.
-void scanWordChunk(const char* chunk, std::int64_t length, std::int32_t n, std::ostream& progress);
+// Counts the word n-grams of one chunk, scanned on its own, into the table.
+void scanWordChunk(NGramCountTable& table, const char* chunk, std::int64_t length, std::int32_t n,
+                   std::ostream& progress);

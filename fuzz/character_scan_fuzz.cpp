@@ -20,10 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::string text(reinterpret_cast<const char*>(bytes) + 2, size - 2);
     std::int64_t length = static_cast<std::int64_t>(text.size());
 
-    clearNGramCountTable();
+    NGramCountTable table({std::int64_t{1} << 40, "/tmp"});
     std::ostringstream progress;
     ChunkPlan plan = planChunks(length, chunkSize);
-    CharacterScanner scanner;
+    CharacterScanner scanner(table);
     for (std::int64_t k = 0; k < plan.count; ++k) {
         std::int64_t available = plan.readLength(k, n - 1);
         std::unique_ptr<char[]> chunk(new char[static_cast<std::size_t>(available)]);
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         ++expected[window.substr(0, window.find('\0'))];
     }
     std::map<std::string, std::int64_t> counted;
-    forEachNGram([&](std::string_view t, std::int64_t count) {
+    forEachNGram(table, [&](std::string_view t, std::int64_t count) {
         if (t.size() > static_cast<std::size_t>(n) || t.find('\0') != std::string_view::npos)
             __builtin_trap();
         if (!counted.emplace(std::string(t), count).second) __builtin_trap();  // one entry per text

@@ -54,7 +54,7 @@ std::string absoluteName(const std::string& path) {
 void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int64_t budget,
                         const MemoryCheck& checkMemory) {
     ReplacementFile::checkCanBeMade(arguments.output);
-    configureCounting({budget, temporaryFolderOrTmpdir(arguments.output)});
+    NGramCountTable table({budget, temporaryFolderOrTmpdir(arguments.output)});
     // Taken before and after counting: a file edited, replaced or grown
     // meanwhile would give a part of no one version.
     InputIdentity before = inputIdentity(arguments.input);
@@ -62,7 +62,8 @@ void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int
     // gets one line at the end.
     std::ostringstream discarded;
     discarded.setstate(std::ios::badbit);
-    std::int64_t size = countInputRange(arguments, range.from, range.to, ChunkSize, discarded, checkMemory);
+    std::int64_t size =
+        countInputRange(table, arguments, range.from, range.to, ChunkSize, discarded, checkMemory);
     PartHeader header;
     header.mode = arguments.mode == Mode::Characters ? 'c' : 'w';
     header.n = arguments.n;
@@ -74,9 +75,9 @@ void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int
     header.inputName = absoluteName(arguments.input);
     // The chunk buffer is gone: the part's writer holds what the budget
     // keeps aside now.
-    reserveMemory(PartWriter::MemoryBytes);
+    table.reserveMemory(PartWriter::MemoryBytes);
     PartWriter part(arguments.output, header);
-    visitCountsInOrder([&](std::string_view text, std::int64_t count) { part.add(text, count); });
+    table.visitCountsInOrder([&](std::string_view text, std::int64_t count) { part.add(text, count); });
     part.commit();
     std::cout << arguments.output << ": " << part.entries() << " distinct n-grams, " << part.totalCount()
               << " in all, bytes " << header.from << "-" << header.to << " of " << arguments.input

@@ -35,13 +35,19 @@ int main(int argc, char** argv) {
     MemoryLimits limits = currentMemoryLimits();
     std::int64_t budget = budgetWithin(limits);
     MemoryCheck checkMemory = memoryCheckWithin(limits, budget, arguments.input);
+#ifdef NGRAM_COUNTING_STATISTICS
+    CountingStatistics statistics;
+#endif
     auto countAndWrite = [&] {
         // Not after a run of hours: a count file that cannot be made is
         // known now.
         ReplacementFile::checkCanBeMade(arguments.output);
-        configureCounting({budget, temporaryFolderFor(arguments.output)});
-        countInput(arguments, ChunkSize, std::cout, checkMemory);
-        writeCountFile(arguments.output);
+        NGramCountTable table({budget, temporaryFolderFor(arguments.output)});
+        countInput(table, arguments, ChunkSize, std::cout, checkMemory);
+        table.writeCountFile(arguments.output);
+#ifdef NGRAM_COUNTING_STATISTICS
+        statistics = table.countingStatistics();
+#endif
     };
     if (int failed = runReportingFailures(
             Program, arguments.input,
@@ -49,7 +55,6 @@ int main(int argc, char** argv) {
         return failed;
 #ifdef NGRAM_COUNTING_STATISTICS
     // Built in for the benchmarks only: normal runs print nothing extra.
-    CountingStatistics statistics = countingStatistics();
     std::cerr << "statistics: runs spilled " << statistics.runsSpilled << ", temporary bytes at peak "
               << statistics.temporaryBytesPeak << std::endl;
 #endif

@@ -18,12 +18,12 @@ std::string randomBytes(std::size_t length, unsigned seed) {
 }
 
 Counts scanned(const std::string& bytes, int n, std::int64_t chunkLength, std::string* dots = nullptr) {
-    clearNGramCountTable();
+    NGramCountTable table(NoLimits);
     std::ostringstream progress;
-    CharacterScanner().scanChunk(bytes.data(), chunkLength, static_cast<std::int64_t>(bytes.size()), n,
-                                 progress);
+    CharacterScanner(table).scanChunk(bytes.data(), chunkLength, static_cast<std::int64_t>(bytes.size()), n,
+                                      progress);
     if (dots) *dots = progress.str();
-    return tableContents();
+    return tableContents(table);
 }
 
 TEST(CharacterChunk, CutsWindowsAtANulInEveryPosition) {
@@ -57,14 +57,14 @@ TEST(CharacterChunk, CountsAddUpOverChunks) {
     // start the next one from zero.
     std::string bytes = randomBytes((3 << 20) + 17, 5);
     for (int n : {1, 2, 3}) {
-        clearNGramCountTable();
+        NGramCountTable table(NoLimits);
         std::ostringstream progress;
         std::int64_t half = static_cast<std::int64_t>(bytes.size()) / 2;
-        CharacterScanner scanner;
+        CharacterScanner scanner(table);
         scanner.scanChunk(bytes.data(), half, half + n - 1, n, progress);
         scanner.scanChunk(bytes.data() + half, static_cast<std::int64_t>(bytes.size()) - half,
                           static_cast<std::int64_t>(bytes.size()) - half, n, progress);
-        EXPECT_EQ(tableContents(), everyWindow(bytes, n, bytes.size() - static_cast<std::size_t>(n) + 1))
+        EXPECT_EQ(tableContents(table), everyWindow(bytes, n, bytes.size() - static_cast<std::size_t>(n) + 1))
             << "N " << n;
     }
 }

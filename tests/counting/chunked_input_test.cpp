@@ -17,11 +17,11 @@ Counts countCharacters(const std::string& bytes, int n, std::int64_t chunkSize,
                        std::string* console = nullptr) {
     TempDir dir;
     writeFile(dir.path("input"), bytes);
-    clearNGramCountTable();
+    NGramCountTable table(NoLimits);
     std::ostringstream out;
-    countInput(Arguments{Mode::Characters, n, dir.path("input"), ""}, chunkSize, out);
+    countInput(table, Arguments{Mode::Characters, n, dir.path("input"), ""}, chunkSize, out);
     if (console) *console = out.str();
-    return tableContents();
+    return tableContents(table);
 }
 
 TEST(PlanChunks, SplitsIntoFullChunksAndTheRest) {
@@ -101,11 +101,12 @@ Counts countRanges(Mode mode, const std::string& bytes, int n, std::int64_t chun
                    const std::vector<std::int64_t>& cuts) {
     TempDir dir;
     writeFile(dir.path("input"), bytes);
-    clearNGramCountTable();
+    NGramCountTable table(NoLimits);
     std::ostringstream console;
     for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
-        countInputRange(Arguments{mode, n, dir.path("input"), ""}, cuts[i], cuts[i + 1], chunkSize, console);
-    return tableContents();
+        countInputRange(table, Arguments{mode, n, dir.path("input"), ""}, cuts[i], cuts[i + 1], chunkSize,
+                        console);
+    return tableContents(table);
 }
 
 Counts countWhole(Mode mode, const std::string& bytes, int n, std::int64_t chunkSize) {
@@ -158,8 +159,9 @@ TEST(CountInputRange, RefusesRangesThatAreNoShareOfAWholeRun) {
     };
     for (const Case& c : cases) {
         std::ostringstream console;
+        NGramCountTable table(NoLimits);
         try {
-            countInputRange(Arguments{c.mode, 1, dir.path("input"), ""}, c.from, c.to, 64, console);
+            countInputRange(table, Arguments{c.mode, 1, dir.path("input"), ""}, c.from, c.to, 64, console);
             EXPECT_STREQ(c.reason, "") << c.what;
         } catch (const IoError& error) {
             EXPECT_EQ(error.path, dir.path("input")) << c.what;

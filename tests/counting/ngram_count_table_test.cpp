@@ -15,9 +15,9 @@
 namespace {
 
 // The count file of the table as it stands.
-std::string writtenCountFile() {
+std::string writtenCountFile(NGramCountTable& table) {
     TempDir dir;
-    writeCountFile(dir.path("counts"));
+    table.writeCountFile(dir.path("counts"));
     return readFile(dir.path("counts"));
 }
 
@@ -29,38 +29,38 @@ std::string randomText(std::mt19937_64& random, std::size_t length) {
 }
 
 std::string writtenAfterCounting(const std::vector<std::string>& texts) {
-    clearNGramCountTable();
-    for (const auto& text : texts) addNGram(text);
-    return writtenCountFile();
+    NGramCountTable table(NoLimits);
+    for (const auto& text : texts) table.addNGram(text);
+    return writtenCountFile(table);
 }
 
 TEST(CountFile, AnEmptyTableGivesAnEmptyFile) { EXPECT_EQ(writtenAfterCounting({}), ""); }
 
 TEST(CountFile, TextsThatDifferInOneByteStayApart) {
-    clearNGramCountTable();
-    for (const char* text : {"The", "the", "the", "caf\xE9", "caf\xC9", "caf\xE9"}) addNGram(text);
+    NGramCountTable table(NoLimits);
+    for (const char* text : {"The", "the", "the", "caf\xE9", "caf\xC9", "caf\xE9"}) table.addNGram(text);
     Counts expected{{"The", 1}, {"the", 2}, {"caf\xE9", 2}, {"caf\xC9", 1}};
-    EXPECT_EQ(tableContents(), expected);
-    EXPECT_EQ(writtenCountFile(), countFileOf(expected));
+    EXPECT_EQ(tableContents(table), expected);
+    EXPECT_EQ(writtenCountFile(table), countFileOf(expected));
 }
 
 TEST(CountFile, ReplacesAnExistingFile) {
     TempDir dir;
     writeFile(dir.path("counts"), "old contents that are longer than the new ones");
-    clearNGramCountTable();
-    addNGram("x");
-    writeCountFile(dir.path("counts"));
+    NGramCountTable table(NoLimits);
+    table.addNGram("x");
+    table.writeCountFile(dir.path("counts"));
     EXPECT_EQ(readFile(dir.path("counts")), "x;1\r\n");
 }
 
 TEST(CountFile, FailuresToCreateOrWriteAreRaised) {
     TempDir dir;
     std::filesystem::create_directory(dir.path("a directory"));
-    clearNGramCountTable();
-    addNGram("x");
+    NGramCountTable table(NoLimits);
+    table.addNGram("x");
     for (std::string path : {dir.path("missing/counts"), dir.path("a directory"), std::string("/dev/full")}) {
         try {
-            writeCountFile(path);
+            table.writeCountFile(path);
             ADD_FAILURE() << "no error for " << path;
         } catch (const IoError& error) {
             EXPECT_EQ(error.path, path);
@@ -72,7 +72,7 @@ TEST(CountFile, FailuresToCreateOrWriteAreRaised) {
 TEST(CountTable, CountsTextsOfEveryLengthUpTo40) {
     // Each length once with low bytes, once with high bytes, and once more
     // differing from the first only in its last byte.
-    clearNGramCountTable();
+    NGramCountTable table(NoLimits);
     Counts expected;
     for (std::size_t length = 0; length <= 40; ++length) {
         std::string low, high;
@@ -85,16 +85,16 @@ TEST(CountTable, CountsTextsOfEveryLengthUpTo40) {
         const std::pair<std::string, std::int64_t> cases[] = {
             {low, 1 + static_cast<std::int64_t>(length % 3)}, {high, 2}, {lastByteDiffers, 5}};
         for (const auto& [text, times] : cases) {
-            for (std::int64_t i = 0; i < times; ++i) addNGram(text);
+            for (std::int64_t i = 0; i < times; ++i) table.addNGram(text);
             expected[text] += times;
         }
     }
-    EXPECT_EQ(tableContents(), expected);
-    EXPECT_EQ(writtenCountFile(), countFileOf(expected));
+    EXPECT_EQ(tableContents(table), expected);
+    EXPECT_EQ(writtenCountFile(table), countFileOf(expected));
 }
 
 TEST(CountTable, KeepsLongTextsOfAnyLengthApart) {
-    clearNGramCountTable();
+    NGramCountTable table(NoLimits);
     Counts expected;
     for (std::size_t length : {127, 128, 129, 300, 16383, 16384, 100'000}) {
         std::string text(length, 'x');
@@ -102,30 +102,30 @@ TEST(CountTable, KeepsLongTextsOfAnyLengthApart) {
         std::string other = text;
         other.back() = 'y';
         for (const std::string& each : {text, text, other}) {
-            addNGram(each);
+            table.addNGram(each);
             ++expected[each];
         }
     }
-    EXPECT_EQ(tableContents(), expected);
-    EXPECT_EQ(writtenCountFile(), countFileOf(expected));
+    EXPECT_EQ(tableContents(table), expected);
+    EXPECT_EQ(writtenCountFile(table), countFileOf(expected));
 }
 
 TEST(CountTable, TellsLongTextsApartWhoseStoredHashBitsMatch) {
     // A slot keeps only the top 24 bits of a long text's hash; find two
     // texts that share them and their home slot in a table of 16.
+    NGramCountTable table(NoLimits);
     std::map<std::uint64_t, std::string> seen;
     std::string first, second;
     for (int i = 0; first.empty(); ++i) {
         std::string text = "long text number " + std::to_string(i);
-        std::uint64_t hash = hashNGramText(text);
+        std::uint64_t hash = hashNGramText(table, text);
         auto [entry, inserted] = seen.emplace((hash >> 40) << 4 | (hash & 15), text);
         if (!inserted) first = entry->second, second = text;
     }
-    clearNGramCountTable();
-    addNGram(first);
-    addNGram(second);
-    addNGram(second);
-    EXPECT_EQ(tableContents(), (Counts{{first, 1}, {second, 2}}));
+    table.addNGram(first);
+    table.addNGram(second);
+    table.addNGram(second);
+    EXPECT_EQ(tableContents(table), (Counts{{first, 1}, {second, 2}}));
 }
 
 TEST(CountTable, KeepsExactCountsThroughManyDoublings) {
@@ -139,55 +139,55 @@ TEST(CountTable, KeepsExactCountsThroughManyDoublings) {
         for (std::size_t times = 1 + i % 4; times > 0; --times) order.push_back(i);
     std::shuffle(order.begin(), order.end(), random);
 
-    clearNGramCountTable();
+    NGramCountTable table(NoLimits);
     Counts expected;
     std::vector<std::string_view> run;
     for (std::size_t k = 0; k < order.size(); ++k) {
         const std::string& text = texts[order[k]];
         ++expected[text];
         if (k % 2 == 0)
-            addNGram(text);
+            table.addNGram(text);
         else
             run.push_back(text);
         if (run.size() == 1000) {
-            addNGrams(run.data(), run.size());
+            table.addNGrams(run.data(), run.size());
             run.clear();
         }
     }
-    addNGrams(run.data(), run.size());
-    EXPECT_EQ(tableContents(), expected);
-    EXPECT_EQ(writtenCountFile(), countFileOf(expected));
+    table.addNGrams(run.data(), run.size());
+    EXPECT_EQ(tableContents(table), expected);
+    EXPECT_EQ(writtenCountFile(table), countFileOf(expected));
 }
 
 TEST(CountTable, SmallTablesGrowCorrectlyWhateverTheirLayout) {
     // Many tables through their first doublings, where runs of taken slots
     // often wrap around the end of the array.
     std::mt19937_64 random(11);
-    for (int table = 0; table < 300; ++table) {
-        clearNGramCountTable();
+    for (int round = 0; round < 300; ++round) {
+        NGramCountTable table(NoLimits);
         Counts expected;
         std::size_t distinct = 5 + random() % 120;
         std::vector<std::string> texts;
         for (std::size_t i = 0; i < distinct; ++i)
-            texts.push_back(randomText(random, 1 + random() % (table % 2 ? 8 : 14)));
+            texts.push_back(randomText(random, 1 + random() % (round % 2 ? 8 : 14)));
         for (std::size_t k = 0; k < 3 * distinct; ++k) {
             const std::string& text = texts[random() % distinct];
-            addNGram(text);
+            table.addNGram(text);
             ++expected[text];
         }
-        ASSERT_EQ(tableContents(), expected) << "table " << table;
+        ASSERT_EQ(tableContents(table), expected) << "table " << round;
     }
 }
 
 TEST(CountTable, ShortTextsMatchTheirTexts) {
     // Texts of up to 8 bytes live as packed keys: the empty text, high bytes
     // and a full word must come back as they went in.
-    clearNGramCountTable();
+    NGramCountTable table(NoLimits);
     const std::string_view texts[] = {"ab", "", "\xFF\x80", "ab", "12345678", "\xFF\x80"};
-    addNGrams(texts, std::size(texts));
-    addNGram("12345678");
-    EXPECT_EQ(tableContents(), (Counts{{"ab", 2}, {"", 1}, {"\xFF\x80", 2}, {"12345678", 2}}));
-    EXPECT_EQ(writtenCountFile(), countFileOf(tableContents()));
+    table.addNGrams(texts, std::size(texts));
+    table.addNGram("12345678");
+    EXPECT_EQ(tableContents(table), (Counts{{"ab", 2}, {"", 1}, {"\xFF\x80", 2}, {"12345678", 2}}));
+    EXPECT_EQ(writtenCountFile(table), countFileOf(tableContents(table)));
 }
 
 TEST(CountTable, ListsTextsSharingLongBeginningsInOrder) {
@@ -207,17 +207,17 @@ TEST(CountTable, ListsTextsSharingLongBeginningsInOrder) {
             return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
         });
     };
-    clearNGramCountTable();
+    NGramCountTable table(NoLimits);
     Counts expected;
     for (int round = 0; round < 2; ++round) {
         for (const std::string& text : texts) {
-            addNGram(text);
+            table.addNGram(text);
             ++expected[text];
         }
         for (int read = 0; read < 2; ++read) {
             std::vector<std::string> listed;
             Counts seen;
-            forEachNGram([&](std::string_view text, std::int64_t count) {
+            forEachNGram(table, [&](std::string_view text, std::int64_t count) {
                 listed.emplace_back(text);
                 seen[listed.back()] = count;
             });
@@ -267,17 +267,17 @@ TEST(HostileInput, TextFamiliesThatFoolWeakHashesSitNoFartherFromHomeThanRandomT
     std::mt19937_64 random(3);
     for (const auto& [what, text] : families) {
         auto probeDistance = [&](auto&& textAt) {
-            setHashSeed(17);
-            for (std::size_t i = 0; i < Count; ++i) addNGram(textAt(i));
-            std::uint64_t distance = totalProbeDistance();
-            EXPECT_EQ(distinctNGrams(), static_cast<std::int64_t>(Count)) << what;
+            NGramCountTable table(NoLimits);
+            setHashSeed(table, 17);
+            for (std::size_t i = 0; i < Count; ++i) table.addNGram(textAt(i));
+            std::uint64_t distance = totalProbeDistance(table);
+            EXPECT_EQ(distinctNGrams(table), static_cast<std::int64_t>(Count)) << what;
             return distance;
         };
         std::uint64_t ofRandomTexts =
             probeDistance([&](std::size_t i) { return randomText(random, text(i).size()); });
         EXPECT_LT(probeDistance(text), 3 * ofRandomTexts + Count) << what;
     }
-    clearNGramCountTable();
 }
 
 TEST(CountTable, ListsTextsSharingHundredsOfKilobytesInOrder) {
@@ -294,26 +294,28 @@ TEST(CountTable, ListsTextsSharingHundredsOfKilobytesInOrder) {
          }()},
     };
     for (const auto& [what, start] : shared) {
-        clearNGramCountTable();
+        NGramCountTable table(NoLimits);
         Counts expected;
         for (const char* end : {"", "\xE9", "a", "ab", "b", "ba", "\xFF\x01", "a ", "zz"}) {
             std::string text = start + end;
-            for (int times = 0; times < 1 + static_cast<int>(text.size() % 3); ++times) addNGram(text);
+            for (int times = 0; times < 1 + static_cast<int>(text.size() % 3); ++times) table.addNGram(text);
             expected[text] += 1 + static_cast<int>(text.size() % 3);
         }
-        EXPECT_EQ(writtenCountFile(), countFileOf(expected)) << what;
+        EXPECT_EQ(writtenCountFile(table), countFileOf(expected)) << what;
     }
 }
 
-TEST(CountTable, ClearingEmptiesTheTable) {
-    addNGram("");
-    addNGram("short");
-    addNGram("a text longer than eight bytes");
-    clearNGramCountTable();
-    EXPECT_EQ(distinctNGrams(), 0);
-    EXPECT_EQ(tableContents(), Counts{});
-    addNGram("a text longer than eight bytes");
-    EXPECT_EQ(tableContents(), (Counts{{"a text longer than eight bytes", 1}}));
+// Nothing of a count is shared with another in the same process.
+TEST(CountTable, TwoTablesCountApart) {
+    NGramCountTable one(NoLimits), other(NoLimits);
+    one.addNGram("");
+    one.addNGram("a text longer than eight bytes");
+    other.addNGram("a text longer than eight bytes");
+    other.addNGram("a text longer than eight bytes");
+    EXPECT_EQ(tableContents(one), (Counts{{"", 1}, {"a text longer than eight bytes", 1}}));
+    EXPECT_EQ(tableContents(other), (Counts{{"a text longer than eight bytes", 2}}));
+    NGramCountTable empty(NoLimits);
+    EXPECT_EQ(tableContents(empty), Counts{});
 }
 
 }  // namespace

@@ -23,13 +23,6 @@ constexpr std::int64_t Unconstrained = std::int64_t{1} << 40;
 // bytes, and the word separators; few enough that n-grams repeat.
 const std::string Alphabet("ab c\0\n\r;\xE9\xFF\x80.,!?", 15);
 
-// Restores the default limits, so that later tests do not spill into a
-// folder that is gone.
-struct Limits {
-    explicit Limits(const CountingLimits& limits) { configureCounting(limits); }
-    ~Limits() { configureCounting({Unconstrained, "/tmp"}); }
-};
-
 struct Counted {
     std::string countFile;
     std::int64_t runsSpilled;
@@ -40,11 +33,11 @@ Counted countWithin(const std::string& input, Mode mode, int n, std::int64_t chu
                     std::size_t mergeWidth = 64) {
     TempDir dir;
     writeFile(dir.path("input"), input);
-    Limits limits({budget, dir.path(""), mergeWidth});
+    NGramCountTable table({budget, dir.path(""), mergeWidth});
     std::ostringstream console;
-    countInput(Arguments{mode, n, dir.path("input"), ""}, chunkSize, console);
-    writeCountFile(dir.path("counts"));
-    CountingStatistics statistics = countingStatistics();
+    countInput(table, Arguments{mode, n, dir.path("input"), ""}, chunkSize, console);
+    table.writeCountFile(dir.path("counts"));
+    CountingStatistics statistics = table.countingStatistics();
     Counted run{readFile(dir.path("counts")), statistics.runsSpilled, statistics.temporaryBytesPeak};
     EXPECT_EQ(filesIn(dir.path("")), (std::vector<std::string>{"counts", "input"}))
         << "a temporary file was left";
@@ -168,21 +161,22 @@ TEST(Spilling, TemporaryFilesGoBesideTheCountFileOrToTmp) {
 TEST(HostileInput, TextsCollidingUnderAnUnseededHashStaySpreadOut) {
     // Texts whose hash with seed 0 has the same low 10 bits: under a fixed
     // hash they would share a handful of home slots.
-    setHashSeed(0);
+    NGramCountTable unseeded({Unconstrained, "/tmp"});
+    setHashSeed(unseeded, 0);
     std::vector<std::string> texts;
     for (std::uint64_t i = 0; texts.size() < 3'000; ++i) {
         std::string text = std::to_string(i);
         text += 'w';
-        if ((hashNGramText(text) & 1023) == 0) texts.push_back(text);
+        if ((hashNGramText(unseeded, text) & 1023) == 0) texts.push_back(text);
     }
     auto probeDistance = [&](std::uint64_t seed) {
-        setHashSeed(seed);
-        for (const std::string& text : texts) addNGram(text);
-        return totalProbeDistance();
+        NGramCountTable table({Unconstrained, "/tmp"});
+        setHashSeed(table, seed);
+        for (const std::string& text : texts) table.addNGram(text);
+        return totalProbeDistance(table);
     };
     EXPECT_GT(probeDistance(0), 100 * texts.size()) << "the texts do collide without a seed";
     EXPECT_LT(probeDistance(0x9E3779B97F4A7C15u), 4 * texts.size());
-    clearNGramCountTable();
 }
 
 // A run of the program whose address space is far below what its counts

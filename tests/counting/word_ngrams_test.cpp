@@ -59,10 +59,10 @@ Texts referenceTexts(std::string_view bytes, std::int32_t n, std::string* dots =
 
 Counts countedByScanWordChunk(std::string_view bytes, std::int32_t n) {
     ExactBuffer chunk(bytes);
-    clearNGramCountTable();
+    NGramCountTable table(NoLimits);
     std::ostringstream progress;
-    scanWordChunk(chunk.data(), chunk.size(), n, progress);
-    return tableContents();
+    scanWordChunk(table, chunk.data(), chunk.size(), n, progress);
+    return tableContents(table);
 }
 
 Counts tally(const Texts& texts) {
@@ -422,10 +422,10 @@ TEST(WordMode, EachChunkIsScannedOnItsOwn) {
         for (std::size_t start = 0; start < bytes.size(); start += chunkSize)
             for (const auto& text : referenceTexts(std::string_view(bytes).substr(start, chunkSize), n))
                 ++expected[text];
-        clearNGramCountTable();
+        NGramCountTable table(NoLimits);
         std::ostringstream console;
-        countInput(Arguments{Mode::Words, n, dir.path("input"), ""}, chunkSize, console);
-        EXPECT_EQ(tableContents(), expected) << "N " << n;
+        countInput(table, Arguments{Mode::Words, n, dir.path("input"), ""}, chunkSize, console);
+        EXPECT_EQ(tableContents(table), expected) << "N " << n;
     }
 }
 
