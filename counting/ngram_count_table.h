@@ -61,8 +61,10 @@ public:
     // it counts the earlier ones.
     void addNGrams(const std::string_view* texts, std::size_t count);
 
-    // The bytes a producer of sorted runs may hold for its own buffers.
+    // The bytes a producer of sorted runs may hold for its own buffers, and
+    // the threads it may share its work among.
     std::int64_t workingMemory() const;
+    int threads() const { return runs_.threads(); }
     // A run handed over sorted: begin, then each text once in ascending
     // memcmp order with its count, then end. `largestBytes` bounds the
     // run's size.

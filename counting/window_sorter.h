@@ -3,12 +3,14 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string_view>
 #include <vector>
 
+#include "common/parallel.h"
 #include "counting/big_endian_key.h"
 #include "counting/ngram_count_table.h"
 #include "counting/radix_sort.h"
@@ -213,28 +215,57 @@ private:
 
     // By the first two bytes at once: text uses a few thousand pairs, so the
     // scatter writes to few enough places to stay in the caches, and the
-    // buckets it makes mostly fit in them.
+    // buckets it makes mostly fit in them. With threads, each counts and
+    // scatters a slice of the windows (a slice's keys of a pair follow the
+    // previous slice's), then they sort the buckets, each with its share of
+    // the scratch: the sorted batch is the same whatever the threads.
     void sortBatch(std::size_t count) {
+        constexpr std::size_t Pairs = std::size_t{1} << 16;
+        // A slice's pair counters take 512 KiB; they stay a small part of
+        // the working memory, or there are fewer slices.
+        std::size_t threads = static_cast<std::size_t>(table_.threads());
+        std::size_t counterRoom = static_cast<std::size_t>(table_.workingMemory() / (std::int64_t{8} << 20));
+        std::size_t slices =
+            std::clamp<std::size_t>(std::min(count / (std::size_t{1} << 16), counterRoom), 1, threads);
         std::vector<std::uint32_t>& sizes = buffers_.pairSizes;
         std::vector<std::uint32_t>& next = buffers_.pairNext;
-        sizes.assign(1 << 16, 0);
-        next.resize(1 << 16);
-        for (std::size_t i = 0; i < count; ++i)
-            ++sizes[leadingPair(batchStart_ + static_cast<std::int64_t>(i))];
+        sizes.assign(slices * Pairs, 0);
+        next.resize(slices * Pairs);
+        auto sliceStart = [&](std::size_t slice) {
+            return batchStart_ + static_cast<std::int64_t>(count * slice / slices);
+        };
+        runInParallel(slices, [&](std::size_t slice) {
+            std::uint32_t* mine = sizes.data() + slice * Pairs;
+            for (std::int64_t p = sliceStart(slice), end = sliceStart(slice + 1); p < end; ++p)
+                ++mine[leadingPair(p)];
+        });
+        std::vector<std::uint32_t> bucketStart(Pairs + 1);
         std::uint32_t start = 0;
-        for (std::size_t pair = 0; pair < sizes.size(); ++pair) {
-            next[pair] = start;
-            start += sizes[pair];
+        for (std::size_t pair = 0; pair < Pairs; ++pair) {
+            bucketStart[pair] = start;
+            for (std::size_t slice = 0; slice < slices; ++slice) {
+                next[slice * Pairs + pair] = start;
+                start += sizes[slice * Pairs + pair];
+            }
         }
-        for (std::size_t i = 0; i < count; ++i) {
-            std::int64_t p = batchStart_ + static_cast<std::int64_t>(i);
-            keys_[next[leadingPair(p)]++] = Key::at(windows_, p);
-        }
-        // `next` now holds where each bucket ends.
-        for (std::size_t pair = 0; pair < sizes.size(); ++pair)
-            if (sizes[pair] > 0)
-                radixSort(keys_ + next[pair] - sizes[pair], sizes[pair], scratch_, scratchCapacity_,
-                          KeyOrder{}, 2);
+        bucketStart[Pairs] = start;
+        runInParallel(slices, [&](std::size_t slice) {
+            std::uint32_t* mine = next.data() + slice * Pairs;
+            for (std::int64_t p = sliceStart(slice), end = sliceStart(slice + 1); p < end; ++p)
+                keys_[mine[leadingPair(p)]++] = Key::at(windows_, p);
+        });
+        // Buckets go to whichever thread is free, so one large bucket does
+        // not hold the others up.
+        std::atomic<std::size_t> nextPair{0};
+        std::size_t sorters = std::min(threads, scratchCapacity_);
+        runInParallel(sorters, [&](std::size_t sorter) {
+            std::size_t share = scratchCapacity_ / sorters;
+            Key* scratch = scratch_ + sorter * share;
+            for (std::size_t pair; (pair = nextPair.fetch_add(1, std::memory_order_relaxed)) < Pairs;) {
+                std::uint32_t size = bucketStart[pair + 1] - bucketStart[pair];
+                if (size > 0) radixSort(keys_ + bucketStart[pair], size, scratch, share, KeyOrder{}, 2);
+            }
+        });
     }
 
     NGramCountTable& table_;

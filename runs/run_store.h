@@ -20,11 +20,13 @@
 
 // What counting may use: `budget` bytes of memory in all, of which
 // reserve() names what others hold; temporary runs go to
-// `temporaryFolder`; a merge reads at most `maxMergeWidth` runs at once.
+// `temporaryFolder`; a merge reads at most `maxMergeWidth` runs at once;
+// `threads` share the work and the one budget.
 struct CountingLimits {
     std::int64_t budget;
     std::string temporaryFolder;
     std::size_t maxMergeWidth = 64;
+    int threads = 1;
 };
 
 struct CountingStatistics {
@@ -61,6 +63,7 @@ public:
     void openAll(std::vector<std::unique_ptr<CountSource>>& readers) const;
 
     CountingStatistics statistics() const { return statistics_; }
+    int threads() const { return std::max(limits_.threads, 1); }
 
 private:
     std::int64_t available() const { return std::max<std::int64_t>(limits_.budget - reserved_, 0); }

@@ -30,10 +30,10 @@ struct Counted {
 };
 
 Counted countWithin(const std::string& input, Mode mode, int n, std::int64_t chunkSize, std::int64_t budget,
-                    std::size_t mergeWidth = 64) {
+                    std::size_t mergeWidth = 64, int threads = 1) {
     TempDir dir;
     writeFile(dir.path("input"), input);
-    NGramCountTable table({budget, dir.path(""), mergeWidth});
+    NGramCountTable table({budget, dir.path(""), mergeWidth, threads});
     std::ostringstream console;
     countInput(table, Arguments{mode, n, dir.path("input"), ""}, chunkSize, console);
     table.writeCountFile(dir.path("counts"));
@@ -177,6 +177,21 @@ TEST(HostileInput, TextsCollidingUnderAnUnseededHashStaySpreadOut) {
     };
     EXPECT_GT(probeDistance(0), 100 * texts.size()) << "the texts do collide without a seed";
     EXPECT_LT(probeDistance(0x9E3779B97F4A7C15u), 4 * texts.size());
+}
+
+// Threads share the sorting of each batch: the same count file for any
+// number of them, in memory and spilled.
+TEST(Threads, CountFilesAreTheSameForAnyNumberOfThreads) {
+    std::string input = randomBytes(Alphabet, 300'000, 9);
+    for (int n : {4, 9, 19}) {
+        std::string expected = countFileOf(everyWindow(input, n));
+        for (int threads : {1, 2, 3, 7})
+            for (std::int64_t budget : {Unconstrained, std::int64_t{0}}) {
+                Counted run = countWithin(input, Mode::Characters, n, 250'000, budget, 3, threads);
+                EXPECT_TRUE(run.countFile == expected)
+                    << "c " << n << ", " << threads << " threads, budget " << budget;
+            }
+    }
 }
 
 // A run of the program whose address space is far below what its counts
