@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/console.h"
+#include "common/cpu_count.h"
 #include "common/file_io.h"
 #include "common/memory_budget.h"
 #include "common/number_text.h"
@@ -54,7 +55,7 @@ std::string absoluteName(const std::string& path) {
 void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int64_t budget,
                         const MemoryCheck& checkMemory) {
     ReplacementFile::checkCanBeMade(arguments.output);
-    NGramCountTable table({budget, temporaryFolderOrTmpdir(arguments.output)});
+    NGramCountTable table({budget, temporaryFolderOrTmpdir(arguments.output), 64, usableCpus()});
     // Taken before and after counting: a file edited, replaced or grown
     // meanwhile would give a part of no one version.
     InputIdentity before = inputIdentity(arguments.input);

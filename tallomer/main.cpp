@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/console.h"
+#include "common/cpu_count.h"
 #include "common/memory_budget.h"
 #include "common/replacement_file.h"
 #include "common/report.h"
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
         // Not after a run of hours: a count file that cannot be made is
         // known now.
         ReplacementFile::checkCanBeMade(arguments.output);
-        NGramCountTable table({budget, temporaryFolderFor(arguments.output)});
+        NGramCountTable table({budget, temporaryFolderFor(arguments.output), 64, usableCpus()});
         countInput(table, arguments, ChunkSize, std::cout, checkMemory);
         table.writeCountFile(arguments.output);
 #ifdef NGRAM_COUNTING_STATISTICS
