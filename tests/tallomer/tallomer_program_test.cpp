@@ -1,5 +1,6 @@
 // tallomer run as a user runs it: console transcript, exit codes, files.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -26,6 +27,25 @@ TEST(Tallomer, SmallRunTranscriptAndCountFile) {
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, Banner + "Start...\nFilesize: 4e-06 MB\n\nLoading chunk into memory 1/1\n.\nDone.\n");
     EXPECT_EQ(readFile(dir.path("out")), "ab;2\r\nba;1\r\n");
+}
+
+// One CPU (as under `taskset -c 0`) and every CPU the test may use: the
+// same count file and console, byte for byte.
+TEST(Tallomer, OneCpuAndAllGiveTheSameBytes) {
+    TempDir dir;
+    writeFile(dir.path("in"), randomBytes(std::string("ab c\0\n;\xE9.,", 10), 3'000'000, 12));
+    for (const char* n : {"8", "19"}) {
+        ProgramRun all = tallomer({"c", n, dir.path("in"), dir.path("all")});
+        ProgramRun one = runProgramPrepared(TALLOMER_PROGRAM, {"c", n, dir.path("in"), dir.path("one")}, [] {
+            cpu_set_t first;
+            CPU_ZERO(&first);
+            CPU_SET(0, &first);
+            sched_setaffinity(0, sizeof first, &first);
+        });
+        EXPECT_EQ(all.exitCode, 0);
+        EXPECT_EQ(one.out, all.out) << "c " << n;
+        EXPECT_TRUE(readFile(dir.path("one")) == readFile(dir.path("all"))) << "c " << n;
+    }
 }
 
 TEST(Tallomer, EmptyInputGivesAnEmptyCountFile) {
