@@ -127,14 +127,20 @@ void WordTable::empty() {
     sorted = false;
 }
 
-void WordTable::release() {
+void WordTable::freeArrays() {
     std::free(shortTexts.slots);
     std::free(mediumTexts.slots);
     std::free(longTexts.slots);
     std::free(longTexts.arena.bytes);
-    HashKey kept = key;
-    *this = WordTable{};
-    key = kept;
+}
+
+void WordTable::release() {
+    freeArrays();
+    emptyTextCount = 0;
+    shortTexts = {};
+    mediumTexts = {};
+    longTexts = {};
+    sorted = false;
 }
 
 std::uint64_t WordTable::probeDistance() const {

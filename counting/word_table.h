@@ -338,11 +338,18 @@ struct WordTable {
         return shortTexts.capacity * sizeof(PackedSlot<1>) + mediumTexts.capacity * sizeof(PackedSlot<2>) +
                longTexts.capacity * sizeof(LongSlot) + longTexts.arena.capacity;
     }
+    WordTable() = default;
+    ~WordTable() { freeArrays(); }
+    WordTable(const WordTable&) = delete;
+    WordTable& operator=(const WordTable&) = delete;
     // Empty again, keeping the arrays (their pages are already touched).
     void empty();
-    // The process's end returns the memory; only the tests start afresh.
+    // Empty, its arrays freed; the hash key stays.
     void release();
     std::uint64_t probeDistance() const;
     // The invariants above, for a hashed table: "" or the first one broken.
     std::string checkConsistency() const;
+
+private:
+    void freeArrays();
 };
