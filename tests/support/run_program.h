@@ -52,17 +52,17 @@ std::optional<ProgramRun> runProgramSignalledWhileWriting(
     const std::string& program, const std::vector<std::string>& arguments, const std::string& folder,
     int signal, const std::function<void()>& prepare = [] {});
 
-// Whether the tests run under AddressSanitizer, which reserves terabytes
-// of address space: limits on it (RLIMIT_AS) do not work there.
-inline bool underAddressSanitizer() {
-#if defined(__SANITIZE_ADDRESS__)
-    return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    return true;
-#endif
-#endif
+// Whether limits on the address space (RLIMIT_AS) work: AddressSanitizer
+// and ThreadSanitizer reserve terabytes of it for their shadow memory.
+inline bool addressSpaceLimitsWork() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     return false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    return false;
+#endif
+#endif
+    return true;
 }
 
 // The names in a folder, sorted.
