@@ -8,8 +8,8 @@
 
 #include "common/file_io.h"
 #include "common/output_file.h"
-#include "counting/count_table_inspection.h"
 #include "counting/sorted_table.h"
+#include "counting/table_for_tests.h"
 #include "counting/word_table.h"
 #include "formats/count_file.h"
 #include "runs/run_store.h"
@@ -130,41 +130,41 @@ void NGramCountTable::visitCountsInOrder(const std::function<void(std::string_vi
 
 CountingStatistics NGramCountTable::countingStatistics() const { return runs_.statistics(); }
 
-WordTable& CountTableInspection::words(NGramCountTable& table) { return *table.words_; }
+WordTable& TableForTests::words(NGramCountTable& table) { return *table.words_; }
 
-void CountTableInspection::forEach(NGramCountTable& table,
-                                   const std::function<void(std::string_view, std::int64_t)>& visit) {
+void TableForTests::forEach(NGramCountTable& table,
+                            const std::function<void(std::string_view, std::int64_t)>& visit) {
     table.mergeEverything(visit);
 }
 
 std::uint64_t hashNGramText(NGramCountTable& table, std::string_view text) {
-    return CountTableInspection::words(table).hash(text);
+    return TableForTests::words(table).hash(text);
 }
 
 void setHashSeed(NGramCountTable& table, std::uint64_t seed) {
-    WordTable& words = CountTableInspection::words(table);
+    WordTable& words = TableForTests::words(table);
     words.release();
     words.key = keyFromSeed(seed);
 }
 
 std::uint64_t totalProbeDistance(NGramCountTable& table) {
-    WordTable& words = CountTableInspection::words(table);
+    WordTable& words = TableForTests::words(table);
     hashAgain(words);
     return words.probeDistance();
 }
 
 std::string checkNGramCountTable(NGramCountTable& table) {
-    WordTable& words = CountTableInspection::words(table);
+    WordTable& words = TableForTests::words(table);
     hashAgain(words);
     return words.checkConsistency();
 }
 
 std::int64_t distinctNGrams(NGramCountTable& table) {
     std::int64_t distinct = 0;
-    CountTableInspection::forEach(table, [&](std::string_view, std::int64_t) { ++distinct; });
+    TableForTests::forEach(table, [&](std::string_view, std::int64_t) { ++distinct; });
     return distinct;
 }
 
 void forEachNGram(NGramCountTable& table, const std::function<void(std::string_view, std::int64_t)>& visit) {
-    CountTableInspection::forEach(table, visit);
+    TableForTests::forEach(table, visit);
 }

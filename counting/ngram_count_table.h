@@ -87,7 +87,7 @@ public:
     CountingStatistics countingStatistics() const;
 
 private:
-    friend struct CountTableInspection;
+    friend struct TableForTests;
     void addHashed(std::string_view text, std::uint64_t hash);
     std::size_t heldSources() const { return held_ ? 1 : 0; }
     std::size_t othersThanRuns() const;

@@ -28,6 +28,6 @@ void bucketCounts(const std::string& path, std::int64_t bucketSize);
 // failure to create, write or close it.
 void writeHistogramFile(const std::string& path);
 
-// Inspection, for the tests.
+// What the tests see of the table.
 void forEachBucket(const std::function<void(std::int64_t index, std::int64_t number)>& visit);
 void clearBucketCountTable();

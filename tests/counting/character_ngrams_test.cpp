@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "counting/chunked_input.h"
-#include "counting/count_table_inspection.h"
+#include "counting/table_for_tests.h"
 #include "tests/counting/table_contents.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "common/file_io.h"
-#include "counting/count_table_inspection.h"
+#include "counting/table_for_tests.h"
 #include "tests/counting/table_contents.h"
 #include "tests/support/run_program.h"
 

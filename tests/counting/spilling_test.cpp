@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "counting/chunked_input.h"
-#include "counting/count_table_inspection.h"
+#include "counting/table_for_tests.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_inputs.h"
 

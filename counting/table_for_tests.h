@@ -1,4 +1,4 @@
-// Inspection of the counting table for tests: what it holds, read without
+// The counting table as tests see it: what it holds, read without
 // writing it out, its hash, and how far its entries are from their home slots.
 #pragma once
 
@@ -10,7 +10,7 @@
 #include "counting/ngram_count_table.h"
 
 // What the tests may reach of a table.
-struct CountTableInspection {
+struct TableForTests {
     static WordTable& words(NGramCountTable& table);
     static void forEach(NGramCountTable& table,
                         const std::function<void(std::string_view, std::int64_t)>& visit);
