@@ -7,6 +7,7 @@
 #include "common/file_io.h"
 #include "counting/character_ngrams.h"
 #include "counting/ngram_count_table.h"
+#include "counting/word_chunk.h"
 #include "counting/word_ngrams.h"
 
 ChunkPlan planChunks(std::int64_t fileSize, std::int64_t chunkSize) {
@@ -71,6 +72,10 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, InputFile& 
                                            std::to_string(chunkBytes) + " bytes");
     }
     table.reserveMemory(chunkBytes + scanBytes);
+    if (arguments.mode == Mode::Words) {
+        table.shareWordCounting();
+        table.reserveMemory(chunkBytes + scanBytes * static_cast<std::int64_t>(table.wordTables()));
+    }
 
     CharacterScanner characters(table);
     for (std::int64_t k = 0; k < plan.count; ++k) {

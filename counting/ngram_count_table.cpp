@@ -8,6 +8,7 @@
 
 #include "common/file_io.h"
 #include "common/output_file.h"
+#include "common/parallel.h"
 #include "counting/sorted_table.h"
 #include "counting/table_for_tests.h"
 #include "counting/word_table.h"
@@ -18,49 +19,74 @@ namespace {
 
 // How many keys ahead of the one being counted a batch fetches slots.
 constexpr std::size_t PrefetchDistance = 16;
+// The least working memory a word table of its own is worth to a thread:
+// below it, the spills of small tables would cost more than the thread gains.
+constexpr std::int64_t LeastWordTableShare = std::int64_t{4} << 20;
 
 }  // namespace
 
-NGramCountTable::NGramCountTable(const CountingLimits& limits) : words_(std::make_unique<WordTable>()) {
+NGramCountTable::NGramCountTable(const CountingLimits& limits) {
+    words_.push_back(std::make_unique<WordTable>());
     runs_.configure(limits);
 }
 
 NGramCountTable::~NGramCountTable() = default;
 
-// Counts the text, first spilling the word table to a run if adding it
-// would take the table past its share of the budget: the table then starts
-// empty, keeping its arrays (their pages are already touched).
-void NGramCountTable::addHashed(std::string_view text, std::uint64_t hash) {
-    WordTable& words = *words_;
-    if (words.add(text, hash)) return;
-    if (words.distinct() > 0 && words.bytesAfterAdding(text) > static_cast<std::uint64_t>(runs_.working())) {
-        // The run is at most the texts and their counts, which the table
-        // holds too; its bytes are a fair bound.
-        SortedTable sorted(words);
+std::int64_t NGramCountTable::wordTableShare() const {
+    return runs_.working() / static_cast<std::int64_t>(words_.size());
+}
+
+void NGramCountTable::shareWordCounting() {
+    std::int64_t useful = std::max<std::int64_t>(runs_.working() / LeastWordTableShare, 1);
+    auto tables = static_cast<std::size_t>(std::min<std::int64_t>(runs_.threads(), useful));
+    while (words_.size() < tables) words_.push_back(std::make_unique<WordTable>());
+}
+
+// Sorts the table into a run and empties it, keeping its arrays (their
+// pages are already touched). The run is at most the texts and their
+// counts, which the table holds too; its bytes are a fair bound.
+void NGramCountTable::spill(WordTable& words) {
+    SortedTable sorted(words);
+    {
+        std::lock_guard<std::mutex> lock(runsLock_);
         runs_.addRun(sorted, static_cast<std::int64_t>(words.bytes()));
-        words.empty();
     }
+    words.empty();
+}
+
+// Counts the text, first spilling the table if adding it would take the
+// table past its share of the working memory.
+void NGramCountTable::addHashed(WordTable& words, std::string_view text, std::uint64_t hash) {
+    if (words.add(text, hash)) return;
+    if (words.distinct() > 0 && words.bytesAfterAdding(text) > static_cast<std::uint64_t>(wordTableShare()))
+        spill(words);
     words.addNew(text, hash);
 }
 
 // The sources the final merge reads beside the runs: the word table sorted
 // and the held list.
 std::size_t NGramCountTable::othersThanRuns() const {
-    return (words_->distinct() > 0 ? 1 : 0) + heldSources();
+    std::size_t tables = 0;
+    for (const auto& words : words_) tables += words->distinct() > 0 ? 1 : 0;
+    return tables + heldSources();
 }
 
 // Hands every counted text, in order, to visit: the runs and the table merged.
 template <typename Visit>
 void NGramCountTable::mergeEverything(Visit&& visit) {
-    std::unique_ptr<SortedTable> sorted;
-    if (words_->distinct() > 0) sorted = std::make_unique<SortedTable>(*words_);
+    // The tables are sorted at once, each by a thread of its own.
+    std::vector<std::unique_ptr<SortedTable>> sorted(words_.size());
+    runInParallel(words_.size(), [&](std::size_t i) {
+        if (words_[i]->distinct() > 0) sorted[i] = std::make_unique<SortedTable>(*words_[i]);
+    });
     runs_.mergeDownTo(othersThanRuns());
     std::vector<std::unique_ptr<CountSource>> readers;
     if (held_) readers.push_back(held_->open());
     runs_.openAll(readers);
     std::vector<CountSource*> sources;
     for (auto& reader : readers) sources.push_back(reader.get());
-    if (sorted) sources.push_back(sorted.get());
+    for (auto& table : sorted)
+        if (table) sources.push_back(table.get());
     if (sources.empty()) return;
     mergeCounts(sources, visit);
 }
@@ -68,18 +94,19 @@ void NGramCountTable::mergeEverything(Visit&& visit) {
 void NGramCountTable::reserveMemory(std::int64_t bytes) { runs_.reserve(bytes); }
 
 void NGramCountTable::addNGram(std::string_view text) {
-    hashAgain(*words_);
-    addHashed(text, words_->hash(text));
+    WordTable& words = *words_[0];
+    hashAgain(words);
+    addHashed(words, text, words.hash(text));
 }
 
-void NGramCountTable::addNGrams(const std::string_view* texts, std::size_t count) {
+void NGramCountTable::addNGrams(std::size_t table, const std::string_view* texts, std::size_t count) {
     // A pipeline: a text's home slot is fetched 2 x PrefetchDistance texts
     // ahead, and for a long text the record that slot names PrefetchDistance
     // ahead, so both have usually arrived when the text is counted.
     constexpr std::size_t Batch = 256;
     std::uint64_t hashes[Batch];
-    hashAgain(*words_);
-    const WordTable& words = *words_;
+    WordTable& words = *words_[table];
+    hashAgain(words);
     for (std::size_t start = 0; start < count; start += Batch) {
         const std::string_view* batchTexts = texts + start;
         std::size_t batch = std::min(Batch, count - start);
@@ -92,7 +119,7 @@ void NGramCountTable::addNGrams(const std::string_view* texts, std::size_t count
             if (slotAhead < batch) words.prefetch(batchTexts[slotAhead], hashes[slotAhead]);
             if (recordAhead < batch && batchTexts[recordAhead].size() > MaxMediumLength)
                 words.longTexts.prefetchRecord(hashes[recordAhead]);
-            addHashed(batchTexts[i], hashes[i]);
+            addHashed(words, batchTexts[i], hashes[i]);
         }
     }
 }
@@ -130,7 +157,7 @@ void NGramCountTable::visitCountsInOrder(const std::function<void(std::string_vi
 
 CountingStatistics NGramCountTable::countingStatistics() const { return runs_.statistics(); }
 
-WordTable& TableForTests::words(NGramCountTable& table) { return *table.words_; }
+WordTable& TableForTests::words(NGramCountTable& table) { return *table.words_[0]; }
 
 void TableForTests::forEach(NGramCountTable& table,
                             const std::function<void(std::string_view, std::int64_t)>& visit) {

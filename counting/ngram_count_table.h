@@ -17,8 +17,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runs/run_store.h"
 
@@ -59,7 +61,16 @@ public:
     // Adds one occurrence of each text; the texts must stay valid during the
     // call. A long run lets the table fetch the slots of later texts while
     // it counts the earlier ones.
-    void addNGrams(const std::string_view* texts, std::size_t count);
+    void addNGrams(const std::string_view* texts, std::size_t count) { addNGrams(0, texts, count); }
+
+    // Word tables for threads that count at once: as many as the threads,
+    // fewer when the working memory cannot give each a useful share (at
+    // least one). Thread i counts into table i only, and the tables share
+    // the working memory.
+    std::size_t wordTables() const { return words_.size(); }
+    void shareWordCounting();
+    // addNGrams into word table `table`.
+    void addNGrams(std::size_t table, const std::string_view* texts, std::size_t count);
 
     // The bytes a producer of sorted runs may hold for its own buffers, and
     // the threads it may share its work among.
@@ -88,13 +99,17 @@ public:
 
 private:
     friend struct TableForTests;
-    void addHashed(std::string_view text, std::uint64_t hash);
+    void addHashed(WordTable& words, std::string_view text, std::uint64_t hash);
+    void spill(WordTable& words);
+    std::int64_t wordTableShare() const;
     std::size_t heldSources() const { return held_ ? 1 : 0; }
     std::size_t othersThanRuns() const;
     template <typename Visit>
     void mergeEverything(Visit&& visit);
 
     RunStore runs_;
-    std::unique_ptr<WordTable> words_;
+    std::vector<std::unique_ptr<WordTable>> words_;
     std::unique_ptr<HeldCounts> held_;
+    // Spills of word tables from their threads take turns at the runs.
+    std::mutex runsLock_;
 };

@@ -1,10 +1,10 @@
 #include "counting/word_ngrams.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/text_bytes.h"
 #include "counting/chunked_input.h"
-#include "counting/ngram_count_table.h"
 
 std::int32_t buildWordNGram(const char* chunk, std::int32_t start, std::int32_t n, std::string& text) {
     Word word;
@@ -71,13 +71,13 @@ private:
 };
 
 // N = 1: a word's text is its bytes in the chunk, so no text is copied.
-void scanSingleWords(const char* chunk, std::int64_t length, std::int64_t bound, std::ostream& progress,
+void scanSingleWords(const char* chunk, std::int64_t length, WordScanSlice slice, std::ostream& progress,
                      const WordTextsSink& count) {
     WordFinder finder(chunk, length);
     WordProgressDots dots(progress);
     TextRunBuffer run(count);
     WordPlace word;
-    for (std::int64_t p = 0; p < bound;) {
+    for (std::int64_t p = slice.from; p < slice.to;) {
         dots.visit(p);
         std::int32_t end = finder.find(static_cast<std::int32_t>(p), word);
         if (end == 0) {
@@ -146,8 +146,8 @@ struct KeptWord {
 //
 // Flattened: the scans are the loop's work, and left to itself the compiler
 // calls the finder instead of inlining it here.
-[[gnu::flatten]] void scanWordRuns(const char* chunk, std::int64_t length, std::int64_t bound, std::int32_t n,
-                                   const WordTextsSink& count) {
+[[gnu::flatten]] void scanWordRuns(const char* chunk, std::int64_t length, WordScanSlice slice,
+                                   std::int32_t n, const WordTextsSink& count) {
     WordFinder finder(chunk, length);
     std::vector<KeptWord> kept(static_cast<std::size_t>(n));
     std::int32_t first = 0;
@@ -170,7 +170,7 @@ struct KeptWord {
         for (std::int32_t k = 0; k < words; ++k) at(k).joinedStart -= moved;
     };
 
-    for (std::int64_t p = 0; p < bound;) {
+    for (std::int64_t p = slice.from; p < slice.to;) {
         if (words == 0) {
             std::int32_t end = finder.find(static_cast<std::int32_t>(p), word);
             if (end == 0) {
@@ -203,25 +203,25 @@ struct KeptWord {
 
 }  // namespace
 
+WordScanSlice wholeWordScan(std::int64_t length, std::int32_t n) {
+    return {0, n < 1 ? 0 : std::max<std::int64_t>(length - std::int64_t{n} * WordMargin, 0)};
+}
+
+void scanWordSlice(const char* chunk, std::int64_t length, std::int32_t n, WordScanSlice slice,
+                   std::ostream& progress, const WordTextsSink& count) {
+    if (n < 1 || slice.from >= slice.to) return;
+    if (n == 1)
+        scanSingleWords(chunk, length, slice, progress, count);
+    else
+        scanWordRuns(chunk, length, slice, n, count);
+}
+
 void scanWordNGrams(const char* chunk, std::int64_t length, std::int32_t n, std::ostream& progress,
                     const WordTextsSink& count) {
-    if (n < 1) return;
-    const std::int64_t bound = length - std::int64_t{n} * WordMargin;
-    if (bound <= 0) return;
-    if (n == 1)
-        scanSingleWords(chunk, length, bound, progress, count);
-    else
-        scanWordRuns(chunk, length, bound, n, count);
+    scanWordSlice(chunk, length, n, wholeWordScan(length, n), progress, count);
 }
 
 std::int64_t wordScanMemory(std::int32_t n) {
     return std::int64_t{n} * static_cast<std::int64_t>(sizeof(KeptWord)) +
            static_cast<std::int64_t>(JoinedWords::bytesFor(n));
-}
-
-void scanWordChunk(NGramCountTable& table, const char* chunk, std::int64_t length, std::int32_t n,
-                   std::ostream& progress) {
-    scanWordNGrams(chunk, length, n, progress, [&table](const std::string_view* texts, std::size_t count) {
-        table.addNGrams(texts, count);
-    });
 }

@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "counting/ngram_count_table.h"
 #include "counting/word_scanner.h"
 
 // Joins the word scanned from `start` and the N - 1 words that follow it,
@@ -30,10 +29,19 @@ using WordTextsSink = std::function<void(const std::string_view* texts, std::siz
 void scanWordNGrams(const char* chunk, std::int64_t length, std::int32_t n, std::ostream& progress,
                     const WordTextsSink& count);
 
+// The positions of a chunk scan's stretch: it visits those in [from, to)
+// that the whole scan visits, and hands on the n-grams that start there.
+struct WordScanSlice {
+    std::int64_t from = 0;
+    std::int64_t to = 0;
+};
+// The whole scan: positions below length - N x WordMargin.
+WordScanSlice wholeWordScan(std::int64_t length, std::int32_t n);
+// scanWordNGrams for a stretch whose `from` the whole scan visits (see
+// sliceWordScan): its texts and dots are the whole scan's from there to `to`.
+void scanWordSlice(const char* chunk, std::int64_t length, std::int32_t n, WordScanSlice slice,
+                   std::ostream& progress, const WordTextsSink& count);
+
 // The bytes the chunk scan holds for N words: the kept words and the
 // joined words.
 std::int64_t wordScanMemory(std::int32_t n);
-
-// Counts the word n-grams of one chunk, scanned on its own, into the table.
-void scanWordChunk(NGramCountTable& table, const char* chunk, std::int64_t length, std::int32_t n,
-                   std::ostream& progress);

@@ -194,6 +194,22 @@ TEST(Threads, CountFilesAreTheSameForAnyNumberOfThreads) {
     }
 }
 
+// Word mode counts each chunk's slices into tables of their own: the same
+// count file and console for any number of threads, in memory and with
+// tables small enough to spill (22 MB gives two tables of about 4 MB).
+TEST(Threads, WordCountsAreTheSameForAnyNumberOfThreads) {
+    std::string input = randomBytes("abcdefghijklmnopqrstuvwxyz        ..,!?\n", 3'000'000, 4);
+    for (int n : {1, 3})
+        for (std::int64_t budget : {Unconstrained, std::int64_t{22} << 20}) {
+            Counted one = countWithin(input, Mode::Words, n, 1'000'000, budget, 64, 1);
+            for (int threads : {2, 3, 7}) {
+                Counted run = countWithin(input, Mode::Words, n, 1'000'000, budget, 64, threads);
+                EXPECT_TRUE(run.countFile == one.countFile)
+                    << "w " << n << ", " << threads << " threads, budget " << budget;
+            }
+        }
+}
+
 // A run of the program whose address space is far below what its counts
 // would take in one table: it spills.
 constexpr rlim_t AddressSpace = 160 << 20;
