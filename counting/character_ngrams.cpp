@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "counting/chunked_input.h"
+#include "counting/count_request.h"
 #include "counting/ngram_count_table.h"
 #include "counting/window_sorter.h"
 

@@ -57,9 +57,7 @@ namespace {
 void countChunks(NGramCountTable& table, const Arguments& arguments, InputFile& input, const ChunkPlan& plan,
                  std::ostream& console, const MemoryCheck& checkMemory) {
     printFileSize(console, input.size());
-    // Character windows that start near a chunk's end take their last bytes
-    // from the next chunk: each chunk is read with up to N - 1 bytes after it.
-    std::int64_t lookahead = arguments.mode == Mode::Characters ? arguments.n - 1 : 0;
+    std::int64_t lookahead = chunkLookahead(arguments.mode, arguments.n);
     std::int64_t chunkBytes = plan.count > 0 ? plan.readLength(0, lookahead) : 0;
     std::int64_t scanBytes = arguments.mode == Mode::Words ? wordScanMemory(arguments.n) : 0;
     if (checkMemory) checkMemory(chunkBytes + scanBytes + LeastCountingMemory);

@@ -10,12 +10,8 @@
 
 #include "common/memory_budget.h"
 #include "counting/arguments.h"
+#include "counting/count_request.h"
 #include "counting/ngram_count_table.h"
-
-// The most bytes of the input held in memory at once.
-inline constexpr std::int64_t ChunkSize = 100'000'000;
-// Both scans print a progress dot near every multiple of this position.
-inline constexpr std::int64_t ProgressInterval = 10'000'000;
 
 // Chunk k (from 0) starts at origin + k x chunkSize; all but the last are
 // full, and the last holds the rest up to `end`. A whole run's chunks cover

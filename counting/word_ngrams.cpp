@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/text_bytes.h"
-#include "counting/chunked_input.h"
+#include "counting/count_request.h"
 
 std::int32_t buildWordNGram(const char* chunk, std::int32_t start, std::int32_t n, std::string& text) {
     Word word;

@@ -18,6 +18,7 @@
 #include "common/temporary_file.h"
 #include "counting/arguments.h"
 #include "counting/chunked_input.h"
+#include "counting/count_request.h"
 #include "counting/ngram_count_table.h"
 #include "formats/part_file.h"
 
@@ -94,7 +95,7 @@ int checkModeAndN(const char* mode, const char* n) {
         reportArgumentError(Program, parsed.error);
         return 1;
     }
-    std::cout << (parsed.arguments->mode == Mode::Words ? ChunkSize : 1) << std::endl;
+    std::cout << rangeMultiple(parsed.arguments->mode) << std::endl;
     return checkStandardOutput(Program);
 }
 }  // namespace

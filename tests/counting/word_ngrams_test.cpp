@@ -460,7 +460,9 @@ TEST(SliceWordScan, SlicesTogetherScanWhatTheWholeScanDoes) {
                 EXPECT_TRUE(texts == whole)
                     << bytes.size() << " bytes, N " << n << ", " << count << " slices";
                 EXPECT_EQ(dots.str(), wholeDots) << bytes.size() << " bytes, N " << n;
-                if (bytes.size() > 10'000'000) EXPECT_EQ(slices.size(), count);
+                if (bytes.size() > 10'000'000) {
+                    EXPECT_EQ(slices.size(), count);
+                }
             }
         }
     }
