@@ -11,6 +11,11 @@ class CountSource {
 public:
     virtual ~CountSource() = default;
     virtual bool next() = 0;
+    // Before the first next(): moves on to some place at or before the first
+    // text not below `from`, passing only texts below it, so that a reader of
+    // a key range does not read what comes before it. A source that cannot
+    // jump stays where it is.
+    virtual void skipTowards(std::string_view /*from*/) {}
     std::string_view text() const { return text_; }
     std::int64_t count() const { return count_; }
 

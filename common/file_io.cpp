@@ -77,8 +77,14 @@ BufferedWriter::BufferedWriter(int descriptor, std::string path, std::string fai
       failure_(std::move(failure)),
       buffer_(new char[BufferSize]) {}
 
+BufferedWriter::BufferedWriter(Sink sink) : sink_(std::move(sink)), buffer_(new char[BufferSize]) {}
+
 void BufferedWriter::writeAll(const char* bytes, std::size_t length) {
     written_ += static_cast<std::int64_t>(length);
+    if (sink_) {
+        if (length > 0) sink_({bytes, length});
+        return;
+    }
     while (length > 0) {
         ssize_t written = ::write(descriptor_, bytes, length);
         if (written < 0 && errno == EINTR) continue;

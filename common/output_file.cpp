@@ -2,7 +2,10 @@
 
 #include <charconv>
 
-OutputFile::OutputFile(const std::string& path) : file_(path), out_(file_.descriptor(), path) {}
+OutputFile::OutputFile(const std::string& path)
+    : file_(std::in_place, path), out_(file_->descriptor(), path) {}
+
+OutputFile::OutputFile(BufferedWriter::Sink sink) : out_(std::move(sink)) {}
 
 void OutputFile::writeText(std::string_view bytes) {
     for (std::size_t lineFeed; (lineFeed = bytes.find('\n')) != std::string_view::npos;) {
@@ -21,5 +24,5 @@ void OutputFile::writeDecimal(std::int64_t value) {
 
 void OutputFile::close() {
     out_.flush();
-    file_.commit();
+    if (file_) file_->commit();
 }

@@ -74,11 +74,10 @@ std::size_t NGramCountTable::othersThanRuns() const {
 // Hands every counted text, in order, to visit: the runs and the table merged.
 template <typename Visit>
 void NGramCountTable::mergeEverything(Visit&& visit) {
-    // The tables are sorted at once, each by a thread of its own.
+    sortWordTables();
     std::vector<std::unique_ptr<SortedTable>> sorted(words_.size());
-    runInParallel(words_.size(), [&](std::size_t i) {
+    for (std::size_t i = 0; i < words_.size(); ++i)
         if (words_[i]->distinct() > 0) sorted[i] = std::make_unique<SortedTable>(*words_[i]);
-    });
     runs_.mergeDownTo(othersThanRuns());
     std::vector<std::unique_ptr<CountSource>> readers;
     if (held_) readers.push_back(held_->open());
@@ -141,12 +140,21 @@ std::unique_ptr<HeldCounts> NGramCountTable::releaseHeldCounts() {
     return held;
 }
 
+// The tables are sorted at once, each by a thread of its own.
+void NGramCountTable::sortWordTables() {
+    runInParallel(words_.size(), [&](std::size_t i) { sortInPlace(*words_[i]); });
+}
+
 void NGramCountTable::writeCountFile(const std::string& path) {
     // Group merges, if any, come before the count file is created, so that
     // their failures leave no count file behind.
     runs_.mergeDownTo(othersThanRuns());
     OutputFile file(path);
-    mergeEverything([&](std::string_view text, std::int64_t count) { writeCountEntry(file, text, count); });
+    if (std::size_t threads = finalMergeThreads(); threads > 1)
+        writeInRanges(file, threads);
+    else
+        mergeEverything(
+            [&](std::string_view text, std::int64_t count) { writeCountEntry(file, text, count); });
     file.close();
 }
 

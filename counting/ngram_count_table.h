@@ -23,8 +23,10 @@
 #include <vector>
 
 #include "runs/run_store.h"
+#include "runs/split_points.h"
 
 struct WordTable;
+class OutputFile;
 
 // What counting needs at least beside the reserve: the smallest table or
 // sort buffers, run blocks, and the buffers of a merge and its files.
@@ -40,6 +42,9 @@ public:
     virtual std::unique_ptr<CountSource> open() const = 0;
     // A bound on the bytes of the list as a run.
     virtual std::int64_t largestRunBytes() const = 0;
+    // About `count` texts of the list, evenly spread, each weighted by the
+    // entries from it to the next.
+    virtual void sampleTexts(std::size_t count, std::vector<WeightedText>& texts) const = 0;
 };
 // The count of one file, or of a byte range of it, within its limits: the
 // word table, the runs and a producer's held list are its own, so that two
@@ -106,6 +111,10 @@ private:
     std::size_t othersThanRuns() const;
     template <typename Visit>
     void mergeEverything(Visit&& visit);
+    void sortWordTables();
+    // The final merge cut into key ranges, one per thread at a time.
+    std::size_t finalMergeThreads() const;
+    void writeInRanges(OutputFile& file, std::size_t threads);
 
     RunStore runs_;
     std::vector<std::unique_ptr<WordTable>> words_;

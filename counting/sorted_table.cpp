@@ -253,6 +253,56 @@ SortedTable::SortedTable(WordTable& table) : table_(table) {
     for (int part = 0; part < Parts; ++part) decode(part);
 }
 
+namespace {
+
+// The sorted table's slot arrays: short, medium and long texts.
+constexpr int SortedParts = 3;
+
+std::uint64_t sizeOf(const WordTable& table, int part) {
+    return part == 0 ? table.shortTexts.size : part == 1 ? table.mediumTexts.size : table.longTexts.size;
+}
+
+// The text of entry i of a sorted slot array; `text` holds short and medium
+// ones.
+std::string_view sortedText(const WordTable& table, int part, std::uint64_t i, char (&text)[16]) {
+    if (part == 0) return {text, BigEndianWords<1>::text(table.shortTexts.slots[i].key.words, text)};
+    if (part == 1) return {text, BigEndianWords<2>::text(table.mediumTexts.slots[i].key.words, text)};
+    return table.longTexts.arena.text(longEntries(table)[i].ref & OffsetMask);
+}
+
+}  // namespace
+
+void sampleSortedTable(WordTable& table, std::size_t perArray, std::vector<WeightedText>& texts) {
+    sortInPlace(table);
+    char text[16];
+    for (int part = 0; part < SortedParts; ++part) {
+        std::uint64_t size = sizeOf(table, part);
+        std::uint64_t stride = std::max<std::uint64_t>(size / perArray, 1);
+        for (std::uint64_t i = 0; i < size; i += stride)
+            texts.push_back({std::string(sortedText(table, part, i, text)),
+                             static_cast<std::int64_t>(std::min(stride, size - i))});
+    }
+}
+
+void SortedTable::skipTowards(std::string_view from) {
+    if (from.empty()) return;
+    emptyDone_ = true;  // the empty text is below every other
+    char text[16];
+    for (int part = 0; part < Parts; ++part) {
+        std::uint64_t low = 0, high = sizeOf(table_, part);
+        while (low < high) {
+            std::uint64_t middle = low + (high - low) / 2;
+            if (sortedText(table_, part, middle, text) < from)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        position_[part] = low;
+    }
+    fetchRecords(position_[2]);
+    for (int part = 0; part < Parts; ++part) decode(part);
+}
+
 bool SortedTable::next() {
     if (!emptyDone_) {
         emptyDone_ = true;

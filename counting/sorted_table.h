@@ -6,11 +6,16 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "counting/word_table.h"
 #include "runs/count_merge.h"
+#include "runs/split_points.h"
 
 void sortInPlace(WordTable& table);
+// About `perArray` texts of each of the table's slot arrays, evenly spread,
+// each weighted by the entries from it to the next; sorts the table first.
+void sampleSortedTable(WordTable& table, std::size_t perArray, std::vector<WeightedText>& texts);
 // The inverse, for a table that is counted into again after being read.
 void hashAgain(WordTable& table);
 
@@ -21,6 +26,8 @@ class SortedTable final : public CountSource {
 public:
     explicit SortedTable(WordTable& table);
     bool next() override;
+    // Jumps exactly: each slot array by a binary search.
+    void skipTowards(std::string_view from) override;
 
 private:
     static constexpr int Parts = 3;  // short, medium, long texts

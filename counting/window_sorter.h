@@ -81,6 +81,16 @@ template <std::size_t Words>
 class SortedKeys final : public CountSource {
 public:
     SortedKeys(const WindowKey<Words>* keys, std::size_t size) : keys_(keys), size_(size) {}
+    // A binary search: equal keys have equal texts, so the first key not
+    // below `from` starts its group.
+    void skipTowards(std::string_view from) override {
+        position_ = static_cast<std::size_t>(
+            std::partition_point(keys_, keys_ + size_,
+                                 [&](const WindowKey<Words>& key) {
+                                     return std::string_view(textBytes_, key.text(textBytes_)) < from;
+                                 }) -
+            keys_);
+    }
     bool next() override {
         if (position_ == size_) return false;
         std::size_t end = position_ + 1;
@@ -128,6 +138,13 @@ struct HeldKeys final : HeldCounts {
     }
     std::int64_t largestRunBytes() const override {
         return SortedKeys<Words>::largestRunBytes(data(), count);
+    }
+    void sampleTexts(std::size_t samples, std::vector<WeightedText>& texts) const override {
+        std::size_t stride = std::max<std::size_t>(count / std::max<std::size_t>(samples, 1), 1);
+        char text[8 * Words];
+        for (std::size_t i = 0; i < count; i += stride)
+            texts.push_back({std::string(text, data()[i].text(text)),
+                             static_cast<std::int64_t>(std::min(stride, count - i))});
     }
     LargePages keys;
     std::size_t count;

@@ -1,11 +1,26 @@
 #include "runs/run_format.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/file_io.h"
 #include "common/text_bytes.h"
 
+// When the run holds twice the most checkpoints, every other one goes and
+// the distance between them doubles.
+void RunWriter::addCheckpoint() {
+    std::vector<RunCheckpoint>& points = run_.checkpoints;
+    points.push_back({run_.size(), run_.entries, std::string(previous_.view())});
+    if (points.size() == 2 * MostCheckpoints) {
+        for (std::size_t i = 1; i < MostCheckpoints; ++i) points[i] = std::move(points[2 * i]);
+        points.resize(MostCheckpoints);
+        checkpointBytes_ *= 2;
+    }
+    nextCheckpoint_ = points.back().offset + checkpointBytes_;
+}
+
 void RunWriter::add(std::string_view text, std::int64_t count) {
+    if (run_.size() >= nextCheckpoint_ && previous_.view().size() <= LongestCheckpointText) addCheckpoint();
     std::size_t shared = sharedPrefix(previous_.view(), text);
     std::size_t rest = text.size() - shared;
     constexpr std::size_t ShortRest = 64, LongestRecord = ShortRest + 3 * 10;
@@ -57,6 +72,21 @@ std::uint64_t RunReader::varint() {
         value |= std::uint64_t{b & 0x7Fu} << shift;
         if (b < 0x80) return value;
     }
+}
+
+void RunReader::skipTowards(std::string_view from) {
+    const std::vector<RunCheckpoint>& points = run_.checkpoints;
+    // The last checkpoint whose text before lies below `from`: so does every
+    // entry before it.
+    auto after = std::partition_point(points.begin(), points.end(),
+                                      [&](const RunCheckpoint& point) { return point.previous < from; });
+    if (after == points.begin()) return;
+    const RunCheckpoint& point = *(after - 1);
+    offset_ = point.offset;
+    next_ = end_ = nullptr;
+    left_ = run_.entries - point.entriesBefore;
+    std::memcpy(current_.keepAndResize(0, point.previous.size()), point.previous.data(),
+                point.previous.size());
 }
 
 bool RunReader::next() {

@@ -19,16 +19,28 @@
 #include "common/varint.h"
 #include "runs/run_storage.h"
 
-// Writes entries, given in ascending order, each text once, into a run.
+// Writes entries, given in ascending order, each text once, into a run,
+// with checkpoints about every run's size / MostCheckpoints bytes (at least
+// CheckpointBytes apart), where a reader of a key range may start.
 class RunWriter {
 public:
-    explicit RunWriter(Run& run) : run_(run) {}
+    static constexpr std::size_t MostCheckpoints = 256;
+    static constexpr std::int64_t CheckpointBytes = 64 << 10;
+    // A checkpoint keeps its text: a longer one waits for a shorter.
+    static constexpr std::size_t LongestCheckpointText = 64;
+
+    explicit RunWriter(Run& run, std::int64_t checkpointBytes = CheckpointBytes)
+        : run_(run), checkpointBytes_(checkpointBytes), nextCheckpoint_(checkpointBytes) {}
     void add(std::string_view text, std::int64_t count);
     void finish() { run_.finish(); }
 
 private:
+    void addCheckpoint();
+
     Run& run_;
     TextBuffer previous_;
+    std::int64_t checkpointBytes_;
+    std::int64_t nextCheckpoint_;
 };
 
 // Reads a run's entries back in order.
@@ -36,6 +48,7 @@ class RunReader final : public CountSource {
 public:
     RunReader(const Run& run, std::size_t bufferBytes);
     bool next() override;
+    void skipTowards(std::string_view from) override;
 
 private:
     unsigned char byte();

@@ -47,6 +47,15 @@ private:
     std::int64_t bytes_ = 0;
 };
 
+// A place a reader may start a run from: the record at `offset` is the one
+// after the first `entriesBefore` entries, coded against `previous`, the
+// text before it.
+struct RunCheckpoint {
+    std::int64_t offset;
+    std::int64_t entriesBefore;
+    std::string previous;
+};
+
 class Run {
 public:
     // In memory, in blocks of `blockBytes` from the pool.
@@ -81,6 +90,8 @@ public:
     bool onDisk() const { return file_ != nullptr; }
     std::int64_t size() const { return size_; }
     std::int64_t entries = 0;
+    // In order, spread over the run (see RunWriter).
+    std::vector<RunCheckpoint> checkpoints;
 
     // A view of the bytes from `offset` on: for a memory run the rest of the
     // block (no copy), for a file what fits in `buffer`. Empty at the end.

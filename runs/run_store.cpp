@@ -166,7 +166,23 @@ void RunStore::addRun(CountSource& source, std::int64_t largestBytes) {
     end();
 }
 
-void RunStore::openAll(std::vector<std::unique_ptr<CountSource>>& readers) const {
+void RunStore::openAll(std::vector<std::unique_ptr<CountSource>>& readers, std::size_t merges) const {
+    std::size_t bytes = readBufferBytes();
+    if (merges > 1) bytes = std::max<std::size_t>(bytes / (2 * merges), 4 << 10);
     for (auto* runs : {&diskRuns_, &memoryRuns_})
-        for (auto& run : *runs) readers.push_back(std::make_unique<RunReader>(*run, readBufferBytes()));
+        for (auto& run : *runs) readers.push_back(std::make_unique<RunReader>(*run, bytes));
+}
+
+void RunStore::sampleTexts(std::vector<WeightedText>& texts) const {
+    for (auto* runs : {&diskRuns_, &memoryRuns_})
+        for (auto& run : *runs) {
+            std::int64_t before = 0;
+            std::string text;
+            for (const RunCheckpoint& point : run->checkpoints) {
+                texts.push_back({std::move(text), point.entriesBefore - before});
+                text = point.previous;
+                before = point.entriesBefore;
+            }
+            texts.push_back({std::move(text), run->entries - before});
+        }
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "runs/run_format.h"
+#include "runs/split_points.h"
 
 // What counting may use: `budget` bytes of memory in all, of which
 // reserve() names what others hold; temporary runs go to
@@ -59,8 +60,14 @@ public:
     // Merges disk runs in groups until every run fits in one merge with
     // `others` more sources.
     void mergeDownTo(std::size_t others);
-    // Readers of every run, for the final merge.
-    void openAll(std::vector<std::unique_ptr<CountSource>>& readers) const;
+    // Readers of every run, for the final merge; when `merges` of them read
+    // at once, their readers share half the buffers' memory.
+    void openAll(std::vector<std::unique_ptr<CountSource>>& readers, std::size_t merges = 1) const;
+    // The memory of the final merge's buffers.
+    std::int64_t mergeMemory() const { return available() / 5; }
+    // Every run's checkpoint texts, each weighted by the entries from it to
+    // the next.
+    void sampleTexts(std::vector<WeightedText>& texts) const;
 
     CountingStatistics statistics() const { return statistics_; }
     int threads() const { return std::max(limits_.threads, 1); }

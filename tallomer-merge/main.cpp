@@ -17,7 +17,7 @@
 #include "tallomer-merge/coverage.h"
 #include "tallomer-merge/merge_arguments.h"
 #include "tallomer-merge/part_indexes.h"
-#include "tallomer-merge/split_points.h"
+#include "runs/split_points.h"
 
 namespace {
 

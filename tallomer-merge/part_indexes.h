@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tallomer-merge/coverage.h"
-#include "tallomer-merge/split_points.h"
+#include "runs/split_points.h"
 
 // About the most texts sampled (one more per part at most), whatever the
 // parts' size.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "tests/support/run_program.h"
@@ -40,6 +41,41 @@ TEST(RunFormat, ReadsBackWhatWasWritten) {
             RunReader reader(run, 7);
             while (reader.next()) read.emplace_back(reader.text(), reader.count());
             EXPECT_EQ(read, row.entries) << row.what << (onDisk ? ", in a file" : ", in memory");
+        }
+    }
+}
+
+// A reader that skips towards a text passes only texts below it, whatever
+// the text (before, at, between and after the checkpoints), and then reads
+// the run's tail exactly; checkpoints every 64 bytes of a run of a
+// megabyte are thinned out many times.
+TEST(RunFormat, SkipsTowardsATextFromItsCheckpoints) {
+    Entries entries;
+    for (int i = 0; i < 200'000; ++i) entries.emplace_back("key" + std::to_string(i * 7), i % 5 + 1);
+    std::sort(entries.begin(), entries.end());
+    TempDir dir;
+    BlockPool pool;
+    for (bool onDisk : {false, true}) {
+        ::Run run = onDisk ? ::Run(dir.path("")) : ::Run(pool, 1 << 16);
+        RunWriter writer(run, 64);
+        for (const auto& [text, count] : entries) writer.add(text, count);
+        writer.finish();
+        ASSERT_GT(run.checkpoints.size(), RunWriter::MostCheckpoints / 2);
+        ASSERT_LE(run.checkpoints.size(), 2 * RunWriter::MostCheckpoints);
+        for (const std::string& from : std::vector<std::string>{"", "a", "key", "key5", "key70000",
+                                                                "key99999", "kez", entries[1234].first}) {
+            RunReader reader(run, 100);
+            reader.skipTowards(from);
+            Entries tail;
+            while (reader.next())
+                if (reader.text() >= from)
+                    tail.emplace_back(reader.text(), reader.count());
+                else
+                    EXPECT_TRUE(tail.empty()) << "a text below " << from << " after one above it";
+            auto first =
+                std::lower_bound(entries.begin(), entries.end(), std::make_pair(from, std::int64_t{0}));
+            EXPECT_TRUE(tail == Entries(first, entries.end()))
+                << from << (onDisk ? ", in a file" : ", in memory");
         }
     }
 }

@@ -6,7 +6,7 @@
 
 #include "tallomer-merge/coverage.h"
 #include "tallomer-merge/merge_arguments.h"
-#include "tallomer-merge/split_points.h"
+#include "runs/split_points.h"
 #include "tests/support/run_program.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tallomer-merge/split_points.h"
+#include "runs/split_points.h"
 
 #include <algorithm>
 

@@ -1,7 +1,8 @@
-// Where the K key ranges of a merge meet. Every task of a K-range merge
-// computes them from the parts' indexes alone, so the tasks agree without
-// talking to each other, and the K outputs concatenated are the whole count
-// file.
+// Where the K key ranges of a merge meet, from weighted texts of its
+// sources: the K outputs concatenated are the whole count file. Every task
+// of a K-range merge of parts computes them from the parts' indexes alone,
+// so the tasks agree without talking to each other; a count's final merge
+// cuts itself into ranges for its threads from its runs' checkpoints.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +11,9 @@
 #include <string_view>
 #include <vector>
 
-// An indexed first text of a part's block and the body bytes the block
-// covers, the weight of the keys from that text on.
+// A text of a source (an indexed first text of a part's block, a run's
+// checkpoint) and the bytes it stands for, the weight of the keys from that
+// text on.
 struct WeightedText {
     std::string text;
     std::int64_t bytes = 0;
