@@ -101,7 +101,8 @@ void BufferedWriter::finish() {
 void BufferedWriter::write(std::string_view bytes) {
     if (bytes.size() > BufferSize - used_) {
         flush();
-        if (bytes.size() > BufferSize) return writeAll(bytes.data(), bytes.size());
+        // A large block goes out as it is, without a copy.
+        if (bytes.size() >= BufferSize / 2) return writeAll(bytes.data(), bytes.size());
     }
     std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
     used_ += bytes.size();

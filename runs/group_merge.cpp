@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "common/output_file.h"
-#include "formats/count_file.h"
-#include "runs/count_merge.h"
+#include "formats/count_lines.h"
+#include "runs/batch_merge.h"
 
 namespace {
 
@@ -13,8 +13,8 @@ namespace {
 constexpr std::size_t DescriptorMargin = 16;
 constexpr std::size_t LargestBuffer = 1 << 20, SmallestBuffer = 64 << 10;
 // What an open source holds beside its buffer: a part's index page and
-// current text, the reader itself.
-constexpr std::size_t SourceBytes = 16 << 10;
+// current text, the reader itself, its batch in the merge.
+constexpr std::size_t SourceBytes = (16 << 10) + RecordBatch::Bytes;
 
 std::size_t descriptorsLeft() {
     std::optional<DescriptorUse> use = descriptorUse();
@@ -29,11 +29,14 @@ public:
 
     MergeTotals write(const std::vector<SourceOpener>& sources, OutputFile& output) {
         MergeTotals totals;
+        OutputFileSink sink(output);
+        CountLines lines(sink);
         merge(fewEnough(sources), [&](std::string_view text, std::int64_t count) {
-            writeCountEntry(output, text, count);
+            lines.add(text, count);
             ++totals.distinct;
             totals.total += static_cast<std::uint64_t>(count);
         });
+        lines.finish();
         totals.temporaryBytesPeak = temporaryPeak_;
         return totals;
     }
@@ -118,8 +121,7 @@ private:
             open.push_back(opener(limits_.bufferBytes));
             sources.push_back(open.back().get());
         }
-        mergeCountsWith(
-            sources,
+        BatchMerge(sources).run(
             [this](std::int64_t sum, std::int64_t count) {
                 if (__builtin_add_overflow(sum, count, &sum)) [[unlikely]]
                     overflow();
