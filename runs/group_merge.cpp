@@ -5,18 +5,9 @@
 #include "common/output_file.h"
 #include "formats/count_lines.h"
 #include "runs/batch_merge.h"
+#include "runs/merge_policy.h"
 
 namespace {
-
-// Descriptors kept free for the output, the console, a list file and the
-// C++ runtime.
-constexpr std::size_t DescriptorMargin = 16;
-
-std::size_t descriptorsLeft() {
-    std::optional<DescriptorUse> use = descriptorUse();
-    if (!use) return SIZE_MAX;
-    return use->limit > use->open + DescriptorMargin ? use->limit - use->open - DescriptorMargin : 0;
-}
 
 class CountMerge {
 public:
@@ -141,13 +132,11 @@ private:
 MergeLimits mergeLimitsFor(std::size_t sources, std::int64_t memoryBudget, const std::string& temporaryFolder,
                            std::size_t merges, std::size_t otherFiles) {
     std::size_t budget = static_cast<std::size_t>(std::max<std::int64_t>(memoryBudget, 0));
-    std::size_t share = budget / std::max<std::size_t>(sources, 1);
-    std::size_t bufferBytes = std::clamp(share, SmallestBuffer, LargestBuffer);
+    std::size_t bufferBytes = readBufferShare(memoryBudget, sources);
     // A run being written holds a buffer of its own beside its readers'.
     std::size_t fitting = std::max<std::size_t>(budget / (bufferBytes + SourceBytes), 1) - 1;
-    std::size_t left = descriptorsLeft();
-    left = left == SIZE_MAX ? left
-                            : (left > otherFiles ? left - otherFiles : 0) / std::max<std::size_t>(merges, 1);
+    std::size_t left = openFilesLeft();
+    left = (left > otherFiles ? left - otherFiles : 0) / std::max<std::size_t>(merges, 1);
     return {std::max<std::size_t>(6, std::min(left, fitting)), bufferBytes, temporaryFolder};
 }
 

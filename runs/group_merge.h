@@ -37,7 +37,6 @@ inline constexpr std::int64_t MergeOwnBytes = 2 * CountLines::BlockBytes;
 // What an open source holds beside its buffer: a part's index page and
 // current text, the reader itself, its batch in the merge.
 inline constexpr std::size_t SourceBytes = (16 << 10) + RecordBatch::Bytes;
-inline constexpr std::size_t LargestBuffer = 1 << 20, SmallestBuffer = 64 << 10;
 
 struct MergeTotals {
     std::int64_t distinct = 0;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/parallel.h"
+#include "runs/merge_policy.h"
 #include "runs/ordered_output.h"
 
 ThreadedMergePlan planThreadedMerge(std::size_t sources, int cpus, std::int64_t memoryBudget,
@@ -14,7 +15,7 @@ ThreadedMergePlan planThreadedMerge(std::size_t sources, int cpus, std::int64_t 
     // A thread's smallest share: its sources' buffers, its block, and the
     // buffer of a piece that spills.
     std::int64_t smallest =
-        static_cast<std::int64_t>(std::min<std::size_t>(sources, 64) * (SmallestBuffer + SourceBytes)) +
+        static_cast<std::int64_t>(std::min<std::size_t>(sources, 64) * (SmallestReadBuffer + SourceBytes)) +
         MergeOwnBytes + CountLines::BlockBytes;
     std::int64_t fitting = std::max<std::int64_t>((memoryBudget - held) / smallest, 1);
     plan.threads = static_cast<std::size_t>(std::clamp<std::int64_t>(fitting, 1, std::max(cpus, 1)));
