@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/record_batch.h"
+
 // One sorted list of entries, read one at a time: next() moves to the
 // first, then to each following entry, and is false after the last.
 class CountSource {
@@ -16,6 +18,14 @@ public:
     // a key range does not read what comes before it. A source that cannot
     // jump stays where it is.
     virtual void skipTowards(std::string_view /*from*/) {}
+    // The next entries, as many as fit the batch or are left, in place of
+    // what it held; false, with the batch empty, after the last. A merge
+    // reads its sources this way: one call a batch, not one an entry.
+    virtual bool nextBatch(RecordBatch& batch) {
+        batch.clear();
+        while (!batch.full() && next()) batch.add(text_, count_);
+        return batch.size > 0;
+    }
     std::string_view text() const { return text_; }
     std::int64_t count() const { return count_; }
 

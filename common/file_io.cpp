@@ -77,14 +77,8 @@ BufferedWriter::BufferedWriter(int descriptor, std::string path, std::string fai
       failure_(std::move(failure)),
       buffer_(new char[BufferSize]) {}
 
-BufferedWriter::BufferedWriter(Sink sink) : sink_(std::move(sink)), buffer_(new char[BufferSize]) {}
-
 void BufferedWriter::writeAll(const char* bytes, std::size_t length) {
     written_ += static_cast<std::int64_t>(length);
-    if (sink_) {
-        if (length > 0) sink_({bytes, length});
-        return;
-    }
     while (length > 0) {
         ssize_t written = ::write(descriptor_, bytes, length);
         if (written < 0 && errno == EINTR) continue;
@@ -107,7 +101,8 @@ void BufferedWriter::finish() {
 void BufferedWriter::write(std::string_view bytes) {
     if (bytes.size() > BufferSize - used_) {
         flush();
-        if (bytes.size() > BufferSize) return writeAll(bytes.data(), bytes.size());
+        // A large block goes out as it is, without a copy.
+        if (bytes.size() >= BufferSize / 2) return writeAll(bytes.data(), bytes.size());
     }
     std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
     used_ += bytes.size();

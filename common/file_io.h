@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -54,9 +53,6 @@ ByteBuffer allocateBytes(std::int64_t size);
 class BufferedWriter {
 public:
     BufferedWriter(int descriptor, std::string path, std::string failure = {});
-    // Each full buffer, and the rest at flush(), handed to `sink` instead.
-    using Sink = std::function<void(std::string_view bytes)>;
-    explicit BufferedWriter(Sink sink);
     BufferedWriter(const BufferedWriter&) = delete;
     BufferedWriter& operator=(const BufferedWriter&) = delete;
 
@@ -82,8 +78,7 @@ private:
     static constexpr std::size_t BufferSize = 1 << 20;
     void writeAll(const char* bytes, std::size_t length);
 
-    int descriptor_ = -1;
-    Sink sink_;
+    int descriptor_;
     std::string path_, failure_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;

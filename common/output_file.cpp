@@ -2,10 +2,7 @@
 
 #include <charconv>
 
-OutputFile::OutputFile(const std::string& path)
-    : file_(std::in_place, path), out_(file_->descriptor(), path) {}
-
-OutputFile::OutputFile(BufferedWriter::Sink sink) : out_(std::move(sink)) {}
+OutputFile::OutputFile(const std::string& path) : file_(path), out_(file_.descriptor(), path) {}
 
 void OutputFile::writeText(std::string_view bytes) {
     for (std::size_t lineFeed; (lineFeed = bytes.find('\n')) != std::string_view::npos;) {
@@ -24,5 +21,5 @@ void OutputFile::writeDecimal(std::int64_t value) {
 
 void OutputFile::close() {
     out_.flush();
-    if (file_) file_->commit();
+    file_.commit();
 }

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,9 +17,6 @@
 class OutputFile {
 public:
     explicit OutputFile(const std::string& path);
-    // Not a file: the bytes go to `sink` a buffer at a time, and close()
-    // hands on the rest.
-    explicit OutputFile(BufferedWriter::Sink sink);
 
     void write(std::string_view bytes) { out_.write(bytes); }
     void write(char byte) { out_.write(byte); }
@@ -33,6 +29,6 @@ public:
     void close();
 
 private:
-    std::optional<ReplacementFile> file_;
+    ReplacementFile file_;
     BufferedWriter out_;
 };

@@ -3,15 +3,17 @@
 // checkpoints, the sorted word tables, the held batch), weighted by the
 // entries they stand for; each range is merged by one thread, every source
 // read from the range's start (skipTowards), and the ranges are written in
-// order (runs/ordered_output.h). The same count file as one merge: the
-// ranges part the texts, and each range's merge lists its texts in order.
+// order (runs/ordered_output.h), those ahead of their turn held in memory
+// or, beyond a quarter of the merge's memory, in temporary files. The same
+// count file as one merge: the ranges part the texts, and each range's
+// merge lists its texts in order.
 #include <algorithm>
 
 #include "common/output_file.h"
 #include "counting/ngram_count_table.h"
 #include "counting/sorted_table.h"
 #include "counting/word_table.h"
-#include "formats/count_file.h"
+#include "formats/count_lines.h"
 #include "runs/key_range_source.h"
 #include "runs/ordered_output.h"
 
@@ -25,8 +27,6 @@ constexpr std::int64_t LeastMergeMemoryPerThread = std::int64_t{4} << 20;
 // Ranges per thread at least, so that a slow range does not hold up the
 // others, and at most in all.
 constexpr std::size_t LeastRangesPerThread = 4, MostRanges = 4096;
-// More to format ahead saves little: ranges are cut to fit in it.
-constexpr std::int64_t MostAheadBytes = std::int64_t{64} << 20;
 // The bytes of a count-file line beside its text: ';', the count, CR LF.
 constexpr std::int64_t LineBytesBesideText = 4;
 
@@ -45,10 +45,10 @@ void NGramCountTable::writeInRanges(OutputFile& file, std::size_t threads) {
         if (words->distinct() > 0) sampleSortedTable(*words, SamplesPerSource, samples);
     if (held_) held_->sampleTexts(SamplesPerSource, samples);
 
-    // A quarter of the merge's memory to format ahead, half for the readers
-    // (RunStore::openAll), a quarter for the writers' buffers.
-    auto aheadBytes = static_cast<std::size_t>(
-        std::min(runs_.mergeMemory() / 4 / static_cast<std::int64_t>(threads), MostAheadBytes));
+    // A quarter of the merge's memory for the ranges formatted ahead of
+    // their turn (more goes to temporary files), half for the readers
+    // (RunStore::openAll), a quarter for the blocks being formatted.
+    std::int64_t heldBytes = runs_.mergeMemory() / 4;
     std::int64_t entries = 0, textBytes = 0;
     for (const WeightedText& sample : samples) {
         entries += sample.bytes;
@@ -57,9 +57,9 @@ void NGramCountTable::writeInRanges(OutputFile& file, std::size_t threads) {
     std::int64_t lineBytes =
         textBytes / std::max<std::int64_t>(static_cast<std::int64_t>(samples.size()), 1) +
         LineBytesBesideText;
-    // Ranges of about half what a thread may format ahead.
+    // Ranges of about what the threads may hold, so that they seldom spill.
     std::int64_t wanted =
-        entries * lineBytes / std::max<std::int64_t>(static_cast<std::int64_t>(aheadBytes / 2), 1);
+        entries * lineBytes / std::max<std::int64_t>(heldBytes, 1) * static_cast<std::int64_t>(threads);
     std::size_t ranges = static_cast<std::size_t>(
         std::clamp<std::int64_t>(wanted, static_cast<std::int64_t>(LeastRangesPerThread * threads),
                                  static_cast<std::int64_t>(MostRanges)));
@@ -68,7 +68,8 @@ void NGramCountTable::writeInRanges(OutputFile& file, std::size_t threads) {
     for (std::size_t k = 1; k <= ranges; ++k)
         keyRanges.push_back(points.range(static_cast<std::int64_t>(k), static_cast<std::int64_t>(ranges)));
 
-    writeRangesInOrder(file, ranges, threads, aheadBytes, [&](std::size_t range, OutputFile& out) {
+    OrderedOutput ordered(file, ranges, 2 * threads, heldBytes, runs_.temporaryFolder());
+    producePiecesInOrder(ordered, ranges, threads, [&](std::size_t range, BlockSink& sink) {
         std::vector<std::unique_ptr<CountSource>> readers;
         if (held_) readers.push_back(held_->open());
         runs_.openAll(readers, threads);
@@ -80,7 +81,9 @@ void NGramCountTable::writeInRanges(OutputFile& file, std::size_t threads) {
             bounded.push_back(std::make_unique<KeyRangeSource>(*reader, keyRanges[range]));
             sources.push_back(bounded.back().get());
         }
-        mergeCounts(sources,
-                    [&](std::string_view text, std::int64_t count) { writeCountEntry(out, text, count); });
+        CountLines lines(sink);
+        if (!sources.empty())
+            mergeCounts(sources, [&](std::string_view text, std::int64_t count) { lines.add(text, count); });
+        lines.finish();
     });
 }

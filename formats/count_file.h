@@ -15,7 +15,9 @@
 // real one.
 #pragma once
 
+#include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "common/file_io.h"
@@ -24,6 +26,73 @@
 
 // Writes one entry.
 void writeCountEntry(OutputFile& file, std::string_view text, std::int64_t count);
+
+namespace count_file_detail {
+
+// Copies a text that holds no LF into `line`, eight bytes a step; false,
+// with nothing meant to be kept, if it holds an LF.
+inline bool copyPlainText(std::string_view text, char* line) {
+    constexpr std::uint64_t Ones = 0x0101010101010101u, LineFeeds = Ones * '\n';
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        std::uint64_t x = word ^ LineFeeds;
+        if (((x - Ones) & ~x & (Ones << 7)) != 0) return false;
+        std::memcpy(line + i, &word, 8);
+    }
+    for (; i < text.size(); ++i) {
+        if (text[i] == '\n') return false;
+        line[i] = text[i];
+    }
+    return true;
+}
+
+inline constexpr char DigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// A count in decimal at `to`, at most 20 bytes; returns its end. Most
+// n-grams of a large corpus occur fewer than a hundred times.
+inline char* putCount(char* to, std::int64_t count) {
+    if (count >= 0 && count < 10) {
+        *to = static_cast<char>('0' + count);
+        return to + 1;
+    }
+    if (count >= 10 && count < 100) {
+        std::memcpy(to, DigitPairs + 2 * count, 2);
+        return to + 2;
+    }
+    return std::to_chars(to, to + 20, count).ptr;
+}
+
+}  // namespace count_file_detail
+
+// The texts of at most this many bytes are formatted in one step.
+inline constexpr std::size_t ShortCountText = 64;
+// Room for the line of a short text, each byte an LF at worst.
+inline constexpr std::size_t ShortCountLine = 2 * ShortCountText + 24;
+
+// Formats the entry at `line`, which has ShortCountLine bytes of room, when
+// its text is short; returns the line's end, or nullptr (with nothing meant
+// to be kept) for a longer text.
+inline char* formatShortEntry(char* line, std::string_view text, std::int64_t count) {
+    if (text.size() > ShortCountText) return nullptr;
+    char* end = line + text.size();
+    if (!count_file_detail::copyPlainText(text, line)) [[unlikely]] {
+        end = line;
+        for (char byte : text) {
+            if (byte == '\n') *end++ = '\r';
+            *end++ = byte;
+        }
+    }
+    *end = ';';
+    end = count_file_detail::putCount(end + 1, count);
+    end[0] = '\r';
+    end[1] = '\n';
+    return end + 2;
+}
 
 enum class LineKind { NotAnEntry, Entry, CountTooLarge };
 

@@ -90,8 +90,10 @@ public:
     // texts before `from`), and starts there. Call before the first next().
     void restrictTo(std::string_view from, std::optional<std::string_view> to);
     bool next() override;
+    bool nextBatch(RecordBatch& batch) override;
 
 private:
+    bool advance(std::int64_t& count);
     [[noreturn]] void fail(const std::string& reason) const;
     void readHeader(std::int64_t bodyEnd);
     bool enterNextBlock();
@@ -127,6 +129,7 @@ private:
     bool firstInBlock_ = false, havePrevious_ = false;
     std::string current_;  // the current text in its first currentSize_ bytes
     std::size_t currentSize_ = 0;
+    KeyBytes key_ = 0;  // of the current text
     bool started_ = false, done_ = false, restricted_ = false, beforeFrom_ = false, checkTo_ = false;
     std::string from_;
     std::optional<std::string> to_;

@@ -190,6 +190,7 @@ bool PartReader::enterNextBlock() {
     else
         std::memcpy(to, restBytes, rest);
     currentSize_ = shared + rest;
+    key_ = followingKey(key_, shared, restBytes, rest, blockEnd_ - restBytes >= 16);
     if (firstInBlock_) [[unlikely]] {
         if (indexedPrefix(currentText()) != blockPrefix_) fail(BadStructure);
         firstInBlock_ = false;
@@ -198,7 +199,8 @@ bool PartReader::enterNextBlock() {
     return static_cast<std::int64_t>(count);
 }
 
-bool PartReader::next() {
+// Moves to the next entry in the range; false after the last.
+[[gnu::always_inline]] inline bool PartReader::advance(std::int64_t& count) {
     if (done_) return false;
     started_ = true;
     for (;;) {
@@ -210,19 +212,32 @@ bool PartReader::next() {
                 return false;
             }
         }
-        std::int64_t count = readRecord();
+        count = readRecord();
         --leftInBlock_;
         countSum_ += static_cast<std::uint64_t>(count);
-        if (beforeFrom_) {
+        if (beforeFrom_) [[unlikely]] {
             if (currentText() < std::string_view(from_)) continue;
             beforeFrom_ = false;
         }
-        if (checkTo_ && currentText() >= std::string_view(*to_)) {
+        if (checkTo_ && currentText() >= std::string_view(*to_)) [[unlikely]] {
             done_ = true;
             return false;
         }
-        text_ = currentText();
-        count_ = count;
         return true;
     }
+}
+
+bool PartReader::next() {
+    std::int64_t count;
+    if (!advance(count)) return false;
+    text_ = currentText();
+    count_ = count;
+    return true;
+}
+
+bool PartReader::nextBatch(RecordBatch& batch) {
+    batch.clear();
+    std::int64_t count;
+    while (!batch.full() && advance(count)) batch.add(keyOf(key_, currentSize_), current_.data(), count);
+    return batch.size > 0;
 }

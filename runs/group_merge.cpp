@@ -3,37 +3,26 @@
 #include <algorithm>
 
 #include "common/output_file.h"
-#include "formats/count_file.h"
-#include "runs/count_merge.h"
+#include "formats/count_lines.h"
+#include "runs/batch_merge.h"
+#include "runs/merge_policy.h"
 
 namespace {
-
-// Descriptors kept free for the output, the console, a list file and the
-// C++ runtime.
-constexpr std::size_t DescriptorMargin = 16;
-constexpr std::size_t LargestBuffer = 1 << 20, SmallestBuffer = 64 << 10;
-// What an open source holds beside its buffer: a part's index page and
-// current text, the reader itself.
-constexpr std::size_t SourceBytes = 16 << 10;
-
-std::size_t descriptorsLeft() {
-    std::optional<DescriptorUse> use = descriptorUse();
-    if (!use) return SIZE_MAX;
-    return use->limit > use->open + DescriptorMargin ? use->limit - use->open - DescriptorMargin : 0;
-}
 
 class CountMerge {
 public:
     CountMerge(const MergeLimits& limits, const std::string& outputPath)
         : limits_(limits), outputPath_(outputPath) {}
 
-    MergeTotals write(const std::vector<SourceOpener>& sources, OutputFile& output) {
+    MergeTotals write(const std::vector<SourceOpener>& sources, BlockSink& sink) {
         MergeTotals totals;
+        CountLines lines(sink);
         merge(fewEnough(sources), [&](std::string_view text, std::int64_t count) {
-            writeCountEntry(output, text, count);
+            lines.add(text, count);
             ++totals.distinct;
             totals.total += static_cast<std::uint64_t>(count);
         });
+        lines.finish();
         totals.temporaryBytesPeak = temporaryPeak_;
         return totals;
     }
@@ -118,8 +107,7 @@ private:
             open.push_back(opener(limits_.bufferBytes));
             sources.push_back(open.back().get());
         }
-        mergeCountsWith(
-            sources,
+        BatchMerge(sources).run(
             [this](std::int64_t sum, std::int64_t count) {
                 if (__builtin_add_overflow(sum, count, &sum)) [[unlikely]]
                     overflow();
@@ -141,17 +129,24 @@ private:
 
 }  // namespace
 
-MergeLimits mergeLimitsFor(std::size_t sources, std::int64_t memoryBudget,
-                           const std::string& temporaryFolder) {
+MergeLimits mergeLimitsFor(std::size_t sources, std::int64_t memoryBudget, const std::string& temporaryFolder,
+                           std::size_t merges, std::size_t otherFiles) {
     std::size_t budget = static_cast<std::size_t>(std::max<std::int64_t>(memoryBudget, 0));
-    std::size_t share = budget / std::max<std::size_t>(sources, 1);
-    std::size_t bufferBytes = std::clamp(share, SmallestBuffer, LargestBuffer);
+    std::size_t bufferBytes = readBufferShare(memoryBudget, sources);
     // A run being written holds a buffer of its own beside its readers'.
     std::size_t fitting = std::max<std::size_t>(budget / (bufferBytes + SourceBytes), 1) - 1;
-    return {std::max<std::size_t>(6, std::min(descriptorsLeft(), fitting)), bufferBytes, temporaryFolder};
+    std::size_t left = openFilesLeft();
+    left = (left > otherFiles ? left - otherFiles : 0) / std::max<std::size_t>(merges, 1);
+    return {std::max<std::size_t>(6, std::min(left, fitting)), bufferBytes, temporaryFolder};
 }
 
 MergeTotals writeMergedCounts(const std::vector<SourceOpener>& sources, const MergeLimits& limits,
                               OutputFile& output, const std::string& outputPath) {
-    return CountMerge(limits, outputPath).write(sources, output);
+    OutputFileSink sink(output);
+    return CountMerge(limits, outputPath).write(sources, sink);
+}
+
+MergeTotals writeMergedCounts(const std::vector<SourceOpener>& sources, const MergeLimits& limits,
+                              BlockSink& sink, const std::string& outputPath) {
+    return CountMerge(limits, outputPath).write(sources, sink);
 }

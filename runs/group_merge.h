@@ -11,6 +11,7 @@
 
 #include "common/file_io.h"
 #include "common/output_file.h"
+#include "formats/count_lines.h"
 #include "runs/run_format.h"
 
 // Opens a source, reading through a buffer of the given size, when its
@@ -26,9 +27,16 @@ struct MergeLimits {
 };
 
 // Descriptors left under RLIMIT_NOFILE, and the memory budget, shared out
-// among `sources` readers.
-MergeLimits mergeLimitsFor(std::size_t sources, std::int64_t memoryBudget,
-                           const std::string& temporaryFolder);
+// among `sources` readers: those of one of `merges` merges at once, after
+// `otherFiles` descriptors.
+MergeLimits mergeLimitsFor(std::size_t sources, std::int64_t memoryBudget, const std::string& temporaryFolder,
+                           std::size_t merges = 1, std::size_t otherFiles = 0);
+
+// What a merge holds besides its sources' buffers.
+inline constexpr std::int64_t MergeOwnBytes = 2 * CountLines::BlockBytes;
+// What an open source holds beside its buffer: a part's index page and
+// current text, the reader itself, its batch in the merge.
+inline constexpr std::size_t SourceBytes = (16 << 10) + RecordBatch::Bytes;
 
 struct MergeTotals {
     std::int64_t distinct = 0;
@@ -43,3 +51,6 @@ struct MergeTotals {
 // count-file entries. A sum past 64 bits is an IoError naming outputPath.
 MergeTotals writeMergedCounts(const std::vector<SourceOpener>& sources, const MergeLimits& limits,
                               OutputFile& output, const std::string& outputPath);
+// The same into blocks handed to `sink`.
+MergeTotals writeMergedCounts(const std::vector<SourceOpener>& sources, const MergeLimits& limits,
+                              BlockSink& sink, const std::string& outputPath);

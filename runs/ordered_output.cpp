@@ -1,94 +1,129 @@
 #include "runs/ordered_output.h"
 
+#include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <exception>
-#include <mutex>
-#include <string>
 
 #include "common/parallel.h"
 
-namespace {
+OrderedOutput::OrderedOutput(OutputFile& output, std::size_t pieces, std::size_t window,
+                             std::int64_t heldBytes, std::string temporaryFolder)
+    : output_(output),
+      temporaryFolder_(std::move(temporaryFolder)),
+      window_(std::max<std::size_t>(window, 1)),
+      heldLimit_(heldBytes),
+      pieces_(pieces) {}
 
-// Thrown in a thread whose work another thread's failure made pointless.
-struct Abandoned {};
+bool OrderedOutput::waitForTurn(std::size_t piece) {
+    std::unique_lock<std::mutex> hold(lock_);
+    turn_.wait(hold, [&] { return failure_ || piece < head_ + window_; });
+    return !failure_;
+}
 
-// Whose turn it is to write, and the first failure.
-class Turns {
-public:
-    bool isTurnOf(std::size_t range) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (failure_) throw Abandoned{};
-        return turn_ == range;
-    }
-    void waitFor(std::size_t range) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return turn_ == range || failure_; });
-        if (failure_) throw Abandoned{};
-    }
-    void pass(std::size_t range) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        turn_ = range + 1;
-        changed_.notify_all();
-    }
-    void fail(std::exception_ptr failure) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!failure_) failure_ = failure;
-        changed_.notify_all();
-    }
-    std::exception_ptr failure() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return failure_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::size_t turn_ = 0;
-    std::exception_ptr failure_;
-};
-
-}  // namespace
-
-void writeRangesInOrder(OutputFile& file, std::size_t ranges, std::size_t threads, std::size_t aheadBytes,
-                        const std::function<void(std::size_t range, OutputFile& out)>& produce) {
-    Turns turns;
-    std::atomic<std::size_t> nextRange{0};
-    runInParallel(std::min(threads, ranges), [&](std::size_t) {
-        std::string ahead;  // the range's bytes made before its turn
-        try {
-            for (std::size_t range; (range = nextRange.fetch_add(1)) < ranges;) {
-                bool hasTurn = false;
-                auto takeTurn = [&] {
-                    hasTurn = true;
-                    file.write(ahead);
-                    ahead.clear();
-                };
-                OutputFile out([&](std::string_view bytes) {
-                    if (!hasTurn && turns.isTurnOf(range)) takeTurn();
-                    if (!hasTurn && ahead.size() + bytes.size() > aheadBytes) {
-                        turns.waitFor(range);
-                        takeTurn();
-                    }
-                    if (hasTurn) {
-                        file.write(bytes);
-                    } else {
-                        if (ahead.capacity() < aheadBytes) ahead.reserve(aheadBytes);
-                        ahead.append(bytes);
-                    }
-                });
-                produce(range, out);
-                out.close();
-                if (!hasTurn) {
-                    turns.waitFor(range);
-                    takeTurn();
-                }
-                turns.pass(range);
+void OrderedOutput::take(std::size_t index, std::string_view bytes) {
+    Piece& piece = pieces_[index];
+    bool inMemory = false;
+    std::string block;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (failure_) throw Stopped();
+        // Its turn: what it held goes out first.
+        if (head_ == index) piece.direct = true;
+        // Held in memory while the limit allows; once a piece has spilled,
+        // all its later bytes go after the spilled ones.
+        if (!piece.direct && !piece.spilled &&
+            held_ + static_cast<std::int64_t>(bytes.size()) <= heldLimit_) {
+            held_ += static_cast<std::int64_t>(bytes.size());
+            inMemory = true;
+            if (!spare_.empty()) {
+                block = std::move(spare_.back());
+                spare_.pop_back();
             }
-        } catch (const Abandoned&) {
+        }
+    }
+    // Only this thread touches the piece until it is done.
+    if (piece.direct) {
+        writeHeld(piece);
+        output_.write(bytes);
+    } else if (inMemory) {
+        block.assign(bytes);
+        piece.blocks.push_back(std::move(block));
+    } else {
+        if (!piece.spilled) piece.spilled = std::make_unique<TemporaryFile>(temporaryFolder_);
+        piece.spilled->write(bytes.data(), bytes.size());
+    }
+}
+
+void OrderedOutput::writeHeld(Piece& piece) {
+    std::int64_t freed = 0;
+    for (std::string& block : piece.blocks) {
+        output_.write(block);
+        freed += static_cast<std::int64_t>(block.size());
+    }
+    if (piece.spilled) {
+        piece.spilled->finish();
+        std::string buffer(CountLines::BlockBytes, '\0');
+        for (std::int64_t at = 0; at < piece.spilled->size();) {
+            std::size_t got = piece.spilled->readAt(at, buffer.data(), buffer.size());
+            output_.write({buffer.data(), got});
+            at += static_cast<std::int64_t>(got);
+        }
+        piece.spilled.reset();
+    }
+    if (!piece.blocks.empty()) {
+        // Kept for the next held blocks: fresh memory costs the kernel
+        // more than the copy.
+        std::lock_guard<std::mutex> hold(lock_);
+        held_ -= freed;
+        for (std::string& block : piece.blocks) spare_.push_back(std::move(block));
+        piece.blocks.clear();
+    }
+}
+
+void OrderedOutput::finish(std::size_t index) {
+    std::unique_lock<std::mutex> hold(lock_);
+    pieces_[index].done = true;
+    // The thread that finishes the piece being written writes the pieces
+    // after it that are done as well, and hands the output on to the first
+    // that is still being merged, which writes what it held at its next
+    // block.
+    while (head_ == index && !failure_) {
+        hold.unlock();
+        writeHeld(pieces_[index]);
+        hold.lock();
+        ++head_;
+        turn_.notify_all();
+        if (head_ == pieces_.size() || !pieces_[head_].done) break;
+        index = head_;
+    }
+}
+
+void OrderedOutput::fail(std::exception_ptr failure) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!failure_) failure_ = failure;
+    turn_.notify_all();
+}
+
+void producePiecesInOrder(OrderedOutput& output, std::size_t pieces, std::size_t threads,
+                          const std::function<void(std::size_t piece, BlockSink& sink)>& produce) {
+    std::atomic<std::size_t> next{0};
+    runInParallel(std::min(threads, pieces), [&](std::size_t) {
+        try {
+            for (;;) {
+                std::size_t piece = next.fetch_add(1);
+                if (piece >= pieces || !output.waitForTurn(piece)) return;
+                PieceSink sink(output, piece);
+                produce(piece, sink);
+                output.finish(piece);
+            }
+        } catch (const OrderedOutput::Stopped&) {
         } catch (...) {
-            turns.fail(std::current_exception());
+            output.fail(std::current_exception());
         }
     });
-    if (std::exception_ptr failure = turns.failure()) std::rethrow_exception(failure);
+    if (std::exception_ptr failure = output.failure()) std::rethrow_exception(failure);
+}
+
+std::exception_ptr OrderedOutput::failure() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return failure_;
 }

@@ -1,22 +1,83 @@
-// The bytes of consecutive key ranges, made by several threads at once and
-// written to one file in range order.
-//
-// Each thread takes the lowest range no thread has taken yet. The lowest
-// range not yet written has the turn: its bytes go straight to the file.
-// The others keep theirs in memory, up to `aheadBytes` each; a range that
-// holds that much, or ends, waits for its turn. So at most `threads` ranges
-// are under way, the threads hold at most threads x aheadBytes beside their
-// writers' buffers, and the range with the turn never waits.
+// One output written by several threads at once, in pieces: each piece's
+// blocks come from one thread, in order, and the output takes the pieces
+// in their order. The piece being written goes straight to the output; the
+// others are held in memory, up to a limit shared by all of them, and
+// beyond it in a temporary file of their own, copied in when their turn
+// comes. A piece may start only within `window` pieces of the one being
+// written, so at most window - 1 pieces are held at once: memory at most
+// the limit, temporary disk at most those pieces' bytes.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <exception>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "common/output_file.h"
+#include "common/temporary_file.h"
+#include "formats/count_lines.h"
 
-// Calls produce(range, out) for each range below `ranges`, on up to
-// `threads` threads, and writes what each writes to `out` into `file` in
-// range order. The first failure of any range is thrown once all threads
-// have stopped (the others stop at their next buffer or wait).
-void writeRangesInOrder(OutputFile& file, std::size_t ranges, std::size_t threads, std::size_t aheadBytes,
-                        const std::function<void(std::size_t range, OutputFile& out)>& produce);
+class OrderedOutput {
+public:
+    // Thrown by take() once another thread has failed: its thread stops.
+    struct Stopped {};
+
+    OrderedOutput(OutputFile& output, std::size_t pieces, std::size_t window, std::int64_t heldBytes,
+                  std::string temporaryFolder);
+
+    // Waits until the piece may start; false once a thread has failed.
+    bool waitForTurn(std::size_t piece);
+    // The next bytes of the piece, from the thread writing it.
+    void take(std::size_t piece, std::string_view bytes);
+    // The piece is complete.
+    void finish(std::size_t piece);
+    // Keeps the first failure and wakes and stops the other threads.
+    void fail(std::exception_ptr failure);
+    std::exception_ptr failure() const;
+
+private:
+    struct Piece {
+        std::vector<std::string> blocks;         // held in memory, then...
+        std::unique_ptr<TemporaryFile> spilled;  // ...the rest
+        bool direct = false, done = false;
+    };
+    // Writes what the piece holds to the output. Called by the one thread
+    // that writes the output now, without the lock.
+    void writeHeld(Piece& piece);
+
+    OutputFile& output_;
+    std::string temporaryFolder_;
+    std::size_t window_;
+    std::int64_t heldLimit_;
+    mutable std::mutex lock_;
+    std::condition_variable turn_;
+    std::vector<Piece> pieces_;
+    std::size_t head_ = 0;  // the piece being written
+    std::int64_t held_ = 0;
+    std::vector<std::string> spare_;  // blocks written, for reuse: together at most the most held
+    std::exception_ptr failure_;
+};
+
+// Calls produce(piece, sink) for every piece of `output`, on up to
+// `threads` threads, each piece's bytes handed to its sink and written in
+// order. The first failure of any piece is thrown once all threads have
+// stopped.
+void producePiecesInOrder(OrderedOutput& output, std::size_t pieces, std::size_t threads,
+                          const std::function<void(std::size_t piece, BlockSink& sink)>& produce);
+
+// The blocks of one piece.
+class PieceSink final : public BlockSink {
+public:
+    PieceSink(OrderedOutput& output, std::size_t piece) : output_(output), piece_(piece) {}
+    void take(std::string_view bytes) override { output_.take(piece_, bytes); }
+
+private:
+    OrderedOutput& output_;
+    std::size_t piece_;
+};

@@ -4,22 +4,9 @@
 
 #include "common/file_io.h"
 #include "runs/count_merge.h"
+#include "runs/merge_policy.h"
 
-namespace {
-
-// What RLIMIT_NOFILE leaves beside the descriptors open now and a few for
-// the count file, its folder and the console.
-std::size_t openFilesAllowed() {
-    constexpr std::size_t Margin = 8;
-    std::optional<DescriptorUse> use = descriptorUse();
-    if (!use) return 1 << 16;
-    std::size_t allowed = std::min<std::size_t>(use->limit, 1 << 16);
-    return allowed > use->open + Margin + 2 ? allowed - use->open - Margin : 2;
-}
-
-}  // namespace
-
-RunStore::RunStore() : openFilesLeft_(openFilesAllowed()) {}
+RunStore::RunStore() : openFilesLeft_(openFilesLeft()) {}
 
 void RunStore::clear() {
     openWriter_.reset();
@@ -29,7 +16,7 @@ void RunStore::clear() {
     pool_.releaseSpare();
     temporaryBytes_ = 0;
     largestDiskRun_ = 0;
-    openFilesLeft_ = openFilesAllowed();
+    openFilesLeft_ = openFilesLeft();
     statistics_ = {};
 }
 
@@ -42,10 +29,7 @@ void RunStore::configure(const CountingLimits& limits) {
 std::size_t RunStore::mergeWidth() const {
     return std::max<std::size_t>(2, std::min(limits_.maxMergeWidth, openFilesLeft_ - 1));
 }
-std::size_t RunStore::readBufferBytes() const {
-    std::int64_t share = available() / 5 / static_cast<std::int64_t>(mergeWidth() + 1);
-    return static_cast<std::size_t>(std::clamp<std::int64_t>(share, 4 << 10, 1 << 20));
-}
+std::size_t RunStore::readBufferBytes() const { return readBufferShare(available() / 5, mergeWidth() + 1); }
 std::size_t RunStore::blockBytes() const {
     return static_cast<std::size_t>(std::clamp<std::int64_t>(runsLimit() / 64, 64 << 10, 4 << 20));
 }

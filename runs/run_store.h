@@ -65,6 +65,7 @@ public:
     void openAll(std::vector<std::unique_ptr<CountSource>>& readers, std::size_t merges = 1) const;
     // The memory of the final merge's buffers.
     std::int64_t mergeMemory() const { return available() / 5; }
+    const std::string& temporaryFolder() const { return limits_.temporaryFolder; }
     // Every run's checkpoint texts, each weighted by the entries from it to
     // the next.
     void sampleTexts(std::vector<WeightedText>& texts) const;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/console.h"
+#include "common/cpu_count.h"
 #include "common/memory_budget.h"
 #include "common/output_file.h"
 #include "common/replacement_file.h"
@@ -13,7 +14,7 @@
 #include "common/signal_cleanup.h"
 #include "common/temporary_file.h"
 #include "formats/part_file.h"
-#include "runs/group_merge.h"
+#include "runs/threaded_merge.h"
 #include "tallomer-merge/coverage.h"
 #include "tallomer-merge/merge_arguments.h"
 #include "tallomer-merge/part_indexes.h"
@@ -23,15 +24,15 @@ namespace {
 
 constexpr const char* Program = "tallomer-merge";
 
-std::vector<SourceOpener> partsInRange(const std::vector<std::string>& paths, const KeyRange& range) {
-    std::vector<SourceOpener> openers;
-    for (const std::string& path : paths)
-        openers.push_back([&path, &range](std::size_t bufferBytes) {
-            auto reader = std::make_unique<PartReader>(path, bufferBytes);
-            reader->restrictTo(range.from, range.to);
-            return reader;
-        });
-    return openers;
+// Range k of K cut into `pieces`: pieces (k - 1) * pieces + 1 to k * pieces
+// of K * pieces ranges, whose split points are those of the K ranges and
+// more between them.
+std::vector<KeyRange> piecesOf(const SplitPoints& points, const KeyRangeChoice& choice, std::size_t pieces) {
+    std::vector<KeyRange> ranges;
+    std::int64_t each = static_cast<std::int64_t>(pieces);
+    for (std::int64_t j = 1; j <= each; ++j)
+        ranges.push_back(points.range((choice.k - 1) * each + j, choice.ranges * each));
+    return ranges;
 }
 
 void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
@@ -41,10 +42,16 @@ void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
     ReplacementFile::checkCanBeMade(outputPath);
     PartIndexes indexes = readPartIndexes(paths, memoryBudget());
     if (std::optional<IoError> problem = coverageProblem(indexes.parts)) throw *problem;
-    KeyRange range = SplitPoints(std::move(indexes.firstTexts)).range(choice.k, choice.ranges);
-    MergeLimits limits = mergeLimitsFor(paths.size(), memoryBudget(), temporaryFolderOrTmpdir(outputPath));
+    ThreadedMergePlan plan =
+        planThreadedMerge(paths.size(), usableCpus(), memoryBudget(), temporaryFolderOrTmpdir(outputPath));
+    std::vector<KeyRange> pieces = piecesOf(SplitPoints(std::move(indexes.firstTexts)), choice, plan.pieces);
     OutputFile output(outputPath);
-    MergeTotals totals = writeMergedCounts(partsInRange(paths, range), limits, output, outputPath);
+    auto open = [&](std::size_t piece, std::size_t part, std::size_t bufferBytes) {
+        auto reader = std::make_unique<PartReader>(paths[part], bufferBytes);
+        reader->restrictTo(pieces[piece].from, pieces[piece].to);
+        return reader;
+    };
+    MergeTotals totals = writeMergedPieces(paths.size(), open, plan, output, outputPath);
     output.close();
     std::cout << outputPath << ": " << totals.distinct << " distinct n-grams, " << totals.total
               << " in all, range " << choice.k << "/" << choice.ranges << std::endl;
