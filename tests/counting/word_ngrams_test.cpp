@@ -4,133 +4,16 @@
 
 #include <cstring>
 #include <map>
-#include <memory>
 #include <optional>
 #include <random>
 #include <sstream>
 #include <vector>
 
-#include "counting/chunked_input.h"
-#include "counting/table_for_tests.h"
-#include "counting/word_chunk.h"
-#include "tests/counting/table_contents.h"
-#include "tests/support/run_program.h"
+#include "tests/counting/word_texts.h"
 
 namespace {
 
-using namespace std::string_literals;
-using Texts = std::vector<std::string>;
-// k distinct-looking word bytes.
-std::string letters(int k) {
-    std::string text;
-    for (int i = 0; i < k; ++i) text += static_cast<char>('a' + i % 26);
-    return text;
-}
-
-// The texts the chunk scan counts, in order.
-Texts scanTexts(std::string_view bytes, std::int32_t n, std::string* dots = nullptr) {
-    ExactBuffer chunk(bytes);
-    Texts texts;
-    std::ostringstream progress;
-    scanWordNGrams(
-        chunk.data(), chunk.size(), n, progress,
-        [&](const std::string_view* run, std::size_t count) { texts.insert(texts.end(), run, run + count); });
-    if (dots) *dots = progress.str();
-    return texts;
-}
-
-// The chunk scan in its plain form: every n-gram built afresh from its start,
-// and a dot tested at every visited position.
-Texts referenceTexts(std::string_view bytes, std::int32_t n, std::string* dots = nullptr) {
-    ExactBuffer chunk(bytes);
-    Texts texts;
-    std::string text;
-    for (std::int64_t p = 0; p < chunk.size() - std::int64_t{n} * WordMargin;) {
-        if (dots && n == 1 && p % ProgressInterval < 5) *dots += '.';
-        std::int32_t end = buildWordNGram(chunk.data(), static_cast<std::int32_t>(p), n, text);
-        if (end == 0) {
-            ++p;
-        } else {
-            texts.push_back(text);
-            p = end;
-        }
-    }
-    return texts;
-}
-
-Counts countedByScanWordChunk(std::string_view bytes, std::int32_t n) {
-    ExactBuffer chunk(bytes);
-    NGramCountTable table(NoLimits);
-    std::ostringstream progress;
-    scanWordChunk(table, chunk.data(), chunk.size(), n, progress);
-    return tableContents(table);
-}
-
-Counts tally(const Texts& texts) {
-    Counts counts;
-    for (const auto& text : texts) ++counts[text];
-    return counts;
-}
-
-// ---- The word scanner ------------------------------------------------------
-
-TEST(ExtractWord, DeliversTheWordAfterTheFirstSeparator) {
-    struct Case {
-        std::string bytes;  // from the start position on
-        std::optional<std::string> word;
-        std::int32_t offset;  // of the result from the start position
-    };
-    const Case cases[] = {
-        {"the cat sat", "cat", 7},
-        {" cat sat", "cat", 4},
-        {"  cat sat", "cat", 5},
-        {"   cat sat", "", 2},
-        {", cat sat", "cat", 5},
-        {"?!cat sat", "cat", 5},
-        {"cat. Dog ran", "Dog", 8},
-        {"end.\r\nNext line", "\r\nNext", 10},
-        {" one\ntwo three", "one\ntwo", 8},
-        {" it's 42 x", "it's", 5},
-        {" 42, x", "42", 3},
-        {" a.b c", "a", 2},
-        {" caf\xE9 x", "caf\xE9", 5},
-        {" a\0b c"s, "a", 4},
-        {" " + letters(17) + " ", letters(17), 18},
-        {" " + letters(18) + " ", std::nullopt, 0},
-        {" " + letters(25) + " ", std::nullopt, 0},
-        {"  " + letters(16) + " ", letters(16), 18},
-        {"  " + letters(17) + " ", std::nullopt, 0},
-        {"x " + letters(16) + " ", letters(16), 18},
-        {"x " + letters(17) + " ", std::nullopt, 0},
-        {letters(20), std::nullopt, 0},
-        {letters(19) + " a ", std::nullopt, 0},
-        {letters(30) + " a ", std::nullopt, 0},
-        {"...anything", "", 2},
-        {". . x", "", 2},
-    };
-    const std::string before = "xy ";  // the start position is not the chunk's first byte
-    const auto start = static_cast<std::int32_t>(before.size());
-    for (const auto& c : cases) {
-        std::string bytes = before + c.bytes;
-        if (bytes.size() < before.size() + WordScanLimit) bytes.resize(before.size() + WordScanLimit, 'z');
-        ExactBuffer chunk(bytes);
-        Word word;
-        std::int32_t result = extractWord(chunk.data(), start, word);
-        if (c.word) {
-            EXPECT_EQ(result, start + c.offset) << c.bytes;
-            EXPECT_EQ(word.text(), *c.word) << c.bytes;
-        } else {
-            EXPECT_EQ(result, 0) << c.bytes;
-        }
-    }
-}
-
-TEST(IsSeparator, OnlyFiveBytesSeparateWords) {
-    for (int byte = 0; byte < 256; ++byte) {
-        bool expected = byte == ' ' || byte == '!' || byte == ',' || byte == '.' || byte == '?';
-        EXPECT_EQ(isSeparator(static_cast<unsigned char>(byte)), expected) << byte;
-    }
-}
+using namespace word_texts;
 
 // ---- The n-gram builder ----------------------------------------------------
 
@@ -149,14 +32,14 @@ TEST(BuildWordNGram, JoinsTheFollowingWordsWithSpaces) {
         {"Wait... what now ok", 0, 2, " what", 6},
         {"Wait... what now ok", 0, 3, " what now", 6},
         {"a  b   c d e", 0, 3, "b  c", 4},
-        {"ab cd " + letters(20) + " ef gh", 0, 2, "cd", 5},
+        {"ab cd "s + letters(20) + " ef gh", 0, 2, "cd", 5},
         {letters(30) + " a b c", 0, 2, std::nullopt, 0},
         {"the cat sat", 0, 1, "cat", 7},
         {"x a... b", 0, 2, "a ", 3},
         // Once a later word fails, the words after it are left out too.
-        {" a " + letters(18) + " b c d", 0, 3, "a", 2},
-        {" a b " + letters(18) + " c d", 0, 4, "a b", 2},
-        {" a  " + letters(17) + " b c", 0, 3, "a", 2},  // one byte on, the word would fit
+        {" a "s + letters(18) + " b c d", 0, 3, "a", 2},
+        {" a b "s + letters(18) + " c d", 0, 4, "a b", 2},
+        {" a  "s + letters(17) + " b c", 0, 3, "a", 2},  // one byte on, the word would fit
     };
     for (const auto& c : cases) {
         ExactBuffer chunk(c.bytes + std::string(40, 'z'));
@@ -299,68 +182,6 @@ TEST(ScanWordChunk, ProgressDotsOnlyForSingleWords) {
     }
 }
 
-// Separator-heavy bytes with NUL, CR, LF and occasional long words: the
-// cases where words fail, are empty or are cut.
-std::string randomChunk(std::mt19937& random, std::size_t length) {
-    const std::string separators = " !,.?";
-    std::string bytes;
-    while (bytes.size() < length) {
-        switch (random() % 16) {
-            case 0:
-            case 1:
-            case 2:
-            case 3:
-            case 4:
-                bytes += separators[random() % separators.size()];
-                break;
-            case 5:
-                bytes += '\0';
-                break;
-            case 6:
-                bytes += "\r\n";
-                break;
-            case 7:
-                bytes += '\n';
-                break;
-            case 8:
-                bytes += std::string(15 + random() % 16, 'q');
-                break;
-            default:
-                bytes += "ab\xE9"[random() % 3];
-                break;
-        }
-    }
-    bytes.resize(length);
-    return bytes;
-}
-
-// Both fast forms of the scanner against the plain one, from every start:
-// WordFinder also a little way back, outside the bytes it classified last.
-TEST(FindWord, FindsWhatExtractWordFindsFromEveryStart) {
-    std::mt19937 random(2024);
-    for (int round = 0; round < 300; ++round) {
-        ExactBuffer chunk(randomChunk(random, WordScanLimit + random() % 300));
-        WordFinder finder(chunk.data(), chunk.size());
-        auto expectSameWord = [&](std::int32_t start) {
-            Word expected;
-            std::int32_t result = extractWord(chunk.data(), start, expected);
-            WordPlace found, foundByFinder;
-            EXPECT_EQ(findWord(chunk.data(), start, found), result) << "round " << round << " at " << start;
-            EXPECT_EQ(finder.find(start, foundByFinder), result) << "round " << round << " at " << start;
-            if (result == 0) return;
-            for (const WordPlace& place : {found, foundByFinder})
-                EXPECT_EQ(
-                    std::string_view(chunk.data() + place.offset, static_cast<std::size_t>(place.length)),
-                    expected.text())
-                    << "round " << round << " at " << start;
-        };
-        for (std::int32_t start = 0; start + WordScanLimit <= chunk.size(); ++start) {
-            expectSameWord(start);
-            expectSameWord(std::max<std::int32_t>(0, start - static_cast<std::int32_t>(random() % 80)));
-        }
-    }
-}
-
 TEST(ScanWordChunk, ReusingWordsGivesTheTextsAndDotsOfBuildingEachNGramAfresh) {
     std::mt19937 random(12345);
     for (int round = 0; round < 400; ++round) {
@@ -431,39 +252,3 @@ TEST(WordMode, EachChunkIsScannedOnItsOwn) {
 }
 
 }  // namespace
-
-// A chunk's scan cut into slices, each scanned on its own from its start,
-// gives the whole scan's texts and dots, wherever the cuts fall.
-TEST(SliceWordScan, SlicesTogetherScanWhatTheWholeScanDoes) {
-    std::mt19937 random(77);
-    std::vector<std::string> chunks = {std::string(5000, ' '), std::string(5000, 'x'),
-                                       std::string(4000, 'x') + std::string(1000, ' ')};
-    for (int round = 0; round < 40; ++round) chunks.push_back(randomChunk(random, 200 + random() % 20000));
-    std::string dotted;
-    while (dotted.size() < 10'000'100) dotted += random() % 3 ? " ab" : ". c";
-    chunks.push_back(dotted);
-    for (const std::string& bytes : chunks) {
-        ExactBuffer chunk(bytes);
-        for (std::int32_t n : {1, 2, 3}) {
-            std::string wholeDots;
-            Texts whole = scanTexts(bytes, n, &wholeDots);
-            for (std::size_t count : {2, 3, 7, 64}) {
-                std::vector<WordScanSlice> slices = sliceWordScan(chunk.data(), chunk.size(), n, count);
-                ASSERT_LE(slices.size(), count);
-                Texts texts;
-                std::ostringstream dots;
-                for (const WordScanSlice& slice : slices)
-                    scanWordSlice(chunk.data(), chunk.size(), n, slice, dots,
-                                  [&](const std::string_view* run, std::size_t size) {
-                                      texts.insert(texts.end(), run, run + size);
-                                  });
-                EXPECT_TRUE(texts == whole)
-                    << bytes.size() << " bytes, N " << n << ", " << count << " slices";
-                EXPECT_EQ(dots.str(), wholeDots) << bytes.size() << " bytes, N " << n;
-                if (bytes.size() > 10'000'000) {
-                    EXPECT_EQ(slices.size(), count);
-                }
-            }
-        }
-    }
-}
