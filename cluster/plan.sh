@@ -15,7 +15,7 @@ usage: $(basename "$0") $1MODE N OUTPUT INPUTLIST PARTBYTES RANGES
   PARTBYTES  bytes of input per part task (in word mode a multiple of the
              chunk that \`tallomer-part w N\` prints)
   RANGES     the number of merge tasks, each writing one key range of OUTPUT
-The work (parts, ranges, logs) goes to OUTPUT.work/; run the same command
+${2:-}The work (parts, ranges, logs) goes to OUTPUT.work/; run the same command
 again after a failure to redo only what failed.
 EOF
 }

@@ -7,9 +7,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
-#include <vector>
 
 namespace {
 
@@ -33,36 +30,6 @@ std::optional<int> quotaCpus(std::optional<std::int64_t> quota, std::optional<st
     if (!quota || !period || *quota <= 0 || *period <= 0) return std::nullopt;
     std::int64_t cpus = *quota / *period + (*quota % *period != 0);
     return static_cast<int>(std::min<std::int64_t>(cpus, 1 << 20));
-}
-
-// "/a/b" gives "/a/b", "/a" and "/".
-std::vector<std::string> groupAndParents(std::string group) {
-    std::vector<std::string> folders;
-    while (!group.empty() && group != "/") {
-        folders.push_back(group);
-        group.erase(group.rfind('/'));
-    }
-    folders.push_back("/");
-    return folders;
-}
-
-std::string fileIn(const std::string& root, const std::string& folder, const std::string& name) {
-    return root + (folder == "/" ? "" : folder) + "/" + name;
-}
-
-bool namesCpuController(std::string_view controllers) {
-    while (!controllers.empty()) {
-        std::size_t comma = std::min(controllers.find(','), controllers.size());
-        if (controllers.substr(0, comma) == "cpu") return true;
-        controllers.remove_prefix(std::min(comma + 1, controllers.size()));
-    }
-    return false;
-}
-
-std::optional<std::string> wholeFile(const std::string& path) {
-    std::ifstream file(path);
-    if (!file) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 // The CPUs in the calling thread's affinity mask, with room for machines
@@ -99,26 +66,15 @@ std::optional<int> controlGroupCpus(std::string_view procSelfCgroup, const ReadT
     auto lower = [&](std::optional<int> cpus) {
         if (cpus && (!least || *cpus < *least)) least = cpus;
     };
-    while (!procSelfCgroup.empty()) {
-        std::size_t end = std::min(procSelfCgroup.find('\n'), procSelfCgroup.size());
-        std::string_view line = procSelfCgroup.substr(0, end);
-        procSelfCgroup.remove_prefix(std::min(end + 1, procSelfCgroup.size()));
-        std::size_t first = line.find(':'), second = line.find(':', first + 1);
-        if (first == std::string_view::npos || second == std::string_view::npos) continue;
-        std::string_view controllers = line.substr(first + 1, second - first - 1);
-        std::string group(line.substr(second + 1));
-        if (group.empty() || group[0] != '/') continue;
+    forEachGroupFolder(procSelfCgroup, [&](std::string_view controllers, const std::string& folder) {
         if (controllers.empty()) {
-            for (const auto& folder : groupAndParents(group))
-                if (auto text = read(fileIn("/sys/fs/cgroup", folder, "cpu.max"))) lower(cpuMaxCpus(*text));
-        } else if (namesCpuController(controllers)) {
-            for (const auto& folder : groupAndParents(group)) {
-                auto quota = read(fileIn("/sys/fs/cgroup/cpu", folder, "cpu.cfs_quota_us"));
-                auto period = read(fileIn("/sys/fs/cgroup/cpu", folder, "cpu.cfs_period_us"));
-                if (quota && period) lower(cfsQuotaCpus(*quota, *period));
-            }
+            if (auto text = read(groupFile("/sys/fs/cgroup", folder, "cpu.max"))) lower(cpuMaxCpus(*text));
+        } else if (namesController(controllers, "cpu")) {
+            auto quota = read(groupFile("/sys/fs/cgroup/cpu", folder, "cpu.cfs_quota_us"));
+            auto period = read(groupFile("/sys/fs/cgroup/cpu", folder, "cpu.cfs_period_us"));
+            if (quota && period) lower(cfsQuotaCpus(*quota, *period));
         }
-    }
+    });
     return least;
 }
 

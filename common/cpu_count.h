@@ -2,10 +2,11 @@
 // and its control group's CPU quota; there is no option to set it.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "common/control_groups.h"
 
 // The CPUs a cgroup v2 `cpu.max` text ("QUOTA PERIOD" in microseconds)
 // allows, rounded up: "150000 100000" allows 2. Nothing for "max" (no
@@ -15,9 +16,6 @@ std::optional<int> cpuMaxCpus(std::string_view cpuMax);
 // The same for cgroup v1's `cpu.cfs_quota_us` and `cpu.cfs_period_us`
 // texts; a quota of -1 is none.
 std::optional<int> cfsQuotaCpus(std::string_view quota, std::string_view period);
-
-// The file's text, or nothing when it cannot be read.
-using ReadText = std::function<std::optional<std::string>(const std::string& path)>;
 
 // The least quota of the process's groups named in `procSelfCgroup` (the
 // text of /proc/self/cgroup): the v2 group ("0::/path") and the v1 cpu

@@ -4,34 +4,20 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
+#include <charconv>
 #include <limits>
-#include <sstream>
 #include <string>
 
 namespace {
 
-// A limit of this much or more means "none" (cgroup v1 writes 2^63 rounded
-// down to a page).
+// A limit of this much or more means "none".
 constexpr std::int64_t NoLimit = std::int64_t{1} << 60;
 
-std::optional<std::int64_t> numberIn(const std::string& path) {
-    std::ifstream file(path);
-    std::int64_t value;
-    if (!(file >> value) || value <= 0 || value >= NoLimit) return std::nullopt;
-    return value;
-}
-
-// A "Name:   123 kB" line of a /proc status-like file, in bytes.
-std::optional<std::int64_t> kilobytesField(const std::string& path, const std::string& name) {
-    std::ifstream file(path);
-    for (std::string line; std::getline(file, line);) {
-        if (line.rfind(name + ":", 0) != 0) continue;
-        std::istringstream fields(line.substr(name.size() + 1));
-        std::int64_t kilobytes;
-        if (fields >> kilobytes) return kilobytes * 1024;
-    }
-    return std::nullopt;
+std::string_view trimmed(std::string_view text) {
+    const std::string_view blanks = " \t\r\n";
+    std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
 std::optional<std::int64_t> limitLeft(int resource, const std::optional<std::int64_t>& used) {
@@ -41,38 +27,70 @@ std::optional<std::int64_t> limitLeft(int resource, const std::optional<std::int
     return std::max<std::int64_t>(0, cap - used.value_or(0));
 }
 
-// The process's group under the v2 hierarchy ("0::/path") or the v1 memory
-// controller ("N:memory:/path").
-std::optional<std::int64_t> controlGroupLeft() {
-    std::ifstream groups("/proc/self/cgroup");
-    for (std::string line; std::getline(groups, line);) {
-        std::size_t first = line.find(':'), second = line.find(':', first + 1);
-        if (first == std::string::npos || second == std::string::npos) continue;
-        std::string controllers = line.substr(first + 1, second - first - 1);
-        std::string group = line.substr(second + 1);
-        std::optional<std::int64_t> limit, used;
-        if (controllers.empty()) {
-            limit = numberIn("/sys/fs/cgroup" + group + "/memory.max");
-            used = numberIn("/sys/fs/cgroup" + group + "/memory.current");
-        } else if (controllers == "memory") {
-            limit = numberIn("/sys/fs/cgroup/memory" + group + "/memory.limit_in_bytes");
-            used = numberIn("/sys/fs/cgroup/memory" + group + "/memory.usage_in_bytes");
-        }
-        if (limit) return std::max<std::int64_t>(0, *limit - used.value_or(0));
+std::optional<std::int64_t> fileBytes(const ReadText& read, const std::string& path) {
+    std::optional<std::string> text = read(path);
+    return text ? memoryFileBytes(*text) : std::nullopt;
+}
+
+std::optional<std::int64_t> fieldOfFile(const std::string& path, std::string_view name) {
+    std::optional<std::string> text = wholeFile(path);
+    return text ? kilobytesField(*text, name) : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> memoryFileBytes(std::string_view text) {
+    text = trimmed(text);
+    std::int64_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    if (value <= 0 || value >= NoLimit) return std::nullopt;
+    return value;
+}
+
+std::optional<std::int64_t> kilobytesField(std::string_view text, std::string_view name) {
+    while (!text.empty()) {
+        std::size_t end = std::min(text.find('\n'), text.size());
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        if (line.size() <= name.size() || line.substr(0, name.size()) != name || line[name.size()] != ':')
+            continue;
+        std::string_view rest = trimmed(line.substr(name.size() + 1));
+        std::int64_t kilobytes = 0;
+        auto [after, error] = std::from_chars(rest.data(), rest.data() + rest.size(), kilobytes);
+        if (error != std::errc{} || kilobytes < 0 || kilobytes > NoLimit / 1024) return std::nullopt;
+        return kilobytes * 1024;
     }
     return std::nullopt;
 }
 
-}  // namespace
+std::optional<std::int64_t> controlGroupMemoryLeft(std::string_view procSelfCgroup, const ReadText& read) {
+    std::optional<std::int64_t> least;
+    forEachGroupFolder(procSelfCgroup, [&](std::string_view controllers, const std::string& folder) {
+        std::optional<std::int64_t> limit, used;
+        if (controllers.empty()) {
+            limit = fileBytes(read, groupFile("/sys/fs/cgroup", folder, "memory.max"));
+            used = fileBytes(read, groupFile("/sys/fs/cgroup", folder, "memory.current"));
+        } else if (namesController(controllers, "memory")) {
+            limit = fileBytes(read, groupFile("/sys/fs/cgroup/memory", folder, "memory.limit_in_bytes"));
+            used = fileBytes(read, groupFile("/sys/fs/cgroup/memory", folder, "memory.usage_in_bytes"));
+        }
+        if (!limit) return;
+        std::int64_t left = std::max<std::int64_t>(0, *limit - used.value_or(0));
+        if (!least || left < *least) least = left;
+    });
+    return least;
+}
 
 MemoryLimits currentMemoryLimits() {
     MemoryLimits limits;
     long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
     if (pages > 0 && pageSize > 0) limits.physical = std::int64_t{pages} * pageSize;
-    limits.availableAtStart = kilobytesField("/proc/meminfo", "MemAvailable");
-    limits.addressSpaceLeft = limitLeft(RLIMIT_AS, kilobytesField("/proc/self/status", "VmSize"));
-    limits.dataLeft = limitLeft(RLIMIT_DATA, kilobytesField("/proc/self/status", "VmData"));
-    limits.controlGroupLeft = controlGroupLeft();
+    limits.availableAtStart = fieldOfFile("/proc/meminfo", "MemAvailable");
+    limits.addressSpaceLeft = limitLeft(RLIMIT_AS, fieldOfFile("/proc/self/status", "VmSize"));
+    limits.dataLeft = limitLeft(RLIMIT_DATA, fieldOfFile("/proc/self/status", "VmData"));
+    if (std::optional<std::string> groups = wholeFile("/proc/self/cgroup"))
+        limits.controlGroupLeft = controlGroupMemoryLeft(*groups, wholeFile);
     return limits;
 }
 
@@ -95,6 +113,8 @@ std::int64_t budgetWithin(const MemoryLimits& limits) {
     return std::max<std::int64_t>(0, least - std::max(least / 10, MinimumHeadroom));
 }
 
+// Above ten headrooms the budget is least − least / 10, at least budget
+// exactly when 9 × least ≥ 10 × budget − 9.
 std::int64_t limitForBudget(std::int64_t budget) {
-    return std::max(budget + MinimumHeadroom, (budget * 10 + 8) / 9);
+    return std::max(budget + MinimumHeadroom, (budget * 10 - 1) / 9);
 }

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
+
+#include "common/control_groups.h"
 
 // The limits one may meet, each unknown when absent. Sizes in bytes.
 struct MemoryLimits {
@@ -18,6 +21,23 @@ struct MemoryLimits {
 };
 
 MemoryLimits currentMemoryLimits();
+
+// A control group's limit or usage file (memory.max, memory.limit_in_bytes,
+// memory.current), blanks around it aside: nothing for "max", for a number
+// that is not positive, and for one of 2^60 or more (v1 writes "no limit"
+// as 2^63 rounded down to a page).
+std::optional<std::int64_t> memoryFileBytes(std::string_view text);
+
+// The "Name:   123 kB" line of a /proc/meminfo or /proc/self/status text,
+// in bytes.
+std::optional<std::int64_t> kilobytesField(std::string_view text, std::string_view name);
+
+// What the process's groups named in `procSelfCgroup` (the text of
+// /proc/self/cgroup) leave below their limits: the least limit less usage
+// of the v2 group ("0::/path") and the v1 memory controller's
+// ("N:memory:/path"), each with every folder above it, read through `read`
+// under /sys/fs/cgroup. Nothing when no limit is set.
+std::optional<std::int64_t> controlGroupMemoryLeft(std::string_view procSelfCgroup, const ReadText& read);
 
 // The least of the known limits (1 GiB when none is known).
 std::int64_t leastLimit(const MemoryLimits& limits);

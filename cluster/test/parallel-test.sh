@@ -4,7 +4,8 @@
 # name and an equal copy of another (two inputs, summed); one part task
 # failing on the first run and redone by the second; the files deciding what
 # a rerun redoes; inputs changed since planning refused by the part task and
-# by a rerun; a run waiting for another's planning; two started at once.
+# by a rerun; a run waiting for another's planning; two started at once; the
+# part tasks pinned to their share of the CPUs.
 #   BUILD: the folder of the built programs (default: build/)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -82,4 +83,25 @@ log=$dir/race-$n.log
 check "the run with the plan's N completes" grep -q "race.txt: complete" "$log"
 log=$dir/race-$((7 - n)).log
 check "the other is refused" grep -q "race.txt.work: planned for other arguments" "$log"
+
+# Tasks side by side share the CPUs: each part task runs pinned to its
+# slot's share (3 parts: 3 slots at most, one CPU each on up to 3 CPUs).
+mkdir "$dir/pinned"
+ln -s "$bin/tallomer-merge" "$dir/pinned/tallomer-merge"
+cat >"$dir/pinned/tallomer-part" <<SCRIPT
+#!/bin/sh
+awk '\$1 == "Cpus_allowed_list:" { print \$2 }' /proc/self/status >"$dir/pinned/cpus-\$4"
+exec "$bin/tallomer-part" "\$@"
+SCRIPT
+chmod +x "$dir/pinned/tallomer-part"
+log=$dir/log
+TALLOMER_BIN=$dir/pinned check "a pinned run completes" \
+  "$here/../parallel-count" c 3 "$dir/pinned.txt" "$dir/inputs" 50000 2 >"$log" 2>&1
+check "the same count file pinned" cmp "$dir/b-3.counts" "$dir/pinned.txt"
+cpus=$(nproc) jobs=$(($(nproc) < 3 ? $(nproc) : 3))
+for part in 0 50000 100000; do
+  share=$(tr ',' '\n' <"$dir/pinned/cpus-$part" | awk -F- '{ n += NF == 2 ? $2 - $1 + 1 : 1 } END { print n }')
+  check "part $part: $share CPUs of $cpus for $jobs tasks" \
+    test "$share" -ge $((cpus / jobs)) -a "$share" -le $(((cpus + jobs - 1) / jobs))
+done
 echo "parallel-test: passed"

@@ -3,7 +3,8 @@
 # own munge key and socket, private ports, everything in one temporary
 # folder), against tallomer runs: a character-mode run whose first part fails
 # (its dependants must end CANCELLED, not pending for ever) and then is
-# resubmitted, its logs appended to; what sbatch would refuse, refused before
+# resubmitted with two CPUs a task, its logs appended to; wrong numbers of
+# CPUs refused, and what sbatch would refuse, refused before
 # submitting anything; a refused submission cancelling those before it; and a
 # word-mode run over an input of a bit more than two chunks.
 #   BUILD: the folder of the built programs (default: build/)
@@ -114,7 +115,14 @@ check "the merges are cancelled, not pending" test "$(states tallomer-merge)" = 
 check "the concatenation is cancelled, not pending" test "$(states tallomer-concat)" = CANCELLED
 check "no count file after a failed part" test ! -e "$out"
 rm "$dir/bin/fail"
-check "the resubmission completes" count
+# The resubmission asks for two CPUs a task: sbatch gives them.
+check "the resubmission completes" count --part-cpus=2 --merge-cpus=2
+# cpus JOB: the CPUs of each of the job's tasks, one a line, unique.
+cpus() { scontrol -o show job "$1" | grep -o 'NumCPUs=[0-9]*' | sort -u | paste -sd' '; }
+jobOf() { sed -n "s/.*$1: job \([0-9]*\).*/\1/p" "$log"; }
+check "the part tasks had two CPUs each" test "$(cpus "$(jobOf parts)")" = NumCPUs=2
+check "the merge tasks had two CPUs each" test "$(cpus "$(jobOf ranges)")" = NumCPUs=2
+check "the concatenation had one" test "$(cpus "$(jobOf concatenation)")" = NumCPUs=1
 check "the same count file as tallomer" cmp "$dir/expected" "$out"
 # Each attempt appends to the task's log: the failure stays readable.
 check "the failed part's log keeps its failure" grep -q 'failing on purpose' "$out.work/logs/part-0.log"
@@ -139,8 +147,11 @@ maxArray=$(scontrol show config | awk '$1 == "MaxArraySize" { print $3 }')
 rm -r "$out" "$out.work"
 refused 1 "$maxArray ranges: more than" c 5 "$out" "$dir/inputs" 100000 "$maxArray"
 refused 1 "parts: more than" c 5 "$out" "$dir/inputs" $((423457 / maxArray)) 2
-refused 2 "--merge-mem=x: sbatch refuses the merge jobs" --merge-mem=x c 5 "$out" "$dir/inputs" 100000 2
-refused 2 "--part-mem=9P: sbatch refuses the part jobs" --part-mem=9P c 5 "$out" "$dir/inputs" 100000 2
+refused 2 "--merge-mem=x --merge-cpus=1: sbatch refuses the merge jobs" --merge-mem=x c 5 "$out" "$dir/inputs" 100000 2
+refused 2 "--part-mem=9P --part-cpus=1: sbatch refuses the part jobs" --part-mem=9P c 5 "$out" "$dir/inputs" 100000 2
+refused 2 "--part-cpus=999: sbatch refuses the part jobs" --part-cpus=999 c 5 "$out" "$dir/inputs" 100000 2
+refused 1 '--merge-cpus "0" must be a whole number' --merge-cpus=0 c 5 "$out" "$dir/inputs" 100000 2
+refused 1 '--part-cpus "two" must be a whole number' --part-cpus=two c 5 "$out" "$dir/inputs" 100000 2
 # A submission refused after others: those are cancelled.
 mkdir "$dir/sbatch"
 cat >"$dir/sbatch/sbatch" <<SCRIPT
