@@ -27,6 +27,10 @@ constexpr std::int64_t LeastMergeMemoryPerThread = std::int64_t{4} << 20;
 // Ranges per thread at least, so that a slow range does not hold up the
 // others, and at most in all.
 constexpr std::size_t LeastRangesPerThread = 4, MostRanges = 4096;
+// Held ranges past this much a thread go to temporary files: held blocks
+// are reused once written, and more fresh memory costs more in page faults
+// than it saves.
+constexpr std::int64_t MostHeldBytesPerThread = std::int64_t{64} << 20;
 // The bytes of a count-file line beside its text: ';', the count, CR LF.
 constexpr std::int64_t LineBytesBesideText = 4;
 
@@ -48,7 +52,8 @@ void NGramCountTable::writeInRanges(OutputFile& file, std::size_t threads) {
     // A quarter of the merge's memory for the ranges formatted ahead of
     // their turn (more goes to temporary files), half for the readers
     // (RunStore::openAll), a quarter for the blocks being formatted.
-    std::int64_t heldBytes = runs_.mergeMemory() / 4;
+    std::int64_t heldBytes =
+        std::min(runs_.mergeMemory() / 4, MostHeldBytesPerThread * static_cast<std::int64_t>(threads));
     std::int64_t entries = 0, textBytes = 0;
     for (const WeightedText& sample : samples) {
         entries += sample.bytes;
@@ -57,9 +62,9 @@ void NGramCountTable::writeInRanges(OutputFile& file, std::size_t threads) {
     std::int64_t lineBytes =
         textBytes / std::max<std::int64_t>(static_cast<std::int64_t>(samples.size()), 1) +
         LineBytesBesideText;
-    // Ranges of about what the threads may hold, so that they seldom spill.
+    // Ranges of about half what a thread may hold, so that they seldom spill.
     std::int64_t wanted =
-        entries * lineBytes / std::max<std::int64_t>(heldBytes, 1) * static_cast<std::int64_t>(threads);
+        entries * lineBytes / std::max<std::int64_t>(heldBytes, 1) * static_cast<std::int64_t>(2 * threads);
     std::size_t ranges = static_cast<std::size_t>(
         std::clamp<std::int64_t>(wanted, static_cast<std::int64_t>(LeastRangesPerThread * threads),
                                  static_cast<std::int64_t>(MostRanges)));

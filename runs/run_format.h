@@ -24,7 +24,7 @@
 // CheckpointBytes apart), where a reader of a key range may start.
 class RunWriter {
 public:
-    static constexpr std::size_t MostCheckpoints = 256;
+    static constexpr std::size_t MostCheckpoints = 1024;
     static constexpr std::int64_t CheckpointBytes = 64 << 10;
     // A checkpoint keeps its text: a longer one waits for a shorter.
     static constexpr std::size_t LongestCheckpointText = 64;
