@@ -14,11 +14,11 @@
 #include "common/signal_cleanup.h"
 #include "common/temporary_file.h"
 #include "formats/part_file.h"
+#include "runs/split_points.h"
 #include "runs/threaded_merge.h"
 #include "tallomer-merge/coverage.h"
 #include "tallomer-merge/merge_arguments.h"
 #include "tallomer-merge/part_indexes.h"
-#include "runs/split_points.h"
 
 namespace {
 

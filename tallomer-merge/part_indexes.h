@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tallomer-merge/coverage.h"
 #include "runs/split_points.h"
+#include "tallomer-merge/coverage.h"
 
 // About the most texts sampled (one more per part at most), whatever the
 // parts' size.

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
+#include "runs/split_points.h"
 #include "tallomer-merge/coverage.h"
 #include "tallomer-merge/merge_arguments.h"
-#include "runs/split_points.h"
 #include "tests/support/run_program.h"
 
 namespace {
