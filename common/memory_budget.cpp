@@ -1,5 +1,6 @@
 #include "common/memory_budget.h"
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -80,6 +81,10 @@ std::optional<std::int64_t> controlGroupMemoryLeft(std::string_view procSelfCgro
         if (!least || left < *least) least = left;
     });
     return least;
+}
+
+void shareAllocatorArenas(const MemoryLimits& limits) {
+    if (limits.addressSpaceLeft) mallopt(M_ARENA_MAX, 1);
 }
 
 MemoryLimits currentMemoryLimits() {

@@ -22,6 +22,11 @@ struct MemoryLimits {
 
 MemoryLimits currentMemoryLimits();
 
+// Under an address-space limit the threads share one allocator arena: an
+// arena of a thread's own takes 64 MB of the address space at once, and
+// a thread that cannot have it fails to allocate.
+void shareAllocatorArenas(const MemoryLimits& limits);
+
 // A control group's limit or usage file (memory.max, memory.limit_in_bytes,
 // memory.current), blanks around it aside: nothing for "max", for a number
 // that is not positive, and for one of 2^60 or more (v1 writes "no limit"

@@ -61,6 +61,7 @@ void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
 
 int main(int argc, char** argv) {
     cleanUpTemporaryFilesOnSignals();
+    shareAllocatorArenas(currentMemoryLimits());
     if (argc < 4) {
         printUsageBlock("tallomer-merge [k/K key range] [output file] [part file or @list file]...", false);
         return 1;

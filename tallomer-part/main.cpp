@@ -122,6 +122,7 @@ int main(int argc, char** argv) {
     }
     const Arguments& arguments = *parsed.arguments;
     MemoryLimits limits = currentMemoryLimits();
+    shareAllocatorArenas(limits);
     std::int64_t budget = budgetWithin(limits);
     MemoryCheck checkMemory = memoryCheckWithin(limits, budget, arguments.input);
     if (int failed =

@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
 
     std::cout << "Start..." << std::endl;
     MemoryLimits limits = currentMemoryLimits();
+    shareAllocatorArenas(limits);
     std::int64_t budget = budgetWithin(limits);
     MemoryCheck checkMemory = memoryCheckWithin(limits, budget, arguments.input);
 #ifdef NGRAM_COUNTING_STATISTICS
