@@ -133,7 +133,7 @@ TEST(MemoryBudget, IsTheLeastLimitLessATenthOrTheHeadroom) {
 // one byte less does not, on both sides of where the tenth passes the
 // headroom.
 TEST(MemoryBudget, LimitForBudgetIsTheLeastThatGivesIt) {
-    auto budgetOf = [](std::int64_t limit) { return budgetWithin(MemoryLimits{limit}); };
+    auto budgetOf = [](std::int64_t limit) { return budgetWithin(MemoryLimits{limit, {}, {}, {}, {}}); };
     for (std::int64_t budget : {std::int64_t{1}, MiB, 9 * Headroom - 20, 9 * Headroom - 8, 9 * Headroom - 1,
                                 9 * Headroom, 9 * Headroom + 1, 9 * Headroom + 9, 9 * Headroom + 10,
                                 std::int64_t{1} << 40, (std::int64_t{1} << 59) + 7})
