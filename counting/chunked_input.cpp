@@ -6,6 +6,7 @@
 
 #include "common/file_io.h"
 #include "counting/character_ngrams.h"
+#include "counting/chunk_reader.h"
 #include "counting/ngram_count_table.h"
 #include "counting/word_chunk.h"
 #include "counting/word_ngrams.h"
@@ -52,6 +53,13 @@ std::string rangeRefusal(Mode mode, StartRange range, std::int64_t fileSize, std
 
 namespace {
 
+// A second chunk buffer, for reading the next chunk while this one is
+// counted, pays when another CPU reads it and the budget keeps most of its
+// room for counting.
+bool readsAhead(const NGramCountTable& table, const ChunkPlan& plan, std::int64_t chunkBytes) {
+    return table.threads() > 1 && plan.count > 1 && table.workingMemory() >= 4 * chunkBytes;
+}
+
 // Reads and counts the plan's chunks, printing the size, the chunk
 // messages and the progress dots.
 void countChunks(NGramCountTable& table, const Arguments& arguments, InputFile& input, const ChunkPlan& plan,
@@ -61,7 +69,7 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, InputFile& 
     std::int64_t chunkBytes = plan.count > 0 ? plan.readLength(0, lookahead) : 0;
     std::int64_t scanBytes = arguments.mode == Mode::Words ? wordScanMemory(arguments.n) : 0;
     if (checkMemory) checkMemory(chunkBytes + scanBytes + LeastCountingMemory);
-    ByteBuffer chunk;
+    ByteBuffer chunk, ahead;
     try {
         chunk = allocateBytes(chunkBytes);
     } catch (const std::bad_alloc&) {
@@ -69,21 +77,31 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, InputFile& 
         throw IoError(arguments.input, "out of memory: no room for the chunk buffer of " +
                                            std::to_string(chunkBytes) + " bytes");
     }
-    table.reserveMemory(chunkBytes + scanBytes);
+    std::int64_t reserved = chunkBytes + scanBytes;
+    table.reserveMemory(reserved);
+    if (readsAhead(table, plan, chunkBytes)) {
+        try {
+            ahead = allocateBytes(chunkBytes);
+            table.reserveMemory(reserved += chunkBytes);
+        } catch (const std::bad_alloc&) {
+            // Read in turn with counting, as on one CPU.
+        }
+    }
     if (arguments.mode == Mode::Words) {
         table.shareWordCounting();
-        table.reserveMemory(chunkBytes + scanBytes * static_cast<std::int64_t>(table.wordTables()));
+        table.reserveMemory(reserved + scanBytes * static_cast<std::int64_t>(table.wordTables() - 1));
     }
 
+    ChunkReader reader(input, plan, lookahead, std::move(chunk), std::move(ahead));
     CharacterScanner characters(table);
     for (std::int64_t k = 0; k < plan.count; ++k) {
         console << std::endl << "Loading chunk into memory " << k + 1 << "/" << plan.count << std::endl;
         std::int64_t available = plan.readLength(k, lookahead);
-        input.readAt(plan.start(k), chunk.data(), available);
+        const char* bytes = reader.next();
         if (arguments.mode == Mode::Characters)
-            characters.scanChunk(chunk.data(), plan.length(k), available, arguments.n, console);
+            characters.scanChunk(bytes, plan.length(k), available, arguments.n, console);
         else
-            scanWordChunk(table, chunk.data(), plan.length(k), arguments.n, console);
+            scanWordChunk(table, bytes, plan.length(k), arguments.n, console);
     }
     input.close();
 }

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <vector>
 
 #include "common/file_io.h"
+#include "counting/chunk_reader.h"
 #include "counting/table_for_tests.h"
 #include "tests/counting/table_contents.h"
 #include "tests/support/run_program.h"
@@ -167,6 +169,24 @@ TEST(CountInputRange, RefusesRangesThatAreNoShareOfAWholeRun) {
             EXPECT_EQ(error.path, dir.path("input")) << c.what;
             EXPECT_EQ(error.what(), std::string(c.reason)) << c.what;
         }
+    }
+}
+
+// Reading ahead hands out the bytes that reading in turn does, and a chunk
+// that cannot be read fails when its turn comes, not while the one before
+// is counted.
+TEST(ChunkReader, ReadingAheadChangesNoByteAndNoFailure) {
+    TempDir dir;
+    std::string bytes = "0123456789abcdefghijklmnopqrstuvwxyz";
+    writeFile(dir.path("input"), bytes);
+    for (bool ahead : {false, true}) {
+        InputFile input(dir.path("input"));
+        ChunkPlan plan = planChunks(30, 10);  // four chunks, the last empty
+        ChunkReader reader(input, plan, 2, allocateBytes(12), ahead ? allocateBytes(12) : ByteBuffer{});
+        EXPECT_EQ(std::string(reader.next(), 12), bytes.substr(0, 12)) << ahead;
+        std::filesystem::resize_file(dir.path("input"), 25);
+        EXPECT_EQ(std::string(reader.next(), 12), bytes.substr(10, 12)) << ahead;
+        EXPECT_THROW(reader.next(), IoError) << "chunk 2 ends past the shrunk file; ahead " << ahead;
     }
 }
 
