@@ -1,29 +1,45 @@
 #include "counting/chunk_reader.h"
 
+#include <algorithm>
+#include <cstring>
 #include <system_error>
 #include <utility>
 
-ChunkReader::ChunkReader(InputFile& input, const ChunkPlan& plan, std::int64_t lookahead, ByteBuffer first,
-                         ByteBuffer second)
-    : input_(input),
-      plan_(plan),
-      lookahead_(lookahead),
-      current_(std::move(first)),
-      ahead_(std::move(second)) {}
+FilledChunk FileChunks::fill(std::int64_t k, char* into) {
+    std::int64_t available = plan_.readLength(k, lookahead_);
+    input_.readAt(plan_.start(k), into, available);
+    return {plan_.length(k), available, k + 1 >= plan_.count};
+}
+
+FilledChunk StreamChunks::fill(std::int64_t, char* into) {
+    std::int64_t wanted = chunkSize_ + lookahead_;
+    std::int64_t got = static_cast<std::int64_t>(carried_.size());
+    std::memcpy(into, carried_.data(), carried_.size());
+    while (got < wanted) {
+        std::size_t read = stream_.read(into + got, static_cast<std::size_t>(wanted - got));
+        if (read == 0) break;
+        got += static_cast<std::int64_t>(read);
+    }
+    std::int64_t length = std::min(got, chunkSize_);
+    carried_.assign(into + length, static_cast<std::size_t>(got - length));
+    size_ += length;
+    // The stream ends in this chunk when it did not fill the buffer and
+    // left no byte past the chunk.
+    return {length, got, got < wanted && got <= chunkSize_};
+}
+
+ChunkReader::ChunkReader(ChunkSource& source, ByteBuffer first, ByteBuffer second)
+    : source_(source), current_(std::move(first)), ahead_(std::move(second)) {}
 
 ChunkReader::~ChunkReader() {
     if (reader_.joinable()) reader_.join();
 }
 
-void ChunkReader::read(std::int64_t k, char* into) {
-    input_.readAt(plan_.start(k), into, plan_.readLength(k, lookahead_));
-}
-
-void ChunkReader::startReading(std::int64_t k) {
+void ChunkReader::startFilling(std::int64_t k) {
     try {
         reader_ = std::thread([this, k] {
             try {
-                read(k, ahead_.data());
+                filled_ = source_.fill(k, ahead_.data());
             } catch (...) {
                 failure_ = std::current_exception();
             }
@@ -33,19 +49,16 @@ void ChunkReader::startReading(std::int64_t k) {
     }
 }
 
-void ChunkReader::finishReading() {
-    reader_.join();
-    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
-}
-
-const char* ChunkReader::next() {
+const char* ChunkReader::next(FilledChunk& chunk) {
     std::int64_t k = nextChunk_++;
     if (reader_.joinable()) {
-        finishReading();
+        reader_.join();
+        if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
         std::swap(current_, ahead_);
+        chunk = filled_;
     } else {
-        read(k, current_.data());
+        chunk = source_.fill(k, current_.data());
     }
-    if (ahead_.data() && k + 1 < plan_.count) startReading(k + 1);
+    if (ahead_.data() && !chunk.last) startFilling(k + 1);
     return current_.data();
 }

@@ -1,5 +1,5 @@
-// The plan's chunks handed out in order, each with its lookahead. With a
-// second buffer, the next chunk is read on a thread of its own while the
+// The chunks of an input handed out in order, each with its lookahead. With
+// a second buffer, the next chunk is read on a thread of its own while the
 // caller counts this one, so that reading stops taking turns with counting.
 #pragma once
 
@@ -7,34 +7,81 @@
 #include <exception>
 #include <thread>
 
+#include "common/byte_stream.h"
 #include "common/file_io.h"
 #include "counting/chunked_input.h"
+
+// What a chunk's bytes hold: `length` bytes of the chunk, then its
+// lookahead, `available` in all.
+struct FilledChunk {
+    std::int64_t length = 0;
+    std::int64_t available = 0;
+    bool last = false;
+};
+
+// Where the chunks come from. fill() is called for k = 0, 1, ... in
+// order, on one thread at a time.
+class ChunkSource {
+public:
+    virtual ~ChunkSource() = default;
+    virtual FilledChunk fill(std::int64_t k, char* into) = 0;
+};
+
+// The plan's chunks of a file.
+class FileChunks final : public ChunkSource {
+public:
+    FileChunks(InputFile& input, const ChunkPlan& plan, std::int64_t lookahead)
+        : input_(input), plan_(plan), lookahead_(lookahead) {}
+    FilledChunk fill(std::int64_t k, char* into) override;
+
+private:
+    InputFile& input_;
+    const ChunkPlan& plan_;
+    std::int64_t lookahead_;
+};
+
+// The chunks of a stream, as a whole run's chunks of a file of its bytes:
+// each chunk's lookahead is kept to begin the next. The last is the first
+// that leaves no byte for another, or, where exactly full chunks end the
+// stream, an empty one: the stream's end is seen only by reading it.
+class StreamChunks final : public ChunkSource {
+public:
+    StreamChunks(ByteStream& stream, std::int64_t chunkSize, std::int64_t lookahead)
+        : stream_(stream), chunkSize_(chunkSize), lookahead_(lookahead) {}
+    FilledChunk fill(std::int64_t k, char* into) override;
+    // The bytes the stream held, once the last chunk is filled.
+    std::int64_t size() const { return size_; }
+
+private:
+    ByteStream& stream_;
+    std::int64_t chunkSize_;
+    std::int64_t lookahead_;
+    std::string carried_;  // the lookahead of the chunk before
+    std::int64_t size_ = 0;
+};
 
 class ChunkReader {
 public:
     // Reads ahead when `second` holds a buffer as large as `first`.
-    ChunkReader(InputFile& input, const ChunkPlan& plan, std::int64_t lookahead, ByteBuffer first,
-                ByteBuffer second);
+    ChunkReader(ChunkSource& source, ByteBuffer first, ByteBuffer second);
     // Waits for a read in flight; its failure, if any, is no one's now.
     ~ChunkReader();
     ChunkReader(const ChunkReader&) = delete;
     ChunkReader& operator=(const ChunkReader&) = delete;
 
-    // The bytes of the next chunk, plan.readLength(k, lookahead) of them:
-    // valid until the next call. Throws what reading it threw.
-    const char* next();
+    // The next chunk's bytes, valid until the next call, and what they
+    // hold. Throws what reading them threw.
+    const char* next(FilledChunk& chunk);
 
 private:
-    void read(std::int64_t k, char* into);
-    void startReading(std::int64_t k);
-    void finishReading();
+    void fill(std::int64_t k, char* into, FilledChunk& filled);
+    void startFilling(std::int64_t k);
 
-    InputFile& input_;
-    const ChunkPlan& plan_;
-    std::int64_t lookahead_;
+    ChunkSource& source_;
     ByteBuffer current_;
     ByteBuffer ahead_;
     std::int64_t nextChunk_ = 0;
     std::thread reader_;
+    FilledChunk filled_;  // of the chunk read ahead
     std::exception_ptr failure_;
 };

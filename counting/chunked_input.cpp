@@ -1,6 +1,7 @@
 #include "counting/chunked_input.h"
 
 #include <new>
+#include <sstream>
 #include <string>
 #include <utility>
 
@@ -56,17 +57,15 @@ namespace {
 // A second chunk buffer, for reading the next chunk while this one is
 // counted, pays when another CPU reads it and the budget keeps most of its
 // room for counting.
-bool readsAhead(const NGramCountTable& table, const ChunkPlan& plan, std::int64_t chunkBytes) {
-    return table.threads() > 1 && plan.count > 1 && table.workingMemory() >= 4 * chunkBytes;
+bool readsAhead(const NGramCountTable& table, std::int64_t chunkBytes) {
+    return table.threads() > 1 && table.workingMemory() >= 4 * chunkBytes;
 }
 
-// Reads and counts the plan's chunks, printing the size, the chunk
-// messages and the progress dots.
-void countChunks(NGramCountTable& table, const Arguments& arguments, InputFile& input, const ChunkPlan& plan,
-                 std::ostream& console, const MemoryCheck& checkMemory) {
-    printFileSize(console, input.size());
-    std::int64_t lookahead = chunkLookahead(arguments.mode, arguments.n);
-    std::int64_t chunkBytes = plan.count > 0 ? plan.readLength(0, lookahead) : 0;
+// Counts the source's chunks (`chunks` of them, or up to the last one when
+// negative) of up to `chunkBytes` bytes each, announcing each by announce(k).
+void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource& source,
+                 std::int64_t chunkBytes, std::int64_t chunks, std::ostream& console,
+                 const MemoryCheck& checkMemory, const std::function<void(std::int64_t k)>& announce) {
     std::int64_t scanBytes = arguments.mode == Mode::Words ? wordScanMemory(arguments.n) : 0;
     if (checkMemory) checkMemory(chunkBytes + scanBytes + LeastCountingMemory);
     ByteBuffer chunk, ahead;
@@ -79,7 +78,7 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, InputFile& 
     }
     std::int64_t reserved = chunkBytes + scanBytes;
     table.reserveMemory(reserved);
-    if (readsAhead(table, plan, chunkBytes)) {
+    if (chunks != 0 && chunks != 1 && readsAhead(table, chunkBytes)) {
         try {
             ahead = allocateBytes(chunkBytes);
             table.reserveMemory(reserved += chunkBytes);
@@ -92,17 +91,30 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, InputFile& 
         table.reserveMemory(reserved + scanBytes * static_cast<std::int64_t>(table.wordTables() - 1));
     }
 
-    ChunkReader reader(input, plan, lookahead, std::move(chunk), std::move(ahead));
+    ChunkReader reader(source, std::move(chunk), std::move(ahead));
     CharacterScanner characters(table);
-    for (std::int64_t k = 0; k < plan.count; ++k) {
-        console << std::endl << "Loading chunk into memory " << k + 1 << "/" << plan.count << std::endl;
-        std::int64_t available = plan.readLength(k, lookahead);
-        const char* bytes = reader.next();
+    FilledChunk filled;
+    for (std::int64_t k = 0; chunks < 0 ? !filled.last : k < chunks; ++k) {
+        announce(k);
+        const char* bytes = reader.next(filled);
         if (arguments.mode == Mode::Characters)
-            characters.scanChunk(bytes, plan.length(k), available, arguments.n, console);
+            characters.scanChunk(bytes, filled.length, filled.available, arguments.n, console);
         else
-            scanWordChunk(table, bytes, plan.length(k), arguments.n, console);
+            scanWordChunk(table, bytes, filled.length, arguments.n, console);
     }
+}
+
+// Reads and counts the plan's chunks of the file, printing the size, the
+// chunk messages and the progress dots.
+void countFileChunks(NGramCountTable& table, const Arguments& arguments, InputFile& input,
+                     const ChunkPlan& plan, std::ostream& console, const MemoryCheck& checkMemory) {
+    printFileSize(console, input.size());
+    std::int64_t lookahead = chunkLookahead(arguments.mode, arguments.n);
+    FileChunks chunks(input, plan, lookahead);
+    std::int64_t chunkBytes = plan.count > 0 ? plan.readLength(0, lookahead) : 0;
+    countChunks(table, arguments, chunks, chunkBytes, plan.count, console, checkMemory, [&](std::int64_t k) {
+        console << std::endl << "Loading chunk into memory " << k + 1 << "/" << plan.count << std::endl;
+    });
     input.close();
 }
 
@@ -111,7 +123,7 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, InputFile& 
 void countInput(NGramCountTable& table, const Arguments& arguments, std::int64_t chunkSize,
                 std::ostream& console, const MemoryCheck& checkMemory) {
     InputFile input(arguments.input);
-    countChunks(table, arguments, input, planChunks(input.size(), chunkSize), console, checkMemory);
+    countFileChunks(table, arguments, input, planChunks(input.size(), chunkSize), console, checkMemory);
 }
 
 std::int64_t countInputRange(NGramCountTable& table, const Arguments& arguments, std::int64_t from,
@@ -122,6 +134,16 @@ std::int64_t countInputRange(NGramCountTable& table, const Arguments& arguments,
     StartRange range{from, to.value_or(size)};
     if (std::string refusal = rangeRefusal(arguments.mode, range, size, chunkSize); !refusal.empty())
         throw IoError(arguments.input, refusal);
-    countChunks(table, arguments, input, planRangeChunks(size, chunkSize, range), console, checkMemory);
+    countFileChunks(table, arguments, input, planRangeChunks(size, chunkSize, range), console, checkMemory);
     return size;
+}
+
+std::int64_t countStream(NGramCountTable& table, const Arguments& arguments, ByteStream& stream,
+                         std::int64_t chunkSize, const MemoryCheck& checkMemory) {
+    std::ostringstream discarded;
+    discarded.setstate(std::ios::badbit);
+    StreamChunks chunks(stream, chunkSize, chunkLookahead(arguments.mode, arguments.n));
+    countChunks(table, arguments, chunks, chunkSize + chunkLookahead(arguments.mode, arguments.n), -1,
+                discarded, checkMemory, [](std::int64_t) {});
+    return chunks.size();
 }

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "common/byte_stream.h"
 #include "common/memory_budget.h"
 #include "counting/arguments.h"
 #include "counting/count_request.h"
@@ -73,3 +74,9 @@ void countInput(NGramCountTable& table, const Arguments& arguments, std::int64_t
 std::int64_t countInputRange(NGramCountTable& table, const Arguments& arguments, std::int64_t from,
                              std::optional<std::int64_t> to, std::int64_t chunkSize, std::ostream& console,
                              const MemoryCheck& checkMemory = {});
+
+// countInput for the bytes of a stream, read once, front to back: the same
+// counts as of a file of its bytes. Prints nothing, as the stream's size is
+// known only at its end; returns it.
+std::int64_t countStream(NGramCountTable& table, const Arguments& arguments, ByteStream& stream,
+                         std::int64_t chunkSize, const MemoryCheck& checkMemory = {});

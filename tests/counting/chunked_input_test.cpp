@@ -182,12 +182,53 @@ TEST(ChunkReader, ReadingAheadChangesNoByteAndNoFailure) {
     for (bool ahead : {false, true}) {
         InputFile input(dir.path("input"));
         ChunkPlan plan = planChunks(30, 10);  // four chunks, the last empty
-        ChunkReader reader(input, plan, 2, allocateBytes(12), ahead ? allocateBytes(12) : ByteBuffer{});
-        EXPECT_EQ(std::string(reader.next(), 12), bytes.substr(0, 12)) << ahead;
+        FileChunks chunks(input, plan, 2);
+        ChunkReader reader(chunks, allocateBytes(12), ahead ? allocateBytes(12) : ByteBuffer{});
+        FilledChunk filled;
+        EXPECT_EQ(std::string(reader.next(filled), 12), bytes.substr(0, 12)) << ahead;
         std::filesystem::resize_file(dir.path("input"), 25);
-        EXPECT_EQ(std::string(reader.next(), 12), bytes.substr(10, 12)) << ahead;
-        EXPECT_THROW(reader.next(), IoError) << "chunk 2 ends past the shrunk file; ahead " << ahead;
+        EXPECT_EQ(std::string(reader.next(filled), 12), bytes.substr(10, 12)) << ahead;
+        EXPECT_THROW(reader.next(filled), IoError) << "chunk 2 ends past the shrunk file; ahead " << ahead;
     }
+}
+
+// A stream that hands out its bytes a few at a time.
+class StringStream final : public ByteStream {
+public:
+    explicit StringStream(std::string bytes) : bytes_(std::move(bytes)) {}
+    std::size_t read(char* into, std::size_t bytes) override {
+        std::size_t part = std::min({bytes, bytes_.size() - at_, std::size_t{7}});
+        bytes_.copy(into, part, at_);
+        at_ += part;
+        return part;
+    }
+
+private:
+    std::string bytes_;
+    std::size_t at_ = 0;
+};
+
+// A stream counts as a file of its bytes, whatever its size against the
+// chunks, on one thread and reading ahead on two.
+TEST(CountStream, CountsAsTheFileOfItsBytes) {
+    std::string text;
+    for (int i = 0; i < 100; ++i) text += "ab cd\nef g"[(i * 7 + i / 3) % 11];
+    for (auto [mode, n] :
+         {std::pair{Mode::Characters, 1}, {Mode::Characters, 3}, {Mode::Words, 1}, {Mode::Words, 2}})
+        for (std::size_t size : {0, 1, 9, 10, 11, 12, 20, 21, 30, 31, 100})
+            for (int threads : {1, 2}) {
+                TempDir dir;
+                writeFile(dir.path("input"), text.substr(0, size));
+                NGramCountTable file({std::int64_t{1} << 40, dir.path(""), 64, threads});
+                std::ostringstream console;
+                countInput(file, Arguments{mode, n, dir.path("input"), ""}, 10, console);
+                NGramCountTable stream({std::int64_t{1} << 40, dir.path(""), 64, threads});
+                StringStream bytes(text.substr(0, size));
+                EXPECT_EQ(countStream(stream, Arguments{mode, n, "-", ""}, bytes, 10),
+                          static_cast<std::int64_t>(size));
+                EXPECT_EQ(tableContents(stream), tableContents(file))
+                    << (mode == Mode::Words ? "w " : "c ") << n << ", " << size << " bytes, " << threads;
+            }
 }
 
 }  // namespace
