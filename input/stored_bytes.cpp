@@ -18,20 +18,25 @@ StoredBytes::StoredBytes(const std::string& path) : name_(path == "-" ? "standar
         if (descriptor_ < 0) throw IoError(name_, systemReason());
         ownsDescriptor_ = true;
     }
+    try {
+        describe();
+    } catch (...) {
+        if (ownsDescriptor_) ::close(descriptor_);
+        throw;
+    }
+}
+
+void StoredBytes::describe() {
     struct stat status {};
-    if (::fstat(descriptor_, &status) != 0) {
-        std::string reason = systemReason();
-        if (ownsDescriptor_) ::close(descriptor_);
-        throw IoError(name_, reason);
-    }
-    if (S_ISDIR(status.st_mode)) {
-        if (ownsDescriptor_) ::close(descriptor_);
-        throw IoError(name_, "is a directory");
-    }
+    if (::fstat(descriptor_, &status) != 0) throw IoError(name_, systemReason());
+    if (S_ISDIR(status.st_mode)) throw IoError(name_, "is a directory");
     if (S_ISREG(status.st_mode)) {
-        size_ = status.st_size;
+        // Standard input redirected from a file may start past its
+        // beginning; the stored bytes are those from there on.
+        off_t start = ::lseek(descriptor_, 0, SEEK_CUR);
+        size_ = std::max<std::int64_t>(status.st_size - std::max<off_t>(start, 0), 0);
         // One more byte than the file, so that the first read finds its end.
-        capacity_ = std::clamp(static_cast<std::size_t>(status.st_size) + 1, std::size_t{4096}, BufferSize);
+        capacity_ = std::clamp(static_cast<std::size_t>(*size_) + 1, std::size_t{4096}, BufferSize);
     }
     buffer_.reset(new unsigned char[capacity_]);
 }

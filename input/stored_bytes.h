@@ -38,7 +38,8 @@ public:
     std::string_view view() const { return {reinterpret_cast<const char*>(data()), available()}; }
     void consume(std::size_t bytes) { begin_ += bytes; }
 
-    // Reads once more into the buffer; false at the end of the input.
+    // Reads once more into the buffer, which must have room (the decoders
+    // refill an empty one); false at the end of the input.
     bool refill();
     // Reads until `bytes` (at most the capacity) are buffered or the input
     // ends; whether they are.
@@ -48,6 +49,8 @@ public:
     std::size_t readInto(char* destination, std::size_t bytes);
 
 private:
+    // Refuses a directory; takes a regular file's size and sizes the buffer.
+    void describe();
     // One read(2) of up to `bytes`; 0 at the end.
     std::size_t readSome(unsigned char* destination, std::size_t bytes);
 

@@ -1,5 +1,6 @@
 #include "input/stored_input.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -286,6 +287,24 @@ TEST(StoredInput, ReadsStandardInputThroughAPipeLosingNoByte) {
         EXPECT_TRUE(readAll(input, {4095, 1 << 20}) == c.data);
         EXPECT_EQ(input.storedBytesRead(), static_cast<std::int64_t>(c.bytes.size()));
     }
+}
+
+TEST(StoredInput, StandardInputFromAFileIsReadFromWhereItStands) {
+    TempDir dir;
+    writeFile(dir.path("file.gz"), "skip" + compressed(Compression::Gzip, "data"));
+    int file = open(dir.path("file.gz").c_str(), O_RDONLY), saved = dup(STDIN_FILENO);
+    ASSERT_EQ(lseek(file, 4, SEEK_SET), 4);
+    dup2(file, STDIN_FILENO);
+    close(file);
+    {
+        StoredInput input("-");
+        EXPECT_FALSE(input.isStream());
+        EXPECT_EQ(input.compression(), Compression::Gzip);
+        EXPECT_EQ(readAll(input, {100}), "data");
+        EXPECT_EQ(input.storedBytesRead(), input.storedSize());
+    }
+    dup2(saved, STDIN_FILENO);
+    close(saved);
 }
 
 TEST(StoredInput, ErrorsOnStandardInputNameIt) {
