@@ -62,12 +62,13 @@ bool readsAhead(const NGramCountTable& table, std::int64_t chunkBytes) {
 }
 
 // Counts the source's chunks (`chunks` of them, or up to the last one when
-// negative) of up to `chunkBytes` bytes each, announcing each by announce(k).
+// negative) of up to `chunkBytes` bytes each, announcing each by
+// announce(k). `heldAside` bytes of the budget are the source's.
 void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource& source,
-                 std::int64_t chunkBytes, std::int64_t chunks, std::ostream& console,
+                 std::int64_t chunkBytes, std::int64_t chunks, std::int64_t heldAside, std::ostream& console,
                  const MemoryCheck& checkMemory, const std::function<void(std::int64_t k)>& announce) {
     std::int64_t scanBytes = arguments.mode == Mode::Words ? wordScanMemory(arguments.n) : 0;
-    if (checkMemory) checkMemory(chunkBytes + scanBytes + LeastCountingMemory);
+    if (checkMemory) checkMemory(chunkBytes + scanBytes + heldAside + LeastCountingMemory);
     ByteBuffer chunk, ahead;
     try {
         chunk = allocateBytes(chunkBytes);
@@ -76,7 +77,7 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource
         throw IoError(arguments.input, "out of memory: no room for the chunk buffer of " +
                                            std::to_string(chunkBytes) + " bytes");
     }
-    std::int64_t reserved = chunkBytes + scanBytes;
+    std::int64_t reserved = chunkBytes + scanBytes + heldAside;
     table.reserveMemory(reserved);
     if (chunks != 0 && chunks != 1 && readsAhead(table, chunkBytes)) {
         try {
@@ -112,9 +113,10 @@ void countFileChunks(NGramCountTable& table, const Arguments& arguments, InputFi
     std::int64_t lookahead = chunkLookahead(arguments.mode, arguments.n);
     FileChunks chunks(input, plan, lookahead);
     std::int64_t chunkBytes = plan.count > 0 ? plan.readLength(0, lookahead) : 0;
-    countChunks(table, arguments, chunks, chunkBytes, plan.count, console, checkMemory, [&](std::int64_t k) {
-        console << std::endl << "Loading chunk into memory " << k + 1 << "/" << plan.count << std::endl;
-    });
+    countChunks(
+        table, arguments, chunks, chunkBytes, plan.count, 0, console, checkMemory, [&](std::int64_t k) {
+            console << std::endl << "Loading chunk into memory " << k + 1 << "/" << plan.count << std::endl;
+        });
     input.close();
 }
 
@@ -139,11 +141,11 @@ std::int64_t countInputRange(NGramCountTable& table, const Arguments& arguments,
 }
 
 std::int64_t countStream(NGramCountTable& table, const Arguments& arguments, ByteStream& stream,
-                         std::int64_t chunkSize, const MemoryCheck& checkMemory) {
+                         std::int64_t chunkSize, std::int64_t heldAside, const MemoryCheck& checkMemory) {
     std::ostringstream discarded;
     discarded.setstate(std::ios::badbit);
     StreamChunks chunks(stream, chunkSize, chunkLookahead(arguments.mode, arguments.n));
     countChunks(table, arguments, chunks, chunkSize + chunkLookahead(arguments.mode, arguments.n), -1,
-                discarded, checkMemory, [](std::int64_t) {});
+                heldAside, discarded, checkMemory, [](std::int64_t) {});
     return chunks.size();
 }

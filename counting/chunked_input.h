@@ -76,7 +76,9 @@ std::int64_t countInputRange(NGramCountTable& table, const Arguments& arguments,
                              const MemoryCheck& checkMemory = {});
 
 // countInput for the bytes of a stream, read once, front to back: the same
-// counts as of a file of its bytes. Prints nothing, as the stream's size is
-// known only at its end; returns it.
+// counts as of a file of its bytes. `heldAside` bytes of the budget are the
+// stream's own. Prints nothing, as the stream's size is known only at its
+// end; returns it.
 std::int64_t countStream(NGramCountTable& table, const Arguments& arguments, ByteStream& stream,
-                         std::int64_t chunkSize, const MemoryCheck& checkMemory = {});
+                         std::int64_t chunkSize, std::int64_t heldAside = 0,
+                         const MemoryCheck& checkMemory = {});

@@ -12,12 +12,13 @@
 #include <optional>
 #include <string>
 
+#include "common/byte_stream.h"
 #include "common/io_error.h"
 #include "input/compression.h"
 #include "input/decoder.h"
 #include "input/stored_bytes.h"
 
-class StoredInput {
+class StoredInput final : public ByteStream {
 public:
     // The most a decoder may take by default: enough for the largest window
     // zstd (2 GiB with --long=31) or xz (1.5 GiB) can ask for.
@@ -28,11 +29,13 @@ public:
     // bzip2 under 4 MiB whatever the limit. Beside the decoder, 1 MiB of
     // stored bytes is held.
     explicit StoredInput(const std::string& path, std::int64_t decoderMemory = DefaultDecoderMemory);
-    ~StoredInput();
+    ~StoredInput() override;
     StoredInput(const StoredInput&) = delete;
     StoredInput& operator=(const StoredInput&) = delete;
 
     const std::string& path() const { return path_; }
+    // What failures name: the path, or "standard input" for "-".
+    const std::string& name() const { return stored_.name(); }
     Compression compression() const { return compression_; }
     // Not a regular file: standard input (unless redirected from a file), a
     // pipe, a FIFO, a device.
@@ -45,7 +48,7 @@ public:
 
     // Fills `buffer` with up to `bytes` of data; fewer only at the end of
     // the data, 0 once it has ended.
-    std::size_t read(char* buffer, std::size_t bytes) { return decoder_->read(buffer, bytes); }
+    std::size_t read(char* buffer, std::size_t bytes) override { return decoder_->read(buffer, bytes); }
 
 private:
     std::string path_;

@@ -1,6 +1,10 @@
 // tallomer-part: counts the n-grams that start in one byte range of a file,
 // exactly as tallomer counts them in a whole run, and writes them as a part
 // file, for tallomer-merge to sum with the other parts on any machine.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -21,6 +25,7 @@
 #include "counting/count_request.h"
 #include "counting/ngram_count_table.h"
 #include "formats/part_file.h"
+#include "input/stored_input.h"
 
 namespace {
 constexpr const char* Program = "tallomer-part";
@@ -53,10 +58,16 @@ std::string absoluteName(const std::string& path) {
     return std::filesystem::absolute(path).lexically_normal().string();
 }
 
-void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int64_t budget,
-                        const MemoryCheck& checkMemory) {
-    ReplacementFile::checkCanBeMade(arguments.output);
-    NGramCountTable table({budget, temporaryFolderOrTmpdir(arguments.output), 64, usableCpus()});
+// What a part counted, for its header.
+struct Counted {
+    InputIdentity input;
+    std::string inputName;
+    std::int64_t from = 0, to = 0;
+};
+
+// A plain file: any range, read at its offsets.
+Counted countFileRange(NGramCountTable& table, const Arguments& arguments, const Range& range,
+                       const MemoryCheck& checkMemory) {
     // Taken before and after counting: a file edited, replaced or grown
     // meanwhile would give a part of no one version.
     InputIdentity before = inputIdentity(arguments.input);
@@ -66,15 +77,75 @@ void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int
     discarded.setstate(std::ios::badbit);
     std::int64_t size =
         countInputRange(table, arguments, range.from, range.to, ChunkSize, discarded, checkMemory);
+    Counted counted{inputIdentity(arguments.input), absoluteName(arguments.input), range.from,
+                    range.to.value_or(size)};
+    if (counted.input != before || size != before.size)
+        throw IoError(arguments.input, "changed while being counted");
+    return counted;
+}
+
+// A stream has no name that tells it from another: its part is named for
+// the machine, the process and the moment that read it, so that a merge
+// takes two streams for two inputs. Its size is what it held.
+Counted streamCounted(const std::string& path, std::int64_t size) {
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    std::int64_t nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
+    char host[256] = "";
+    ::gethostname(host, sizeof host - 1);
+    std::string name = (path == "-" ? std::string("standard input") : absoluteName(path)) +
+                       " (a stream read on " + host + " by process " + std::to_string(::getpid()) + ", at " +
+                       std::to_string(nanoseconds) + " ns since 1970)";
+    return {{size, nanoseconds, 0}, name, 0, size};
+}
+
+// A compressed file or a stream: read once, front to back, so counted
+// whole. A compressed file keeps its own identity, with the size of its
+// data, which its part covers.
+Counted countWhole(NGramCountTable& table, const Arguments& arguments, const Range& range, StoredInput& input,
+                   std::int64_t decoderMemory, const MemoryCheck& checkMemory) {
+    // Standard input is a stream even when it comes from a file: it has no
+    // name to check the file by.
+    bool stream = input.isStream() || arguments.input == "-";
+    if (range.from != 0 || range.to)
+        throw IoError(input.name(), std::string(stream ? "a stream" : "a compressed file") +
+                                        " is counted whole: FROM must be 0 and TO end");
+    std::optional<InputIdentity> before;
+    if (!stream) before = inputIdentity(arguments.input);
+    std::int64_t size =
+        countStream(table, arguments, input, ChunkSize, StoredBytes::BufferSize + decoderMemory, checkMemory);
+    if (!before) return streamCounted(arguments.input, size);
+    if (inputIdentity(arguments.input) != *before)
+        throw IoError(arguments.input, "changed while being counted");
+    InputIdentity identity = *before;
+    identity.size = size;
+    return {identity, absoluteName(arguments.input), 0, size};
+}
+
+void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int64_t budget,
+                        const MemoryCheck& checkMemory) {
+    ReplacementFile::checkCanBeMade(arguments.output);
+    NGramCountTable table({budget, temporaryFolderOrTmpdir(arguments.output), 64, usableCpus()});
+    Counted counted;
+    {
+        // Its first bytes tell whether it is compressed; a name that says
+        // otherwise is refused.
+        // The decoder's window comes out of the budget: an eighth of it, at
+        // least enough for the formats' usual windows.
+        std::int64_t decoderMemory =
+            std::clamp(budget / 8, std::int64_t{16} << 20, StoredInput::DefaultDecoderMemory);
+        StoredInput input(arguments.input, decoderMemory);
+        if (input.compression() == Compression::None && !input.isStream() && arguments.input != "-")
+            counted = countFileRange(table, arguments, range, checkMemory);
+        else
+            counted = countWhole(table, arguments, range, input, decoderMemory, checkMemory);
+    }
     PartHeader header;
     header.mode = arguments.mode == Mode::Characters ? 'c' : 'w';
     header.n = arguments.n;
-    header.input = inputIdentity(arguments.input);
-    if (header.input != before || size != before.size)
-        throw IoError(arguments.input, "changed while being counted");
-    header.from = range.from;
-    header.to = range.to.value_or(size);
-    header.inputName = absoluteName(arguments.input);
+    header.input = counted.input;
+    header.from = counted.from;
+    header.to = counted.to;
+    header.inputName = counted.inputName;
     // The chunk buffer is gone: the part's writer holds what the budget
     // keeps aside now.
     table.reserveMemory(PartWriter::MemoryBytes);
