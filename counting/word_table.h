@@ -38,14 +38,16 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
 
+#include "common/varint.h"
 #include "counting/text_hash.h"
-#include "runs/run_format.h"
 
 static_assert(std::endian::native == std::endian::little, "packed keys are little-endian loads");
 
