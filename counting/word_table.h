@@ -33,7 +33,7 @@
 // - The table never grows by itself past what its owner allows: add() counts
 //   a new text only when that takes no growth, and otherwise leaves the
 //   owner to spill the table or not before addNew().
-// - It may be sorted where it lies (counting/sorted_table.h): `sorted` says
+// - It may be sorted where it lies (counting/table_sort.h): `sorted` says
 //   the slots hold sorted entries instead of hashed ones, until hashAgain()
 //   or emptying.
 #pragma once
@@ -249,7 +249,7 @@ struct WordTable {
     PackedTable<1> shortTexts;
     PackedTable<2> mediumTexts;
     LongTable longTexts;
-    // The slot arrays hold their entries sorted (counting/sorted_table.h),
+    // The slot arrays hold their entries sorted (counting/table_sort.h),
     // not hashed; an add first hashes them again.
     bool sorted = false;
 
