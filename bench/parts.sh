@@ -19,21 +19,14 @@ data=${BENCH_DATA:-bench/data}
 work=${BENCH_WORK:-$data/parts}
 read -r mode n <<<"${BENCH_MODE:-c 8}"
 partCounts=${BENCH_PARTS:-2 4 8 16 32 64}
-case ${BENCH_CORPUS:-short} in
-  short) corpus=$data/corpus-$bytes.txt generatorKind= ;;
-  long) corpus=$data/corpus-long-$bytes.txt generatorKind=long ;;
-  *) echo "BENCH_CORPUS must be short or long" >&2; exit 1 ;;
-esac
+# shellcheck source=bench/corpus.sh
+source bench/corpus.sh
 mkdir -p "$work"
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNGRAM_BENCH=ON -DNGRAM_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 >/dev/null
 bin=$(cd "$build" && pwd)
-if [ ! -f "$corpus" ]; then
-  echo "Generating $corpus ..."
-  "$bin/bench/generate_corpus" "$bytes" "$corpus.part" $generatorKind
-  mv "$corpus.part" "$corpus"
-fi
+makeCorpus "$bin/bench/generate_corpus"
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')"
 echo "Corpus: $corpus, $bytes bytes; counting $mode $n"

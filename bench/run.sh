@@ -30,12 +30,8 @@ referenceC8Bytes=${REFERENCE_C8_BYTES:-30000000}
 build=${BENCH_BUILD:-build-bench}
 baseline=${BENCH_BASELINE:-}
 data=${BENCH_DATA:-bench/data}
-kind=${BENCH_CORPUS:-short}
-case $kind in
-  short) corpus=$data/corpus-$bytes.txt generatorKind= ;;
-  long) corpus=$data/corpus-long-$bytes.txt generatorKind=long ;;
-  *) echo "BENCH_CORPUS must be short or long" >&2; exit 1 ;;
-esac
+# shellcheck source=bench/corpus.sh
+source bench/corpus.sh
 work=${BENCH_WORK:-$data/run}
 mkdir -p "$work"
 
@@ -45,11 +41,7 @@ cmake --build "$build" -j2 >/dev/null
 # A built program's path, wherever its CMakeLists puts it; empty if none.
 program() { find "$build" -maxdepth 2 -type f -name "$1" -perm -u+x | head -1; }
 
-if [ ! -f "$corpus" ]; then
-  echo "Generating $corpus ..."
-  "$(program generate_corpus)" "$bytes" "$corpus.part" $generatorKind
-  mv "$corpus.part" "$corpus"
-fi
+makeCorpus "$(program generate_corpus)"
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')," \
   "$(awk '/MemTotal/ {printf "%.0f GB", $2 / 1048576}' /proc/meminfo)"

@@ -17,25 +17,18 @@ cd "$(dirname "$0")/.."
 bytes=${BENCH_BYTES:-300000000}
 build=${BENCH_BUILD:-build-bench}
 data=${BENCH_DATA:-bench/data}
-kind=${BENCH_CORPUS:-short}
 repeat=${BENCH_REPEAT:-2}
 baseline=${BENCH_BASELINE:-}
 IFS='|' read -r -a cases <<<"${BENCH_CASES:-c 8|c 19|w 1|w 3}"
-case $kind in
-  short) corpus=$data/corpus-$bytes.txt generatorKind= ;;
-  long) corpus=$data/corpus-long-$bytes.txt generatorKind=long ;;
-  *) echo "BENCH_CORPUS must be short or long" >&2; exit 1 ;;
-esac
+# shellcheck source=bench/corpus.sh
+source bench/corpus.sh
 work=${BENCH_WORK:-$data/run}
 mkdir -p "$work"
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNGRAM_BENCH=ON -DNGRAM_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 >/dev/null
 program() { find "$build" -maxdepth 2 -type f -name "$1" -perm -u+x | head -1; }
-if [ ! -f "$corpus" ]; then
-  "$(program generate_corpus)" "$bytes" "$corpus.part" $generatorKind
-  mv "$corpus.part" "$corpus"
-fi
+makeCorpus "$(program generate_corpus)" quiet
 
 echo "Machine: $(nproc) CPUs for this process; corpus $corpus, $bytes bytes"
 printf '| %-16s | %-18s | %-18s | %5s | %-15s | %-13s | %4s |\n' case "one CPU s" "all CPUs s" ratio \

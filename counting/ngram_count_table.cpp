@@ -11,6 +11,7 @@
 #include "common/parallel.h"
 #include "counting/sorted_table.h"
 #include "counting/table_for_tests.h"
+#include "counting/table_sort.h"
 #include "counting/word_table.h"
 #include "formats/count_file.h"
 #include "runs/run_store.h"

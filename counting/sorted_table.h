@@ -1,7 +1,5 @@
-// The word table read in text order, sorted in its own slot arrays: a table
-// is thrown away once it has been written or spilled, so the sort touches
-// no fresh pages (on this machine a fresh page costs more than sorting what
-// it holds).
+// The word table read in text order, sorted in its own slot arrays
+// (counting/table_sort.h).
 #pragma once
 
 #include <cstdint>
@@ -12,12 +10,9 @@
 #include "runs/count_merge.h"
 #include "runs/split_points.h"
 
-void sortInPlace(WordTable& table);
 // About `perArray` texts of each of the table's slot arrays, evenly spread,
 // each weighted by the entries from it to the next; sorts the table first.
 void sampleSortedTable(WordTable& table, std::size_t perArray, std::vector<WeightedText>& texts);
-// The inverse, for a table that is counted into again after being read.
-void hashAgain(WordTable& table);
 
 // The table's entries in text order: the empty text, then a merge of the
 // three sorted slot arrays. Each array's leading text is decoded once, when

@@ -14,6 +14,7 @@
 #include "counting/big_endian_key.h"
 #include "counting/ngram_count_table.h"
 #include "counting/radix_sort.h"
+#include "formats/record_codec.h"
 #include "runs/run_format.h"
 
 namespace window_sorter_detail {
@@ -107,7 +108,7 @@ public:
         std::int64_t runBytes = 0;
         for (std::size_t position = 0, end; position < count; position = end) {
             for (end = position + 1; end < count && keys[end] == keys[position];) ++end;
-            runBytes += static_cast<std::int64_t>(2 + 8 * Words + varintBytes(end - position));
+            runBytes += static_cast<std::int64_t>(mostRecordBytes(8 * Words, end - position));
         }
         return runBytes;
     }

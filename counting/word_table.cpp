@@ -2,6 +2,7 @@
 
 #include <sys/random.h>
 
+#include <cstdlib>
 #include <ctime>
 
 namespace {

@@ -17,10 +17,11 @@
 //   is the record's offset in the low 40 bits and the top 24 bits of the
 //   text's hash above them. Offset 0 holds no record, so a free slot is 0.
 //   A probe reads a record only when the stored hash bits match.
-// - Every slot array has a power-of-two capacity (or none yet) and is at
-//   most MaxLoadNumerator/MaxLoadDenominator full. An entry sits at the first
-//   free slot at or after its home slot, hash & (capacity - 1), wrapping at
-//   the end: no free slot lies between an entry's home and the entry.
+// - Every slot array (counting/slot_array.h) has a power-of-two capacity
+//   (or none yet) and is at most MaxLoadNumerator/MaxLoadDenominator full.
+//   An entry sits at the first free slot at or after its home slot, hash &
+//   (capacity - 1), wrapping at the end: no free slot lies between an
+//   entry's home and the entry.
 //   Entries are never removed, and every count is at least 1.
 // - Growth doubles a slot array without holding two of them: packed slots
 //   are re-placed in place, long slots are rebuilt from the arena, which
@@ -32,20 +33,21 @@
 // - The table never grows by itself past what its owner allows: add() counts
 //   a new text only when that takes no growth, and otherwise leaves the
 //   owner to spill the table or not before addNew().
-// - It may be sorted where it lies (counting/sorted_table.h): `sorted` says
+// - It may be sorted where it lies (counting/table_sort.h): `sorted` says
 //   the slots hold sorted entries instead of hashed ones, until hashAgain()
 //   or emptying.
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
-#include <cstdlib>
-#include <new>
+#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "common/varint.h"
+#include "counting/slot_array.h"
 #include "counting/text_hash.h"
-#include "runs/run_format.h"
 
 static_assert(std::endian::native == std::endian::little, "packed keys are little-endian loads");
 
@@ -55,60 +57,6 @@ inline constexpr std::uint64_t OffsetMask = (std::uint64_t{1} << OffsetBits) - 1
 inline constexpr std::size_t CountBytes = sizeof(std::int64_t);
 // A long text's sorted entry takes two slots of the long slot array.
 inline constexpr std::uint64_t SortSlotsPerLongEntry = 2;
-
-// Slot arrays are trivially copyable and grow with realloc, which for large
-// blocks remaps pages instead of copying them.
-template <typename T>
-T* resizeArray(T* array, std::uint64_t count) {
-    void* moved = std::realloc(array, count * sizeof(T));
-    if (!moved) throw std::bad_alloc();
-    return static_cast<T*>(moved);
-}
-
-// The open addressing both kinds of slot share; Slot::isFree() marks a free
-// slot.
-template <typename Slot>
-struct SlotArray {
-    static constexpr std::uint64_t InitialCapacity = 16, MaxLoadNumerator = 4, MaxLoadDenominator = 5;
-    Slot* slots = nullptr;
-    std::uint64_t capacity = 0;
-    std::uint64_t size = 0;
-
-    bool overLoaded() const { return (size + 1) * MaxLoadDenominator > capacity * MaxLoadNumerator; }
-    std::uint64_t home(std::uint64_t hash) const { return hash & (capacity - 1); }
-    // The one probe: from the home slot on to the entry that `matches`
-    // (true) or to the first free slot, where `i` is left (false).
-    template <typename Matches>
-    bool probe(std::uint64_t hash, Matches matches, std::uint64_t& i) const {
-        i = home(hash);
-        if (capacity == 0) return false;
-        for (; !slots[i].isFree(); i = (i + 1) & (capacity - 1))
-            if (matches(slots[i])) return true;
-        return false;
-    }
-    std::uint64_t freeSlotFor(std::uint64_t hash) const {
-        std::uint64_t i = home(hash);
-        while (!slots[i].isFree()) i = (i + 1) & (capacity - 1);
-        return i;
-    }
-    // The prefetches are inlined: to the compiler a function that only
-    // loads and prefetches has no effect, and a call to it that is not
-    // inlined was dropped (batches ran without prefetching).
-    [[gnu::always_inline]] void prefetch(std::uint64_t hash) const {
-        if (capacity != 0) __builtin_prefetch(slots + home(hash), 1);
-    }
-    // Doubles the capacity; the new slots are free.
-    void doubleCapacity() {
-        std::uint64_t old = capacity;
-        capacity = old == 0 ? InitialCapacity : 2 * old;
-        slots = resizeArray(slots, capacity);
-        std::memset(static_cast<void*>(slots + old), 0, (capacity - old) * sizeof(Slot));
-    }
-    void empty() {
-        if (capacity != 0) std::memset(static_cast<void*>(slots), 0, capacity * sizeof(Slot));
-        size = 0;
-    }
-};
 
 // Texts of up to 8 x Words bytes, packed into Words integers.
 template <std::size_t Words>
@@ -301,7 +249,7 @@ struct WordTable {
     PackedTable<1> shortTexts;
     PackedTable<2> mediumTexts;
     LongTable longTexts;
-    // The slot arrays hold their entries sorted (counting/sorted_table.h),
+    // The slot arrays hold their entries sorted (counting/table_sort.h),
     // not hashed; an add first hashes them again.
     bool sorted = false;
 

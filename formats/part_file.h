@@ -5,10 +5,10 @@
 //
 // Layout (numbers little-endian; varints as in common/varint.h):
 //   header   as formats/part_header.h writes it
-//   body     blocks of about BlockBytes: records as a sorted run's (shared
-//            prefix varint, rest length varint, rest bytes, count varint),
-//            the first record of each block with nothing shared, so that a
-//            reader can start at any block
+//   body     blocks of about BlockBytes of records as formats/record_codec.h
+//            codes them (a sorted run's records), the first record of each
+//            block with nothing shared, so that a reader can start at any
+//            block
 //   index    one entry per block, in pages, as formats/part_index.h writes it
 //   trailer  as formats/part_format.h writes it: where the index lies, the
 //            numbers of blocks and entries, and the total count

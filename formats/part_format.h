@@ -1,6 +1,7 @@
 // What the sections of a part file share beside the header's own fields:
 // checked reads at an offset, the trailer, and the reasons a
-// reader gives for a file it refuses.
+// reader gives for a file it refuses. The body's records are coded in
+// formats/record_codec.h.
 #pragma once
 
 #include <cstdint>

@@ -8,6 +8,7 @@
 
 #include "formats/part_file.h"
 #include "formats/part_format.h"
+#include "formats/record_codec.h"
 
 using namespace part_format;
 
@@ -170,8 +171,8 @@ bool PartReader::enterNextBlock() {
 // in next(): a call per record costs more than most records' work.
 [[gnu::always_inline]] inline std::int64_t PartReader::readRecord() {
     std::uint64_t shared, rest, count;
-    if (!readVarintFast(cursor_, blockEnd_, shared) || !readVarintFast(cursor_, blockEnd_, rest) ||
-        shared > currentSize_ || rest > static_cast<std::uint64_t>(blockEnd_ - cursor_)) [[unlikely]]
+    if (!readBoundedRecordStart(cursor_, blockEnd_, shared, rest) || shared > currentSize_ ||
+        rest > static_cast<std::uint64_t>(blockEnd_ - cursor_)) [[unlikely]]
         fail(BadStructure);
     const unsigned char* restBytes = cursor_;
     cursor_ += rest;

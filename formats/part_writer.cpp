@@ -3,6 +3,7 @@
 #include "common/text_bytes.h"
 #include "formats/part_file.h"
 #include "formats/part_format.h"
+#include "formats/record_codec.h"
 
 using namespace part_format;
 
@@ -11,7 +12,7 @@ PartWriter::PartWriter(const std::string& path, const PartHeader& header, std::s
     std::string bytes = encodeHeader(header);
     file_.write(bytes);
     written_ = static_cast<std::int64_t>(bytes.size());
-    block_.reserve(BlockBytes + 64);
+    block_.reserve(BlockBytes + recordRoom(64));
 }
 
 PartWriter::~PartWriter() = default;
@@ -25,12 +26,13 @@ void PartWriter::add(std::string_view text, std::int64_t count) {
         blockFirstText_.assign(indexedPrefix(text));
     else
         shared = sharedPrefix(previous_, text);
-    putVarint(block_, shared);
-    putVarint(block_, text.size() - shared);
-    block_.append(text.substr(shared));
-    putVarint(block_, static_cast<std::uint64_t>(count));
+    std::string_view rest = text.substr(shared);
+    std::size_t start = block_.size();
+    block_.resize(start + recordRoom(rest.size()));
+    char* end = encodeRecord(block_.data() + start, shared, rest, static_cast<std::uint64_t>(count));
+    block_.resize(static_cast<std::size_t>(end - block_.data()));
     previous_.resize(shared);
-    previous_.append(text.substr(shared));
+    previous_.append(rest);
     ++blockEntries_;
     ++entries_;
     totalCount_ += count;

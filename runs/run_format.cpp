@@ -5,6 +5,7 @@
 
 #include "common/file_io.h"
 #include "common/text_bytes.h"
+#include "formats/record_codec.h"
 
 // When the run holds twice the most checkpoints, every other one goes and
 // the distance between them doubles.
@@ -22,28 +23,19 @@ void RunWriter::addCheckpoint() {
 void RunWriter::add(std::string_view text, std::int64_t count) {
     if (run_.size() >= nextCheckpoint_ && previous_.view().size() <= LongestCheckpointText) addCheckpoint();
     std::size_t shared = sharedPrefix(previous_.view(), text);
-    std::size_t rest = text.size() - shared;
-    constexpr std::size_t ShortRest = 64, LongestRecord = ShortRest + 3 * 10;
-    if (rest <= ShortRest) {
-        char record[LongestRecord];
-        char* start = run_.room(LongestRecord);
-        char* out = appendVarint(start ? start : record, shared);
-        out = appendVarint(out, rest);
-        copyShort(out, text.data() + shared, rest);
-        out = appendVarint(out + rest, static_cast<std::uint64_t>(count));
-        if (start)
-            run_.advance(static_cast<std::size_t>(out - start));
-        else
-            run_.append(record, static_cast<std::size_t>(out - record));
-    } else {
-        char record[3 * 10];
-        char* out = appendVarint(appendVarint(record, shared), rest);
-        run_.append(record, static_cast<std::size_t>(out - record));
-        run_.append(text.data() + shared, rest);
-        out = appendVarint(record, static_cast<std::uint64_t>(count));
-        run_.append(record, static_cast<std::size_t>(out - record));
-    }
-    copyShort(previous_.keepAndResize(shared, text.size()) + shared, text.data() + shared, rest);
+    std::string_view rest = text.substr(shared);
+    std::size_t room = recordRoom(rest.size());
+    // Written in the run's last memory block when it has the room, else
+    // through `spare_`.
+    char* start = run_.room(room);
+    char* record = start ? start : spare_.keepAndResize(0, room);
+    auto bytes = static_cast<std::size_t>(
+        encodeRecord(record, shared, rest, static_cast<std::uint64_t>(count)) - record);
+    if (start)
+        run_.advance(bytes);
+    else
+        run_.append(record, bytes);
+    copyShort(previous_.keepAndResize(shared, text.size()) + shared, rest.data(), rest.size());
     ++run_.entries;
 }
 
@@ -92,14 +84,8 @@ void RunReader::skipTowards(std::string_view from) {
 bool RunReader::next() {
     if (left_ == 0) return false;
     --left_;
-    std::size_t shared, rest;
-    if (end_ - next_ >= 2 && static_cast<unsigned char>(next_[0]) < 0x80 &&
-        static_cast<unsigned char>(next_[1]) < 0x80) {
-        // Nearly every entry: both numbers in one byte each.
-        shared = static_cast<unsigned char>(next_[0]);
-        rest = static_cast<unsigned char>(next_[1]);
-        next_ += 2;
-    } else {
+    std::uint64_t shared, rest;
+    if (!readShortRecordStart(next_, end_, shared, rest)) {
         shared = varint();
         rest = varint();
     }

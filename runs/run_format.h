@@ -1,11 +1,10 @@
 // The format of a sorted run: a list of (text, count) in ascending memcmp
 // order of the texts, each text once, written and read here only.
 //
-// A run's bytes are one record per entry: the number of leading bytes it
-// shares with the text before it, the number of bytes that follow, those
-// bytes, and the count, the three numbers as varints (7 bits a byte, low
-// bits first). Neighbouring texts of a sorted run share most of their bytes,
-// so a run is smaller than the count file it becomes.
+// A run's bytes are one record per entry, as formats/record_codec.h codes
+// them (the text's bytes shared with the one before, the bytes that follow,
+// the count), with nothing around them: where a reader may start is kept
+// beside the bytes, in the run's checkpoints.
 #pragma once
 
 #include <bit>
@@ -16,7 +15,6 @@
 
 #include "common/count_source.h"
 #include "common/text_bytes.h"
-#include "common/varint.h"
 #include "runs/run_storage.h"
 
 // Writes entries, given in ascending order, each text once, into a run,
@@ -39,6 +37,7 @@ private:
 
     Run& run_;
     TextBuffer previous_;
+    TextBuffer spare_;  // a record that does not fit in the run's last memory block
     std::int64_t checkpointBytes_;
     std::int64_t nextCheckpoint_;
 };
