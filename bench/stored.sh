@@ -28,7 +28,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNGRAM_BENCH=ON -DNG
 cmake --build "$build" -j2 >/dev/null
 makeCorpus "$build/bench/generate_corpus"
 declare -A compress=([gz]="gzip -6 -c" [zst]="zstd -3 -q -c" [xz]="xz -6 -T1 -c")
-declare -A decompress=([gz]="gzip -dc" [zst]="zstd -q -dc" [xz]="xz -dc")
+declare -A decompress=([gz]="gzip -dc" [zst]="zstd -q -dcf" [xz]="xz -dc")
 for format in "${formats[@]}"; do
   [ -f "$corpus.$format" ] || { ${compress[$format]} "$corpus" >"$corpus.$format.tmp" && mv "$corpus.$format.tmp" "$corpus.$format"; }
 done
