@@ -13,7 +13,9 @@ usage: $(basename "$0") $1MODE N OUTPUT INPUTLIST PARTBYTES RANGES
   OUTPUT     the count file, written when every task is done
   INPUTLIST  a file naming the input files, one path a line
   PARTBYTES  bytes of input per part task (in word mode a multiple of the
-             chunk that \`tallomer-part w N\` prints)
+             chunk that \`tallomer-part w N\` prints): a plain input is
+             cut into parts of PARTBYTES, a compressed one is one part, and
+             a task counts consecutive small parts up to PARTBYTES
   RANGES     the number of merge tasks, each writing one key range of OUTPUT
 ${2:-}The work (parts, ranges, logs) goes to OUTPUT.work/; run the same command
 again after a failure to redo only what failed.
@@ -98,13 +100,15 @@ parseCounting() {
 }
 
 # readInputs: the inputs that INPUTLIST names, one a line (a CR before the LF
-# dropped, blank lines skipped), into INPUT_PATHS (resolved) and INPUT_STATES
-# (size and modification time in nanoseconds), and PARTS. One file named
-# twice, however spelled, is refused: its parts would overlap in every merge.
+# dropped, blank lines skipped), into INPUT_PATHS (resolved), INPUT_STATES
+# (size and modification time in nanoseconds) and INPUT_WHOLE (yes for an
+# input that `tallomer-part MODE N INPUT` says is counted whole: a compressed
+# one), and PARTS; then the plan, into PLAN and TASKS. One file named twice,
+# however spelled, is refused: its parts would overlap in every merge.
 readInputs() {
-  local line number=0 identity path state size
+  local line number=0 identity path state size said
   local -A lineOf nameOf
-  INPUT_PATHS=() INPUT_STATES=() PARTS=0
+  INPUT_PATHS=() INPUT_STATES=() INPUT_WHOLE=() PARTS=0
   while IFS= read -r line || [ -n "$line" ]; do
     number=$((number + 1))
     line=${line%$'\r'}
@@ -118,42 +122,75 @@ readInputs() {
     fi
     lineOf[$identity]=$number nameOf[$identity]=$line
     path=$(realpath -- "$line")
+    # Asked of the path the part tasks count (never "-", standard input).
+    said=$("$TALLOMER_BIN/tallomer-part" "$MODE" "$N" "$path" 2>&1 </dev/null) ||
+      fail "${said#tallomer-part: } (line $number of $INPUTLIST)"
+    [[ $said =~ ^(whole|[1-9][0-9]{0,17})$ ]] ||
+      fail "$TALLOMER_BIN/tallomer-part: printed \"$said\" for $path, neither whole nor a byte multiple"
     INPUT_PATHS+=("$path") INPUT_STATES+=("$state")
     size=${state%% *}
-    PARTS=$((PARTS + (size == 0 ? 1 : (size - 1) / PARTBYTES + 1)))
+    if [ "$said" = whole ]; then
+      INPUT_WHOLE+=(yes)
+      PARTS=$((PARTS + 1))
+    else
+      INPUT_WHOLE+=(no)
+      PARTS=$((PARTS + (size == 0 ? 1 : (size - 1) / PARTBYTES + 1)))
+    fi
     ((PARTS <= MAX_PARTS)) ||
       fail "$INPUTLIST: more than $MAX_PARTS parts of $PARTBYTES bytes: choose a larger PARTBYTES"
   done <"$INPUTLIST"
   [ "$PARTS" -gt 0 ] || fail "$INPUTLIST: names no input"
+  PLAN=$(planText)
+  # shellcheck disable=SC2034 # the number of part tasks, for the callers
+  TASKS=$(($(tail -n 1 <<<"$PLAN" | cut -d ' ' -f 1) + 1))
 }
 
-# planText: the plan, WORK/tasks.txt: MODE, N, RANGES and OUTPUT, then part i
-# on line 5 + i: FROM TO SIZE MTIME INPUT, the input last and whole (it may
-# hold spaces and tabs); SIZE and MTIME are the input's when planned.
+# planPart FROM TO BYTES: the line of a part of planText's input i, BYTES
+# of it stored, in the task being gathered, or in the next one when BYTES
+# would take that past PARTBYTES.
+planPart() {
+  if ((gathered > 0 && gathered + $3 > PARTBYTES)); then
+    task=$((task + 1)) gathered=0
+  fi
+  gathered=$((gathered + $3))
+  printf '%s %s %s %s %s\n' "$task" "$1" "$2" "${INPUT_STATES[i]}" "${INPUT_PATHS[i]}"
+}
+
+# planText: the plan, WORK/tasks.txt: MODE, N, RANGES and OUTPUT, then part
+# i on line 5 + i: TASK FROM TO SIZE MTIME INPUT, the input last and whole
+# (it may hold spaces and tabs); SIZE and MTIME are the input's when
+# planned. A plain input is cut every PARTBYTES; one counted whole is one
+# part, 0 to end, whatever its size. A part task counts consecutive parts
+# until they hold about PARTBYTES of stored bytes together, so that many
+# small inputs make few tasks, while a part of PARTBYTES is a task alone.
 planText() {
-  local i from size
+  local i from size task=0 gathered=0
   printf '%s\n' "$MODE" "$N" "$RANGES" "$OUTPUT"
   for i in "${!INPUT_PATHS[@]}"; do
     size=${INPUT_STATES[i]%% *}
+    if [ "${INPUT_WHOLE[i]}" = yes ]; then
+      planPart 0 end "$size"
+      continue
+    fi
     for ((from = 0; from < size - PARTBYTES; from += PARTBYTES)); do
-      printf '%s %s %s %s\n' "$from" $((from + PARTBYTES)) "${INPUT_STATES[i]}" "${INPUT_PATHS[i]}"
+      planPart "$from" $((from + PARTBYTES)) "$PARTBYTES"
     done
-    printf '%s %s %s %s\n' "$from" "$size" "${INPUT_STATES[i]}" "${INPUT_PATHS[i]}"
+    planPart "$from" "$size" $((size - from))
   done
 }
 
-# whyNotThisPlan PLAN: the plan in WORK is another; says how, naming an input
+# whyNotThisPlan: the plan in WORK is not PLAN; says how, naming an input
 # that changed since it was planned.
 whyNotThisPlan() {
   local again="remove $WORK to start over"
-  [ "$(head -n 4 "$WORK/tasks.txt")" = "$(head -n 4 <<<"$1")" ] ||
+  [ "$(head -n 4 "$WORK/tasks.txt")" = "$(head -n 4 <<<"$PLAN")" ] ||
     fail "$WORK: planned for other arguments (MODE, N or RANGES): $again"
   local -A now
-  local i line from to size mtime input
+  local i line task from to size mtime input
   for i in "${!INPUT_PATHS[@]}"; do now[${INPUT_PATHS[i]}]=${INPUT_STATES[i]}; done
   while IFS= read -r line; do
-    read -r from to size mtime _ <<<"$line"
-    input=${line#"$from $to $size $mtime "}
+    read -r task from to size mtime _ <<<"$line"
+    input=${line#"$task $from $to $size $mtime "}
     if [ -n "${now[$input]:-}" ] && [ "${now[$input]}" != "$size $mtime" ]; then
       fail "$input: changed since $WORK was planned (size and modification time were $size $mtime, now ${now[$input]}): $again"
     fi
@@ -167,13 +204,12 @@ whyNotThisPlan() {
 # another version of an input into a merge. Two runs started at once take
 # turns on WORK/lock, so that the second finds the plan of the first.
 planWork() {
-  local plan lock tmp i
-  plan=$(planText)
+  local lock tmp i
   mkdir -p "$WORK"/{parts,ranges,logs}
   exec {lock}>>"$WORK/lock"
   flock -w 600 "$lock" || fail "$WORK/lock: another run has been planning for 10 minutes"
   if [ -e "$WORK/tasks.txt" ]; then
-    [ "$plan" = "$(cat "$WORK/tasks.txt")" ] || whyNotThisPlan "$plan"
+    [ "$PLAN" = "$(cat "$WORK/tasks.txt")" ] || whyNotThisPlan
   fi
   if [ ! -e "$WORK/parts.txt" ]; then
     tmp=$(mktemp "$WORK/parts.txt.XXXXXX")
@@ -182,7 +218,7 @@ planWork() {
   fi
   if [ ! -e "$WORK/tasks.txt" ]; then
     tmp=$(mktemp "$WORK/tasks.txt.XXXXXX")
-    printf '%s\n' "$plan" >"$tmp"
+    printf '%s\n' "$PLAN" >"$tmp"
     mv -f "$tmp" "$WORK/tasks.txt"
   fi
   exec {lock}>&-

@@ -26,6 +26,7 @@
 #include "counting/ngram_count_table.h"
 #include "formats/part_file.h"
 #include "input/stored_input.h"
+#include "tallomer-part/input_cuts.h"
 
 namespace {
 constexpr const char* Program = "tallomer-part";
@@ -134,10 +135,10 @@ void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int
         std::int64_t decoderMemory =
             std::clamp(budget / 8, std::int64_t{16} << 20, StoredInput::DefaultDecoderMemory);
         StoredInput input(arguments.input, decoderMemory);
-        if (input.compression() == Compression::None && !input.isStream() && arguments.input != "-")
-            counted = countFileRange(table, arguments, range, checkMemory);
-        else
+        if (countedWhole(input))
             counted = countWhole(table, arguments, range, input, decoderMemory, checkMemory);
+        else
+            counted = countFileRange(table, arguments, range, checkMemory);
     }
     PartHeader header;
     header.mode = arguments.mode == Mode::Characters ? 'c' : 'w';
@@ -157,23 +158,33 @@ void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int
               << std::endl;
 }
 
-// `tallomer-part MODE N` checks MODE and N as a count would and prints the
-// byte multiple that FROM and TO must be (besides the input's size), so that
-// a workflow plans its parts from the program's own rules.
-int checkModeAndN(const char* mode, const char* n) {
-    ParsedArguments parsed = parseArguments(mode, n, "", "");
+// `tallomer-part MODE N [INPUT]` checks MODE and N as a count would and
+// prints the byte multiple that FROM and TO must be (besides the input's
+// size), or `whole` for an input that is counted whole, so that a workflow
+// plans its parts from the program's own rules.
+int checkModeAndN(const char* mode, const char* n, const char* input) {
+    ParsedArguments parsed = parseArguments(mode, n, input ? input : "", "");
     if (!parsed.arguments) {
         reportArgumentError(Program, parsed.error);
         return 1;
     }
-    std::cout << rangeMultiple(parsed.arguments->mode) << std::endl;
+    Mode counting = parsed.arguments->mode;
+    std::optional<std::int64_t> multiple = rangeMultiple(counting);
+    if (int failed = runReportingFailures(Program, input ? input : "", "out of memory", [&] {
+            if (input) multiple = rangeMultipleOf(input, counting);
+        }))
+        return failed;
+    if (multiple)
+        std::cout << *multiple << std::endl;
+    else
+        std::cout << "whole" << std::endl;
     return checkStandardOutput(Program);
 }
 }  // namespace
 
 int main(int argc, char** argv) {
     cleanUpTemporaryFilesOnSignals();
-    if (argc == 3) return checkModeAndN(argv[1], argv[2]);
+    if (argc == 3 || argc == 4) return checkModeAndN(argv[1], argv[2], argc == 4 ? argv[3] : nullptr);
     if (argc != 7) {
         printUsageBlock(
             "tallomer-part [w/c word or character] [N] [input file] [from byte] [to byte or end] "

@@ -57,3 +57,15 @@ SCRIPT
   chmod +x "$2/tallomer-part"
   touch "$2/fail"
 }
+
+# compressed TOOL FILE: FILE compressed by TOOL (gzip, zstd, xz or bzip2)
+# beside it under the tool's suffix, the copy's name printed; where TOOL is
+# not installed, a note that its format is not tried, and status 1.
+compressed() {
+  local -A suffix=([gzip]=gz [zstd]=zst [xz]=xz [bzip2]=bz2)
+  if ! command -v "$1" >/dev/null; then
+    echo "note: no $1 here: its format is not tried" >&2
+    return 1
+  fi
+  "$1" -q -k -f "$2" && echo "$2.${suffix[$1]}"
+}

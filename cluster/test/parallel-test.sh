@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # parallel-test.sh [BUILD]: parallel-count against one tallomer run per input:
 # a list with CR LF line ends naming an input with tabs and spaces in its
-# name and an equal copy of another (two inputs, summed); one part task
+# name and an equal copy of another (two inputs, summed); many small inputs
+# counted by few part tasks, a removed part redone alone; compressed inputs
+# among plain ones, each one part; one part task
 # failing on the first run and redone by the second; the files deciding what
 # a rerun redoes; inputs changed since planning refused by the part task and
 # by a rerun; a run waiting for another's planning; two started at once; the
@@ -59,8 +61,62 @@ for change in touch grow; do
   check "$change: names it" grep -q "b copy.*: changed since .* remove $work to start over" "$log"
 done
 
-# Planning takes turns: a run waits while another holds the lock.
+# Many small inputs: a part task counts consecutive parts until about
+# PARTBYTES are gathered, each into its own part file. 20 inputs of 4,000
+# bytes, parts of 50,000: two tasks, of 12 parts and of 8.
 export TALLOMER_BIN=$bin
+mkdir "$dir/small"
+makeCorpus 80000 "$dir/small.corpus" 5
+split -b 4000 -d --additional-suffix=.txt "$dir/small.corpus" "$dir/small/"
+for input in "$dir"/small/*.txt; do
+  "$bin/tallomer" c 5 "$input" "${input%.txt}.counts" </dev/null >/dev/null
+done
+printf '%s\n' "$dir"/small/*.txt >"$dir/inputs"
+sumCounts "$dir"/small/*.counts >"$dir/expected"
+work=$dir/small.txt.work
+countSmall() { "$here/../parallel-count" c 5 "$dir/small.txt" "$dir/inputs" 50000 2 >"$log" 2>&1; }
+check "many small inputs count" countSmall
+check "their summed count file" cmp "$dir/expected" "$dir/small.txt"
+check "20 parts in 2 part tasks" \
+  test "$(find "$work/parts" -name '*.part' | wc -l) $(find "$work/logs" -name 'part-*.log' | wc -l)" = "20 2"
+# A part removed: its task runs again and counts that part alone.
+rm "$work/parts/5.part" "$work/ranges/1.txt" "$dir/small.txt"
+check "a run after a part was removed completes" countSmall
+lastAttempt() { tac "$work/logs/$1.log" | sed '/^== /q'; }
+check "its task counts the removed part only" \
+  test "$(lastAttempt part-0 | grep -c 'distinct n-grams') $(lastAttempt part-0 | grep -c 'done before')" = "1 11"
+check "the removed part is the one counted" grep -q "parts/5.part: .* of $dir/small/05.txt" <(lastAttempt part-0)
+check "the other task does not run again" test "$(attempts part-1)" = 1
+check "the same count file, the part redone" cmp "$dir/expected" "$dir/small.txt"
+
+# Compressed inputs among plain ones: each is one part, 0 to end, bigger
+# than PARTBYTES or not, and its data is counted.
+mkdir "$dir/mixed"
+cp -p "$dir/b.txt" "$dir/mixed/plain.txt"
+printf '%s\n' "$dir/small/00.txt" "$dir/mixed/plain.txt" >"$dir/inputs"
+wholes=0
+for tool in gzip zstd xz bzip2; do
+  makeCorpus 150000 "$dir/mixed/$tool" $((40 + wholes))
+  compressed "$tool" "$dir/mixed/$tool" >>"$dir/inputs" || continue
+  "$bin/tallomer" c 5 "$dir/mixed/$tool" "$dir/mixed/$tool.counts" </dev/null >/dev/null
+  wholes=$((wholes + 1))
+done
+echo "$dir/small/01.txt" >>"$dir/inputs"
+sumCounts "$dir"/mixed/*.counts "$dir"/small/0[01].counts "$dir/b.counts" >"$dir/expected"
+work=$dir/mixed.txt.work
+countMixed() { "$here/../parallel-count" c 5 "$dir/mixed.txt" "$dir/inputs" 30000 3 >"$log" 2>&1; }
+check "compressed and plain inputs count" countMixed
+check "the count file of their data" cmp "$dir/expected" "$dir/mixed.txt"
+check "each compressed input is one part, 0 to end" \
+  test "$(awk 'NR > 4 && $2 == 0 && $3 == "end"' "$work/tasks.txt" | wc -l)" = "$wholes"
+# Its stored size and time are in the plan: a rerun refuses it changed.
+if [ -e "$dir/mixed/gzip.gz" ]; then
+  touch "$dir/mixed/gzip.gz"
+  check "a rerun refuses a changed compressed input" fails countMixed
+  check "and names it" grep -q "gzip.gz: changed since .* remove $work to start over" "$log"
+fi
+
+# Planning takes turns: a run waits while another holds the lock.
 echo "$dir/b.txt" >"$dir/inputs"
 mkdir "$dir/locked.txt.work"
 flock "$dir/locked.txt.work/lock" sh -c "touch '$dir/held'; while [ -e '$dir/held' ]; do sleep 0.1; done" &

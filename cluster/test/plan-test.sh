@@ -24,6 +24,8 @@ printf 'a.txt\r\nb.txt\r\nlink.txt\r\n' >linked
 printf 'b.txt\na.txt\n%s/./a.txt\n' "$dir" >respelled
 printf 'a.txt\nnone.txt\n' >missing
 printf '\n\r\n' >blank
+cp a.txt plain.gz
+printf 'a.txt\nplain.gz\n' >lying
 echo huge.txt >hugelist
 log=$dir/log
 
@@ -61,5 +63,8 @@ refused 2 'linked: lines 1 and 3 name the same file (a.txt and link.txt)' c 3 ou
 refused 2 "respelled: lines 2 and 3 name the same file (a.txt and $dir/./a.txt)" c 3 out.txt respelled 1000 2
 refused 2 'none.txt: not a file (line 2 of missing)' c 3 out.txt missing 1000 2
 refused 2 'blank: names no input' c 3 out.txt blank 1000 2
+# A name that promises a compression its bytes do not hold, as
+# tallomer-part says it.
+refused 2 "$dir/plain.gz: its name says gzip.* (line 2 of lying)" c 3 out.txt lying 1000 2
 refused 2 'nolist: cannot read' c 3 out.txt nolist 1000 2
 echo "plan-test: passed"

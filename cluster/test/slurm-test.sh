@@ -5,8 +5,9 @@
 # (its dependants must end CANCELLED, not pending for ever) and then is
 # resubmitted with two CPUs a task, its logs appended to; wrong numbers of
 # CPUs refused, and what sbatch would refuse, refused before
-# submitting anything; a refused submission cancelling those before it; and a
-# word-mode run over an input of a bit more than two chunks.
+# submitting anything; a refused submission cancelling those before it; a
+# word-mode run over an input of a bit more than two chunks; and small
+# inputs and a compressed one counted by few part tasks.
 #   BUILD: the folder of the built programs (default: build/)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -127,7 +128,7 @@ check "the same count file as tallomer" cmp "$dir/expected" "$out"
 # Each attempt appends to the task's log: the failure stays readable.
 check "the failed part's log keeps its failure" grep -q 'failing on purpose' "$out.work/logs/part-0.log"
 check "a log per task, a line per attempt" \
-  test "$(grep -c '^== part 1: .*Slurm job' "$out.work/logs/part-1.log")" = 2
+  test "$(grep -c '^== part task 1: .*Slurm job' "$out.work/logs/part-1.log")" = 2
 
 # What sbatch would refuse is refused before anything is submitted.
 jobs() { squeue -h -t all -r -o %i | wc -l; }
@@ -146,7 +147,7 @@ refused() {
 maxArray=$(scontrol show config | awk '$1 == "MaxArraySize" { print $3 }')
 rm -r "$out" "$out.work"
 refused 1 "$maxArray ranges: more than" c 5 "$out" "$dir/inputs" 100000 "$maxArray"
-refused 1 "parts: more than" c 5 "$out" "$dir/inputs" $((423457 / maxArray)) 2
+refused 1 "part tasks: more than" c 5 "$out" "$dir/inputs" $((423457 / maxArray)) 2
 refused 2 "--merge-mem=x --merge-cpus=1: sbatch refuses the merge jobs" --merge-mem=x c 5 "$out" "$dir/inputs" 100000 2
 refused 2 "--part-mem=9P --part-cpus=1: sbatch refuses the part jobs" --part-mem=9P c 5 "$out" "$dir/inputs" 100000 2
 refused 2 "--part-cpus=999: sbatch refuses the part jobs" --part-cpus=999 c 5 "$out" "$dir/inputs" 100000 2
@@ -179,4 +180,22 @@ countWords() {
 }
 check "a word-mode run completes" countWords
 check "the same word counts as tallomer" cmp "$dir/expected" "$dir/words.txt.counts"
+
+# Twelve inputs of 4,000 bytes and a compressed one in parts of 30,000: an
+# array of three part tasks, of 7 parts, 5 and the compressed input alone.
+mkdir "$dir/small"
+makeCorpus 48000 "$dir/small.corpus" 5
+split -b 4000 -d --additional-suffix=.txt "$dir/small.corpus" "$dir/small/"
+for input in "$dir"/small/*.txt; do
+  "$bin/tallomer" c 5 "$input" "${input%.txt}.counts" </dev/null >/dev/null
+done
+{ printf '%s\n' "$dir"/small/*.txt && compressed gzip "$dir/b.txt"; } >"$dir/inputs"
+sumCounts "$dir"/small/*.counts "$dir/b.counts" >"$dir/expected"
+countSmall() {
+  TALLOMER_BIN=$bin "$here/../slurm-count" --wait --part-mem=200M --merge-mem=200M \
+    c 5 "$dir/small.counts" "$dir/inputs" 30000 2 >"$log" 2>&1
+}
+check "small and compressed inputs count" countSmall
+check "in three part tasks" test "$(awk '$1 == "tallomer-part"' "$log" | wc -l)" = 3
+check "the count file of their data" cmp "$dir/expected" "$dir/small.counts"
 echo "slurm-test: passed"

@@ -135,4 +135,46 @@ TEST(StoredInput, BadInputsLeaveNoPart) {
     }
 }
 
+// The three-argument form a workflow plans an input's parts by: its bytes,
+// not its name, tell a compressed file; a stream is not opened, so a FIFO
+// without a writer answers at once.
+TEST(StoredInput, SaysWhetherAnInputIsCountedWhole) {
+    TempDir dir;
+    std::string data(3'000, 'a');
+    writeFile(dir.path("plain.txt"), data);
+    writeFile(dir.path("empty"), "");
+    writeFile(dir.path("gzip.txt"), compressed(Compression::Gzip, data));
+    writeFile(dir.path("in.zst"), compressed(Compression::Zstd, data));
+    writeFile(dir.path("in.xz"), compressed(Compression::Xz, data));
+    writeFile(dir.path("in.bz2"), compressed(Compression::Bzip2, data));
+    writeFile(dir.path("plain.gz"), data);
+    ASSERT_EQ(::mkfifo(dir.path("fifo").c_str(), 0600), 0);
+    const struct {
+        std::string mode, input;
+        int exitCode;
+        std::string out, err;  // the start of standard error
+    } cases[] = {
+        {"c", dir.path("plain.txt"), 0, "1\n", ""},
+        {"w", dir.path("plain.txt"), 0, "100000000\n", ""},
+        {"c", dir.path("empty"), 0, "1\n", ""},
+        {"c", dir.path("gzip.txt"), 0, "whole\n", ""},
+        {"w", dir.path("in.zst"), 0, "whole\n", ""},
+        {"c", dir.path("in.xz"), 0, "whole\n", ""},
+        {"c", dir.path("in.bz2"), 0, "whole\n", ""},
+        {"c", dir.path("fifo"), 0, "whole\n", ""},
+        {"c", "-", 0, "whole\n", ""},
+        {"c", dir.path("plain.gz"), 2, "", "tallomer-part: " + dir.path("plain.gz") + ": its name says gzip"},
+        {"c", dir.path("missing"), 2, "", "tallomer-part: " + dir.path("missing") + ": "},
+        {"c", dir.path(""), 2, "", "tallomer-part: " + dir.path("") + ": is a directory"},
+        {"x", dir.path("plain.txt"), 1, "", "tallomer-part: "},
+    };
+    for (const auto& c : cases) {
+        ProgramRun asked = runProgram(TALLOMER_PART_PROGRAM, {c.mode, "3", c.input}, dir.path("plain.txt"));
+        EXPECT_EQ(asked.exitCode, c.exitCode) << c.input;
+        EXPECT_EQ(asked.out, c.out) << c.input;
+        EXPECT_EQ(asked.err.rfind(c.err, 0), 0u) << asked.err;
+        EXPECT_EQ(asked.err.empty(), c.err.empty()) << asked.err;
+    }
+}
+
 }  // namespace
