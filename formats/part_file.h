@@ -52,6 +52,8 @@ public:
     void commit();
     std::int64_t entries() const { return entries_; }
     std::int64_t totalCount() const { return totalCount_; }
+    // The part's bytes written so far (the block being filled not yet).
+    std::int64_t bytesWritten() const { return written_; }
 
 private:
     void closeBlock();
