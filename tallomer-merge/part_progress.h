@@ -1,5 +1,5 @@
 // A part read for the merge that tells the progress line the bytes of its
-// range it has read: once a quarter MiB has come together and at its end,
+// range it has read: once 64 KiB have come together and at its end,
 // so that the threads seldom meet at the line's counter.
 #pragma once
 
@@ -12,7 +12,7 @@
 
 class PartProgress final : public CountSource {
 public:
-    static constexpr std::int64_t ReportBytes = 256 << 10;
+    static constexpr std::int64_t ReportBytes = 64 << 10;
 
     PartProgress(std::unique_ptr<PartReader> part, ProgressLine& progress)
         : part_(std::move(part)), progress_(progress) {}
