@@ -28,11 +28,12 @@ FilledChunk StreamChunks::fill(std::int64_t, char* into) {
     return {length, got, got < wanted && got <= chunkSize_};
 }
 
-ChunkReader::ChunkReader(ChunkSource& source, ByteBuffer first, ByteBuffer second)
-    : source_(source), current_(std::move(first)), ahead_(std::move(second)) {}
+ChunkReader::ChunkReader(ChunkSource& source, ByteBuffer first, ByteBuffer second, ChunkCounted counted)
+    : source_(source), current_(std::move(first)), ahead_(std::move(second)), counted_(std::move(counted)) {}
 
 ChunkReader::~ChunkReader() {
     if (reader_.joinable()) reader_.join();
+    if (counted_ && handedOut_ > 0) counted_(handedOut_);
 }
 
 void ChunkReader::startFilling(std::int64_t k) {
@@ -50,6 +51,7 @@ void ChunkReader::startFilling(std::int64_t k) {
 }
 
 const char* ChunkReader::next(FilledChunk& chunk) {
+    if (counted_ && handedOut_ > 0) counted_(std::exchange(handedOut_, 0));
     std::int64_t k = nextChunk_++;
     if (reader_.joinable()) {
         reader_.join();
@@ -60,5 +62,6 @@ const char* ChunkReader::next(FilledChunk& chunk) {
         chunk = source_.fill(k, current_.data());
     }
     if (ahead_.data() && !chunk.last) startFilling(k + 1);
+    handedOut_ = chunk.length;
     return current_.data();
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <thread>
 
 #include "common/byte_stream.h"
@@ -60,10 +61,16 @@ private:
     std::int64_t size_ = 0;
 };
 
+// Told the length of each chunk once it is counted (a progress line's
+// add): on the thread that takes the chunks; it must not throw.
+using ChunkCounted = std::function<void(std::int64_t length)>;
+
 class ChunkReader {
 public:
-    // Reads ahead when `second` holds a buffer as large as `first`.
-    ChunkReader(ChunkSource& source, ByteBuffer first, ByteBuffer second);
+    // Reads ahead when `second` holds a buffer as large as `first`. A chunk
+    // is taken as counted when the next is asked for, the last one when
+    // the reader goes.
+    ChunkReader(ChunkSource& source, ByteBuffer first, ByteBuffer second, ChunkCounted counted = {});
     // Waits for a read in flight; its failure, if any, is no one's now.
     ~ChunkReader();
     ChunkReader(const ChunkReader&) = delete;
@@ -84,4 +91,6 @@ private:
     std::thread reader_;
     FilledChunk filled_;  // of the chunk read ahead
     std::exception_ptr failure_;
+    ChunkCounted counted_;
+    std::int64_t handedOut_ = 0;  // the length of the chunk handed out last, not yet told
 };

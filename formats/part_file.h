@@ -52,6 +52,8 @@ public:
     void commit();
     std::int64_t entries() const { return entries_; }
     std::int64_t totalCount() const { return totalCount_; }
+    // The part's bytes written so far (the block being filled not yet).
+    std::int64_t bytesWritten() const { return written_; }
 
 private:
     void closeBlock();
@@ -91,6 +93,16 @@ public:
     void restrictTo(std::string_view from, std::optional<std::string_view> to);
     bool next() override;
     bool nextBatch(RecordBatch& batch) override;
+    // The body bytes read of the range so far: from the end of its first
+    // entry (from the body's start when the range starts at the first text)
+    // to the end of the last record read, the first past the range
+    // included. So the readers of adjacent ranges of one part, each read
+    // through, read bytes that add up to the body between the ranges'
+    // ends, the whole body for ranges that cover every text.
+    std::int64_t rangeBytesRead() const {
+        if (rangeStart_ < 0 || cursor_ == nullptr) return 0;
+        return bufferOffset_ + (reinterpret_cast<const char*>(cursor_) - buffer_.get()) - rangeStart_;
+    }
 
 private:
     bool advance(std::int64_t& count);
@@ -134,4 +146,5 @@ private:
     std::string from_;
     std::optional<std::string> to_;
     std::uint64_t countSum_ = 0;
+    std::int64_t rangeStart_ = -1;  // the file offset rangeBytesRead counts from; -1: not met yet
 };

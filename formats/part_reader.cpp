@@ -50,6 +50,7 @@ PartReader::PartReader(const std::string& path, std::size_t bufferBytes)
         trailer.blocks > trailer.indexBytes / 11)
         fail(BadStructure);
     pages_.emplace(file_.fd, path_, bounds_);
+    rangeStart_ = bounds_.bodyOffset;
 }
 
 PartReader::Descriptor::~Descriptor() {
@@ -76,6 +77,7 @@ void PartReader::restrictTo(std::string_view from, std::optional<std::string_vie
     if (started_) throw std::logic_error("PartReader::restrictTo after next()");
     restricted_ = true;
     beforeFrom_ = !from.empty();
+    if (beforeFrom_) rangeStart_ = -1;
     from_ = std::string(from);
     if (to) to_ = std::string(*to);
     // The blocks before one whose prefix is less than from's hold only
@@ -219,6 +221,7 @@ bool PartReader::enterNextBlock() {
         if (beforeFrom_) [[unlikely]] {
             if (currentText() < std::string_view(from_)) continue;
             beforeFrom_ = false;
+            rangeStart_ = bufferOffset_ + (reinterpret_cast<const char*>(cursor_) - buffer_.get());
         }
         if (checkTo_ && currentText() >= std::string_view(*to_)) [[unlikely]] {
             done_ = true;

@@ -46,6 +46,18 @@ std::string_view SplitPoints::at(std::int64_t j, std::int64_t ranges) const {
     return texts_[i].text;
 }
 
+std::int64_t SplitPoints::weightIn(const KeyRange& range) const {
+    auto firstNotBefore = [this](std::string_view text) {
+        auto at =
+            std::lower_bound(texts_.begin(), texts_.end(), text,
+                             [](const WeightedText& entry, std::string_view t) { return entry.text < t; });
+        return static_cast<std::size_t>(at - texts_.begin());
+    };
+    std::size_t from = firstNotBefore(range.from);
+    std::size_t to = range.to ? std::max(from, firstNotBefore(*range.to)) : texts_.size();
+    return weightBefore_[to] - weightBefore_[from];
+}
+
 KeyRange SplitPoints::range(std::int64_t k, std::int64_t ranges) const {
     KeyRange range;
     if (k > 1) range.from = std::string(at(k - 1, ranges));

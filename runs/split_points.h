@@ -35,6 +35,9 @@ public:
     // neighbours leave an empty range between them.
     std::string_view at(std::int64_t j, std::int64_t ranges) const;
     KeyRange range(std::int64_t k, std::int64_t ranges) const;
+    // The weight of the texts in the range: of all texts for the whole
+    // range, and of the K ranges together for any K.
+    std::int64_t weightIn(const KeyRange& range) const;
 
 private:
     std::vector<WeightedText> texts_;

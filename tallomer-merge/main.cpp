@@ -9,6 +9,7 @@
 #include "common/cpu_count.h"
 #include "common/memory_budget.h"
 #include "common/output_file.h"
+#include "common/progress_line.h"
 #include "common/replacement_file.h"
 #include "common/report.h"
 #include "common/signal_cleanup.h"
@@ -19,20 +20,28 @@
 #include "tallomer-merge/coverage.h"
 #include "tallomer-merge/merge_arguments.h"
 #include "tallomer-merge/part_indexes.h"
+#include "tallomer-merge/part_progress.h"
 
 namespace {
 
 constexpr const char* Program = "tallomer-merge";
 
+struct Pieces {
+    std::vector<KeyRange> ranges;
+    std::int64_t bytes = 0;  // of the parts in them, as the sample weighs them
+};
+
 // Range k of K cut into `pieces`: pieces (k - 1) * pieces + 1 to k * pieces
 // of K * pieces ranges, whose split points are those of the K ranges and
-// more between them.
-std::vector<KeyRange> piecesOf(const SplitPoints& points, const KeyRangeChoice& choice, std::size_t pieces) {
-    std::vector<KeyRange> ranges;
+// more between them. The sample is freed on return.
+Pieces piecesOf(std::vector<WeightedText> sample, const KeyRangeChoice& choice, std::size_t pieces) {
+    SplitPoints points(std::move(sample));
+    Pieces cut;
     std::int64_t each = static_cast<std::int64_t>(pieces);
     for (std::int64_t j = 1; j <= each; ++j)
-        ranges.push_back(points.range((choice.k - 1) * each + j, choice.ranges * each));
-    return ranges;
+        cut.ranges.push_back(points.range((choice.k - 1) * each + j, choice.ranges * each));
+    cut.bytes = points.weightIn(points.range(choice.k, choice.ranges));
+    return cut;
 }
 
 void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
@@ -40,19 +49,26 @@ void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
     if (std::optional<std::string> part = partThatIsTheOutput(outputPath, paths))
         throw IoError(outputPath, "is the part " + *part + ", which the merge would replace");
     ReplacementFile::checkCanBeMade(outputPath);
-    PartIndexes indexes = readPartIndexes(paths, memoryBudget());
+    // Erased before the line on standard output, or, when a failure
+    // unwinds through here, before its report.
+    ProgressLine progress(Program);
+    PartIndexes indexes = readPartIndexes(paths, memoryBudget(), MostSampledTexts, &progress);
     if (std::optional<IoError> problem = coverageProblem(indexes.parts)) throw *problem;
     ThreadedMergePlan plan =
         planThreadedMerge(paths.size(), usableCpus(), memoryBudget(), temporaryFolderOrTmpdir(outputPath));
-    std::vector<KeyRange> pieces = piecesOf(SplitPoints(std::move(indexes.firstTexts)), choice, plan.pieces);
+    Pieces pieces = piecesOf(std::move(indexes.firstTexts), choice, plan.pieces);
     OutputFile output(outputPath);
-    auto open = [&](std::size_t piece, std::size_t part, std::size_t bufferBytes) {
+    auto open = [&](std::size_t piece, std::size_t part,
+                    std::size_t bufferBytes) -> std::unique_ptr<CountSource> {
         auto reader = std::make_unique<PartReader>(paths[part], bufferBytes);
-        reader->restrictTo(pieces[piece].from, pieces[piece].to);
-        return reader;
+        reader->restrictTo(pieces.ranges[piece].from, pieces.ranges[piece].to);
+        if (!progress.active()) return reader;
+        return std::make_unique<PartProgress>(std::move(reader), progress);
     };
+    progress.startPhase("merging", pieces.bytes);
     MergeTotals totals = writeMergedPieces(paths.size(), open, plan, output, outputPath);
     output.close();
+    progress.finish();
     std::cout << outputPath << ": " << totals.distinct << " distinct n-grams, " << totals.total
               << " in all, range " << choice.k << "/" << choice.ranges << std::endl;
 }

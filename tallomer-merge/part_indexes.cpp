@@ -14,11 +14,12 @@ class Sample {
 public:
     Sample(std::int64_t stride, std::int64_t memoryBudget) : stride_(stride), budget_(memoryBudget) {}
 
-    void addPart(const PartReader& part, std::vector<WeightedText>& texts) {
+    void addPart(const PartReader& part, std::vector<WeightedText>& texts, ProgressLine* progress) {
         std::int64_t blocks = part.blocks(), block = 0, runBytes = 0;
         std::string middle;
         PartIndexCursor index = part.index();
-        while (index.nextPage())
+        while (index.nextPage()) {
+            if (progress) progress->add(static_cast<std::int64_t>(index.page().size()));
             for (const PartBlock& entry : index.page()) {
                 std::int64_t start = block / stride_ * stride_, end = std::min(start + stride_, blocks);
                 if (block == start + (end - start) / 2) middle.assign(entry.prefix);
@@ -31,6 +32,7 @@ public:
                 texts.push_back({middle, runBytes});
                 runBytes = 0;
             }
+        }
     }
 
 private:
@@ -40,7 +42,7 @@ private:
 }  // namespace
 
 PartIndexes readPartIndexes(const std::vector<std::string>& paths, std::int64_t memoryBudget,
-                            std::int64_t mostSampled) {
+                            std::int64_t mostSampled, ProgressLine* progress) {
     PartIndexes indexes;
     std::vector<std::int64_t> blocks;
     for (const std::string& path : paths) {
@@ -54,6 +56,8 @@ PartIndexes readPartIndexes(const std::vector<std::string>& paths, std::int64_t 
     for (std::int64_t partBlocks : blocks) sampled += (partBlocks + stride - 1) / stride;
     indexes.firstTexts.reserve(static_cast<std::size_t>(sampled));
     Sample sample(stride, memoryBudget);
-    for (const std::string& path : paths) sample.addPart(PartReader(path, NoBuffer), indexes.firstTexts);
+    if (progress) progress->startPhase("reading the part indexes", total, "blocks");
+    for (const std::string& path : paths)
+        sample.addPart(PartReader(path, NoBuffer), indexes.firstTexts, progress);
     return indexes;
 }

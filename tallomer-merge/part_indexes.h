@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/progress_line.h"
 #include "runs/split_points.h"
 #include "tallomer-merge/coverage.h"
 
@@ -26,6 +27,7 @@ struct PartIndexes {
 // blocks over `mostSampled`, rounded up, so every task of a merge takes the
 // same sample whatever the order of the parts and its memory; a stride of
 // 1 samples every block. Throws IoError naming a part that fails, and
-// std::bad_alloc when what it keeps passes `memoryBudget`.
+// std::bad_alloc when what it keeps passes `memoryBudget`. The reading of
+// the indexes is a phase of `progress`, in blocks, when one is given.
 PartIndexes readPartIndexes(const std::vector<std::string>& paths, std::int64_t memoryBudget,
-                            std::int64_t mostSampled = MostSampledTexts);
+                            std::int64_t mostSampled = MostSampledTexts, ProgressLine* progress = nullptr);

@@ -192,6 +192,29 @@ TEST(ChunkReader, ReadingAheadChangesNoByteAndNoFailure) {
     }
 }
 
+// A chunk is told counted when the next is asked for, the last when the
+// reader goes: each once, reading ahead or not.
+TEST(ChunkReader, TellsEachChunkCountedOnce) {
+    TempDir dir;
+    writeFile(dir.path("input"), std::string(25, 'x'));
+    for (bool ahead : {false, true}) {
+        std::vector<std::int64_t> told;
+        {
+            InputFile input(dir.path("input"));
+            ChunkPlan plan = planChunks(25, 10);
+            FileChunks chunks(input, plan, 2);
+            ChunkReader reader(chunks, allocateBytes(12), ahead ? allocateBytes(12) : ByteBuffer{},
+                               [&](std::int64_t length) { told.push_back(length); });
+            FilledChunk filled;
+            for (std::size_t k = 0; k < 3; ++k) {
+                reader.next(filled);
+                EXPECT_EQ(told.size(), k) << ahead;
+            }
+        }
+        EXPECT_EQ(told, (std::vector<std::int64_t>{10, 10, 5})) << ahead;
+    }
+}
+
 // A stream that hands out its bytes a few at a time.
 class StringStream final : public ByteStream {
 public:

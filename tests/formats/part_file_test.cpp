@@ -165,6 +165,40 @@ TEST(PartFile, RestrictToSeeksByTheIndex) {
     }
 }
 
+// What a merge's progress counts: adjacent ranges of a part, each read
+// through, read its whole body between them, not a record more or less,
+// wherever they are cut (between texts, at a text or a block's first,
+// within a block, empty).
+TEST(PartFile, AdjacentRangesReadTheBodyOnce) {
+    TempDir dir;
+    Entries entries = manyEntries(40'000);
+    writePart(dir.path("part"), entries);
+    std::vector<IndexedBlock> index = indexOf(dir.path("part"));
+    ASSERT_GT(index.size(), 4u);
+    const std::int64_t body = index.back().offset + index.back().bytes - index[0].offset;
+    const std::string edge = entries[entries.size() / 3].first;
+    const std::vector<std::vector<std::string>> cutsOfCases = {
+        {},
+        {edge},
+        {edge + '\x01', edge + "\x01\x01", entries[entries.size() / 2].first},
+        {edge, edge, index[index.size() / 2].prefix, std::string(200, '\xFF')},
+    };
+    for (const auto& cuts : cutsOfCases) {
+        std::int64_t read = 0;
+        for (std::size_t range = 0; range <= cuts.size(); ++range) {
+            PartReader reader(dir.path("part"), 4096);
+            reader.restrictTo(
+                range == 0 ? "" : cuts[range - 1],
+                range < cuts.size() ? std::optional<std::string_view>(cuts[range]) : std::nullopt);
+            RecordBatch batch;
+            while (reader.nextBatch(batch)) {
+            }
+            read += reader.rangeBytesRead();
+        }
+        EXPECT_EQ(read, body) << cuts.size() << " cuts";
+    }
+}
+
 TEST(PartFile, DamagedTruncatedAndForeignFilesAreRefused) {
     TempDir dir;
     Entries entries = manyEntries(20'000);

@@ -16,6 +16,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/support/pseudo_terminal.h"
+
 namespace {
 
 // A started child whose console goes to files in a directory of its own.
@@ -150,6 +152,18 @@ ProgramRun runProgramWithFileSizeLimit(const std::string& program, const std::ve
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     });
     return finish(child);
+}
+
+ProgramRun runProgramWithTerminalError(const std::string& program, const std::vector<std::string>& arguments,
+                                       int columns) {
+    PseudoTerminal terminal(columns);
+    Child child;
+    start(child, program, arguments, "/dev/null", [&] { dup2(terminal.terminal(), 2); });
+    terminal.closeTerminal();
+    std::string seen = terminal.readUntilClosed();
+    ProgramRun run = finish(child);
+    run.err = seen;
+    return run;
 }
 
 ProgramRun runProgramWithClosedConsole(const std::string& program,

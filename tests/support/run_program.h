@@ -39,6 +39,11 @@ ProgramRun runProgramPrepared(const std::string& program, const std::vector<std:
 ProgramRun runProgramWithFileSizeLimit(const std::string& program, const std::vector<std::string>& arguments,
                                        std::int64_t bytes);
 
+// Runs the program with standard error a terminal `columns` wide (a
+// pseudo-terminal): `err` is every byte it wrote there.
+ProgramRun runProgramWithTerminalError(const std::string& program, const std::vector<std::string>& arguments,
+                                       int columns = 80);
+
 // Runs the program with standard output a pipe that nobody reads; `out`
 // stays empty.
 ProgramRun runProgramWithClosedConsole(const std::string& program, const std::vector<std::string>& arguments);

@@ -122,6 +122,23 @@ TEST(SplitPoints, RangesMeetAtTheSplitTexts) {
     EXPECT_FALSE(whole.to);
 }
 
+// A merge's progress total: the weight of a range's texts, so that the K
+// ranges together weigh what all texts do, empty ones nothing.
+TEST(SplitPoints, RangesWeighTheirTexts) {
+    std::vector<WeightedText> texts = numbered(10, 3);
+    texts[4].bytes = 100;
+    SplitPoints points(texts);
+    EXPECT_EQ(points.weightIn(points.range(1, 1)), 127);
+    EXPECT_EQ(points.weightIn({"t1002", "t1005"}), 106);
+    EXPECT_EQ(points.weightIn({"t1004x", "t1004x"}), 0);
+    EXPECT_EQ(points.weightIn({"t1009", std::nullopt}), 3);
+    for (std::int64_t ranges : {2, 3, 7, 30}) {
+        std::int64_t sum = 0;
+        for (std::int64_t k = 1; k <= ranges; ++k) sum += points.weightIn(points.range(k, ranges));
+        EXPECT_EQ(sum, 127) << ranges << " ranges";
+    }
+}
+
 PartSummary part(std::string path, std::int64_t from, std::int64_t to, std::string input = "in",
                  std::int64_t size = 100, std::uint64_t sample = 7, char mode = 'c', int n = 3,
                  std::int64_t modified = 0) {
