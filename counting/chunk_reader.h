@@ -61,10 +61,6 @@ private:
     std::int64_t size_ = 0;
 };
 
-// Told the length of each chunk once it is counted (a progress line's
-// add): on the thread that takes the chunks; it must not throw.
-using ChunkCounted = std::function<void(std::int64_t length)>;
-
 class ChunkReader {
 public:
     // Reads ahead when `second` holds a buffer as large as `first`. A chunk

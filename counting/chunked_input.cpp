@@ -66,7 +66,8 @@ bool readsAhead(const NGramCountTable& table, std::int64_t chunkBytes) {
 // announce(k). `heldAside` bytes of the budget are the source's.
 void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource& source,
                  std::int64_t chunkBytes, std::int64_t chunks, std::int64_t heldAside, std::ostream& console,
-                 const MemoryCheck& checkMemory, const std::function<void(std::int64_t k)>& announce) {
+                 const MemoryCheck& checkMemory, const std::function<void(std::int64_t k)>& announce,
+                 const ChunkCounted& counted) {
     std::int64_t scanBytes = arguments.mode == Mode::Words ? wordScanMemory(arguments.n) : 0;
     if (checkMemory) checkMemory(chunkBytes + scanBytes + heldAside + LeastCountingMemory);
     ByteBuffer chunk, ahead;
@@ -92,7 +93,7 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource
         table.reserveMemory(reserved + scanBytes * static_cast<std::int64_t>(table.wordTables() - 1));
     }
 
-    ChunkReader reader(source, std::move(chunk), std::move(ahead));
+    ChunkReader reader(source, std::move(chunk), std::move(ahead), counted);
     CharacterScanner characters(table);
     FilledChunk filled;
     for (std::int64_t k = 0; chunks < 0 ? !filled.last : k < chunks; ++k) {
@@ -108,15 +109,18 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource
 // Reads and counts the plan's chunks of the file, printing the size, the
 // chunk messages and the progress dots.
 void countFileChunks(NGramCountTable& table, const Arguments& arguments, InputFile& input,
-                     const ChunkPlan& plan, std::ostream& console, const MemoryCheck& checkMemory) {
+                     const ChunkPlan& plan, std::ostream& console, const MemoryCheck& checkMemory,
+                     const ChunkCounted& counted = {}) {
     printFileSize(console, input.size());
     std::int64_t lookahead = chunkLookahead(arguments.mode, arguments.n);
     FileChunks chunks(input, plan, lookahead);
     std::int64_t chunkBytes = plan.count > 0 ? plan.readLength(0, lookahead) : 0;
     countChunks(
-        table, arguments, chunks, chunkBytes, plan.count, 0, console, checkMemory, [&](std::int64_t k) {
+        table, arguments, chunks, chunkBytes, plan.count, 0, console, checkMemory,
+        [&](std::int64_t k) {
             console << std::endl << "Loading chunk into memory " << k + 1 << "/" << plan.count << std::endl;
-        });
+        },
+        counted);
     input.close();
 }
 
@@ -130,22 +134,25 @@ void countInput(NGramCountTable& table, const Arguments& arguments, std::int64_t
 
 std::int64_t countInputRange(NGramCountTable& table, const Arguments& arguments, std::int64_t from,
                              std::optional<std::int64_t> to, std::int64_t chunkSize, std::ostream& console,
-                             const MemoryCheck& checkMemory) {
+                             const MemoryCheck& checkMemory, const ChunkCounted& counted) {
     InputFile input(arguments.input);
     std::int64_t size = input.size();
     StartRange range{from, to.value_or(size)};
     if (std::string refusal = rangeRefusal(arguments.mode, range, size, chunkSize); !refusal.empty())
         throw IoError(arguments.input, refusal);
-    countFileChunks(table, arguments, input, planRangeChunks(size, chunkSize, range), console, checkMemory);
+    countFileChunks(table, arguments, input, planRangeChunks(size, chunkSize, range), console, checkMemory,
+                    counted);
     return size;
 }
 
 std::int64_t countStream(NGramCountTable& table, const Arguments& arguments, ByteStream& stream,
-                         std::int64_t chunkSize, std::int64_t heldAside, const MemoryCheck& checkMemory) {
+                         std::int64_t chunkSize, std::int64_t heldAside, const MemoryCheck& checkMemory,
+                         const ChunkCounted& counted) {
     std::ostringstream discarded;
     discarded.setstate(std::ios::badbit);
     StreamChunks chunks(stream, chunkSize, chunkLookahead(arguments.mode, arguments.n));
-    countChunks(table, arguments, chunks, chunkSize + chunkLookahead(arguments.mode, arguments.n), -1,
-                heldAside, discarded, checkMemory, [](std::int64_t) {});
+    countChunks(
+        table, arguments, chunks, chunkSize + chunkLookahead(arguments.mode, arguments.n), -1, heldAside,
+        discarded, checkMemory, [](std::int64_t) {}, counted);
     return chunks.size();
 }

@@ -66,6 +66,10 @@ MemoryCheck memoryCheckWithin(const MemoryLimits& limits, std::int64_t budget, c
 void countInput(NGramCountTable& table, const Arguments& arguments, std::int64_t chunkSize,
                 std::ostream& console, const MemoryCheck& checkMemory = {});
 
+// Told the length of each chunk once it is counted (a progress line's
+// add): on the thread that takes the chunks; it must not throw.
+using ChunkCounted = std::function<void(std::int64_t length)>;
+
 // countInput for the n-grams that start in bytes [from, to) of the input
 // only (no `to`: to its end), each counted exactly as a whole run counts
 // it: in character mode the windows that start there, read up to N - 1
@@ -73,7 +77,7 @@ void countInput(NGramCountTable& table, const Arguments& arguments, std::int64_t
 // reason. Returns the input's size.
 std::int64_t countInputRange(NGramCountTable& table, const Arguments& arguments, std::int64_t from,
                              std::optional<std::int64_t> to, std::int64_t chunkSize, std::ostream& console,
-                             const MemoryCheck& checkMemory = {});
+                             const MemoryCheck& checkMemory = {}, const ChunkCounted& counted = {});
 
 // countInput for the bytes of a stream, read once, front to back: the same
 // counts as of a file of its bytes. `heldAside` bytes of the budget are the
@@ -81,4 +85,4 @@ std::int64_t countInputRange(NGramCountTable& table, const Arguments& arguments,
 // end; returns it.
 std::int64_t countStream(NGramCountTable& table, const Arguments& arguments, ByteStream& stream,
                          std::int64_t chunkSize, std::int64_t heldAside = 0,
-                         const MemoryCheck& checkMemory = {});
+                         const MemoryCheck& checkMemory = {}, const ChunkCounted& counted = {});

@@ -16,6 +16,7 @@
 #include "common/file_io.h"
 #include "common/memory_budget.h"
 #include "common/number_text.h"
+#include "common/progress_line.h"
 #include "common/replacement_file.h"
 #include "common/report.h"
 #include "common/signal_cleanup.h"
@@ -68,16 +69,17 @@ struct Counted {
 
 // A plain file: any range, read at its offsets.
 Counted countFileRange(NGramCountTable& table, const Arguments& arguments, const Range& range,
-                       const MemoryCheck& checkMemory) {
+                       const MemoryCheck& checkMemory, ProgressLine& progress) {
     // Taken before and after counting: a file edited, replaced or grown
     // meanwhile would give a part of no one version.
     InputIdentity before = inputIdentity(arguments.input);
+    progress.startPhase("counting", std::max<std::int64_t>(range.to.value_or(before.size) - range.from, 0));
     // The chunk messages and dots are tallomer's console; a part task's log
     // gets one line at the end.
     std::ostringstream discarded;
     discarded.setstate(std::ios::badbit);
-    std::int64_t size =
-        countInputRange(table, arguments, range.from, range.to, ChunkSize, discarded, checkMemory);
+    std::int64_t size = countInputRange(table, arguments, range.from, range.to, ChunkSize, discarded,
+                                        checkMemory, [&](std::int64_t length) { progress.add(length); });
     Counted counted{inputIdentity(arguments.input), absoluteName(arguments.input), range.from,
                     range.to.value_or(size)};
     if (counted.input != before || size != before.size)
@@ -103,7 +105,7 @@ Counted streamCounted(const std::string& path, std::int64_t size) {
 // whole. A compressed file keeps its own identity, with the size of its
 // data, which its part covers.
 Counted countWhole(NGramCountTable& table, const Arguments& arguments, const Range& range, StoredInput& input,
-                   std::int64_t decoderMemory, const MemoryCheck& checkMemory) {
+                   std::int64_t decoderMemory, const MemoryCheck& checkMemory, ProgressLine& progress) {
     // Standard input is a stream even when it comes from a file: it has no
     // name to check the file by.
     bool stream = input.isStream() || arguments.input == "-";
@@ -112,8 +114,11 @@ Counted countWhole(NGramCountTable& table, const Arguments& arguments, const Ran
                                         " is counted whole: FROM must be 0 and TO end");
     std::optional<InputIdentity> before;
     if (!stream) before = inputIdentity(arguments.input);
+    // The size of the data is known only at its end.
+    progress.startPhase("counting", std::nullopt);
     std::int64_t size =
-        countStream(table, arguments, input, ChunkSize, StoredBytes::BufferSize + decoderMemory, checkMemory);
+        countStream(table, arguments, input, ChunkSize, StoredBytes::BufferSize + decoderMemory, checkMemory,
+                    [&](std::int64_t length) { progress.add(length); });
     if (!before) return streamCounted(arguments.input, size);
     if (inputIdentity(arguments.input) != *before)
         throw IoError(arguments.input, "changed while being counted");
@@ -126,6 +131,9 @@ void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int
                         const MemoryCheck& checkMemory) {
     ReplacementFile::checkCanBeMade(arguments.output);
     NGramCountTable table({budget, temporaryFolderOrTmpdir(arguments.output), 64, usableCpus()});
+    // On standard error when it is a terminal; erased before any failure
+    // is reported.
+    ProgressLine progress(Program);
     Counted counted;
     {
         // Its first bytes tell whether it is compressed; a name that says
@@ -136,9 +144,9 @@ void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int
             std::clamp(budget / 8, std::int64_t{16} << 20, StoredInput::DefaultDecoderMemory);
         StoredInput input(arguments.input, decoderMemory);
         if (countedWhole(input))
-            counted = countWhole(table, arguments, range, input, decoderMemory, checkMemory);
+            counted = countWhole(table, arguments, range, input, decoderMemory, checkMemory, progress);
         else
-            counted = countFileRange(table, arguments, range, checkMemory);
+            counted = countFileRange(table, arguments, range, checkMemory, progress);
     }
     PartHeader header;
     header.mode = arguments.mode == Mode::Characters ? 'c' : 'w';
@@ -151,8 +159,13 @@ void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int
     // keeps aside now.
     table.reserveMemory(PartWriter::MemoryBytes);
     PartWriter part(arguments.output, header);
-    table.visitCountsInOrder([&](std::string_view text, std::int64_t count) { part.add(text, count); });
+    progress.startPhase("writing the part", std::nullopt);
+    table.visitCountsInOrder([&](std::string_view text, std::int64_t count) {
+        part.add(text, count);
+        if ((part.entries() & 0xFFFF) == 0) progress.set(part.bytesWritten());
+    });
     part.commit();
+    progress.finish();
     std::cout << arguments.output << ": " << part.entries() << " distinct n-grams, " << part.totalCount()
               << " in all, bytes " << header.from << "-" << header.to << " of " << arguments.input
               << std::endl;

@@ -177,4 +177,26 @@ TEST(StoredInput, SaysWhetherAnInputIsCountedWhole) {
     }
 }
 
+// On a terminal the progress line shows the counting and the writing and
+// is gone at the end; a failure is told on a clean line.
+TEST(StoredInput, ProgressOnATerminalOnly) {
+    TempDir dir;
+    writeFile(dir.path("plain"), randomBytes("ab c", 50'000, 5));
+    writeFile(dir.path("in.gz"), compressed(Compression::Gzip, readFile(dir.path("plain"))));
+    for (const char* input : {"plain", "in.gz"}) {
+        ProgramRun run = runProgramWithTerminalError(TALLOMER_PART_PROGRAM,
+                                                     {"c", "4", dir.path(input), "0", "end", dir.path("p")});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.err.find("\rtallomer-part: counting "), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("\rtallomer-part: writing the part "), std::string::npos) << run.err;
+        EXPECT_TRUE(run.err.ends_with("\r\x1b[K")) << run.err;
+    }
+    writeFile(dir.path("bad.gz"), "not gzip");
+    ProgramRun failed = runProgramWithTerminalError(
+        TALLOMER_PART_PROGRAM, {"c", "4", dir.path("bad.gz"), "0", "end", dir.path("p")});
+    EXPECT_EQ(failed.exitCode, 2);
+    EXPECT_EQ(failed.err,
+              "tallomer-part: " + dir.path("bad.gz") + ": its name says gzip, but its bytes are not gzip\n");
+}
+
 }  // namespace
