@@ -34,6 +34,20 @@ makeCorpus() {
   rm -r "$block"
 }
 
+# smallInputs FOLDER BYTES: a corpus of BYTES cut into inputs of 4,000
+# bytes in FOLDER, each with its tallomer c 5 counts beside it (as
+# NAME.counts), by the programs in $bin.
+# shellcheck disable=SC2154 # bin is the sourcing test's
+smallInputs() {
+  mkdir "$1"
+  makeCorpus "$2" "$1.corpus" 5
+  split -b 4000 -d --additional-suffix=.txt "$1.corpus" "$1/"
+  local input
+  for input in "$1"/*.txt; do
+    "$bin/tallomer" c 5 "$input" "${input%.txt}.counts" </dev/null >/dev/null
+  done
+}
+
 # sumCounts COUNTFILE...: the count file of all the inputs together, from
 # their own count files (texts without LF or `;`, as makeCorpus makes them).
 sumCounts() {

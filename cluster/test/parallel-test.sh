@@ -65,12 +65,7 @@ done
 # PARTBYTES are gathered, each into its own part file. 20 inputs of 4,000
 # bytes, parts of 50,000: two tasks, of 12 parts and of 8.
 export TALLOMER_BIN=$bin
-mkdir "$dir/small"
-makeCorpus 80000 "$dir/small.corpus" 5
-split -b 4000 -d --additional-suffix=.txt "$dir/small.corpus" "$dir/small/"
-for input in "$dir"/small/*.txt; do
-  "$bin/tallomer" c 5 "$input" "${input%.txt}.counts" </dev/null >/dev/null
-done
+smallInputs "$dir/small" 80000
 printf '%s\n' "$dir"/small/*.txt >"$dir/inputs"
 sumCounts "$dir"/small/*.counts >"$dir/expected"
 work=$dir/small.txt.work

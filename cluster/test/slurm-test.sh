@@ -183,12 +183,7 @@ check "the same word counts as tallomer" cmp "$dir/expected" "$dir/words.txt.cou
 
 # Twelve inputs of 4,000 bytes and a compressed one in parts of 30,000: an
 # array of three part tasks, of 7 parts, 5 and the compressed input alone.
-mkdir "$dir/small"
-makeCorpus 48000 "$dir/small.corpus" 5
-split -b 4000 -d --additional-suffix=.txt "$dir/small.corpus" "$dir/small/"
-for input in "$dir"/small/*.txt; do
-  "$bin/tallomer" c 5 "$input" "${input%.txt}.counts" </dev/null >/dev/null
-done
+smallInputs "$dir/small" 48000
 { printf '%s\n' "$dir"/small/*.txt && compressed gzip "$dir/b.txt"; } >"$dir/inputs"
 sumCounts "$dir"/small/*.counts "$dir/b.counts" >"$dir/expected"
 countSmall() {
