@@ -38,12 +38,28 @@ InputFile::InputFile(const std::string& path) : path_(path) {
     requireRegularFile(path);
     file_ = std::fopen(path.c_str(), "rb");
     if (!file_) throw IoError(path, systemReason());
+    try {
+        measure();
+    } catch (...) {
+        std::fclose(file_);
+        throw;
+    }
+}
+
+void InputFile::measure() {
     // Reads go straight into the caller's large buffer, never via a copy.
     std::setvbuf(file_, nullptr, _IONBF, 0);
-    if (std::fseek(file_, 0, SEEK_END) != 0) throw IoError(path, systemReason());
+    if (std::fseek(file_, 0, SEEK_END) != 0) throw IoError(path_, systemReason());
     long end = std::ftell(file_);
-    if (end < 0) throw IoError(path, systemReason());
+    if (end < 0) throw IoError(path_, systemReason());
     size_ = end;
+    // A pseudo-file (/proc/cpuinfo) says 0 bytes yet reads some: taken by
+    // its size it would pass for empty.
+    char probe;
+    if (size_ == 0 && std::fread(&probe, 1, 1, file_) == 1)
+        throw IoError(path_,
+                      "its size says 0 bytes, yet it reads bytes (a pseudo-file): copy it to a "
+                      "regular file first");
 }
 
 InputFile::~InputFile() {

@@ -20,7 +20,8 @@ struct DescriptorUse {
 std::optional<DescriptorUse> descriptorUse();
 
 // A regular file opened for reading. Directories, pipes and devices are
-// refused before they are opened, so a FIFO never blocks the program.
+// refused before they are opened, so a FIFO never blocks the program; so is
+// a file whose size says 0 but that reads bytes (a pseudo-file).
 class InputFile {
 public:
     explicit InputFile(const std::string& path);
@@ -34,6 +35,9 @@ public:
     void close();
 
 private:
+    // Takes the size, refusing a pseudo-file.
+    void measure();
+
     std::string path_;
     std::FILE* file_ = nullptr;
     std::int64_t size_ = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <system_error>
 #include <utility>
 
@@ -11,12 +12,20 @@ FilledChunk FileChunks::fill(std::int64_t k, char* into) {
     return {plan_.length(k), available, k + 1 >= plan_.count};
 }
 
+namespace {
+// A stream is read in pieces of at most this many bytes, so that a stop
+// is seen between them even while a decoder is busy.
+constexpr std::int64_t StreamPiece = std::int64_t{4} << 20;
+}  // namespace
+
 FilledChunk StreamChunks::fill(std::int64_t, char* into) {
     std::int64_t wanted = chunkSize_ + lookahead_;
     std::int64_t got = static_cast<std::int64_t>(carried_.size());
     std::memcpy(into, carried_.data(), carried_.size());
     while (got < wanted) {
-        std::size_t read = stream_.read(into + got, static_cast<std::size_t>(wanted - got));
+        if (stopped_.load(std::memory_order_relaxed)) throw std::runtime_error("stopped");
+        std::size_t read =
+            stream_.read(into + got, static_cast<std::size_t>(std::min(wanted - got, StreamPiece)));
         if (read == 0) break;
         got += static_cast<std::int64_t>(read);
     }
@@ -28,11 +37,19 @@ FilledChunk StreamChunks::fill(std::int64_t, char* into) {
     return {length, got, got < wanted && got <= chunkSize_};
 }
 
+void StreamChunks::stop() {
+    stopped_.store(true, std::memory_order_relaxed);
+    stream_.stop();
+}
+
 ChunkReader::ChunkReader(ChunkSource& source, ByteBuffer first, ByteBuffer second, ChunkCounted counted)
     : source_(source), current_(std::move(first)), ahead_(std::move(second)), counted_(std::move(counted)) {}
 
 ChunkReader::~ChunkReader() {
-    if (reader_.joinable()) reader_.join();
+    if (reader_.joinable()) {
+        source_.stop();
+        reader_.join();
+    }
     if (counted_ && handedOut_ > 0) counted_(handedOut_);
 }
 

@@ -3,6 +3,7 @@
 // caller counts this one, so that reading stops taking turns with counting.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -26,6 +27,9 @@ class ChunkSource {
 public:
     virtual ~ChunkSource() = default;
     virtual FilledChunk fill(std::int64_t k, char* into) = 0;
+    // Makes a fill in flight on another thread end soon (it may throw):
+    // its chunk is wanted no more.
+    virtual void stop() {}
 };
 
 // The plan's chunks of a file.
@@ -50,6 +54,7 @@ public:
     StreamChunks(ByteStream& stream, std::int64_t chunkSize, std::int64_t lookahead)
         : stream_(stream), chunkSize_(chunkSize), lookahead_(lookahead) {}
     FilledChunk fill(std::int64_t k, char* into) override;
+    void stop() override;
     // The bytes the stream held, once the last chunk is filled.
     std::int64_t size() const { return size_; }
 
@@ -59,6 +64,7 @@ private:
     std::int64_t lookahead_;
     std::string carried_;  // the lookahead of the chunk before
     std::int64_t size_ = 0;
+    std::atomic<bool> stopped_{false};
 };
 
 class ChunkReader {
@@ -67,7 +73,9 @@ public:
     // is taken as counted when the next is asked for, the last one when
     // the reader goes.
     ChunkReader(ChunkSource& source, ByteBuffer first, ByteBuffer second, ChunkCounted counted = {});
-    // Waits for a read in flight; its failure, if any, is no one's now.
+    // Stops a read in flight and waits for it: its chunk and its failure,
+    // if any, are no one's now, and a stream's writer who pauses must not
+    // hold up the failure that ends the count.
     ~ChunkReader();
     ChunkReader(const ChunkReader&) = delete;
     ChunkReader& operator=(const ChunkReader&) = delete;

@@ -1,6 +1,8 @@
 #include "input/stored_bytes.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,14 +41,48 @@ void StoredBytes::describe() {
         capacity_ = std::clamp(static_cast<std::size_t>(*size_) + 1, std::size_t{4096}, BufferSize);
     }
     buffer_.reset(new unsigned char[capacity_]);
+    if (size_ == 0) probeEmptyFile();
+    // A stream may keep a reader waiting as long as its writer likes: the
+    // wait is on this signal too. Without one, stop() takes effect at the
+    // next read.
+    if (!size_) stopSignal_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+void StoredBytes::probeEmptyFile() {
+    if (readSome(buffer_.get(), 1) == 0) return;
+    size_.reset();
+    std::unique_ptr<unsigned char[]> larger(new unsigned char[BufferSize]);
+    larger[0] = buffer_[0];
+    buffer_ = std::move(larger);
+    capacity_ = BufferSize;
+    end_ = 1;
 }
 
 StoredBytes::~StoredBytes() {
+    if (stopSignal_ >= 0) ::close(stopSignal_);
     if (ownsDescriptor_) ::close(descriptor_);
+}
+
+void StoredBytes::stop() {
+    stopped_.store(true);
+    if (stopSignal_ >= 0) {
+        std::uint64_t one = 1;
+        // Fails only when the counter is full: it is readable then anyway.
+        [[maybe_unused]] ssize_t wrote = ::write(stopSignal_, &one, sizeof one);
+    }
+}
+
+void StoredBytes::waitForBytes() {
+    pollfd waits[2] = {{descriptor_, POLLIN, 0}, {stopSignal_, POLLIN, 0}};
+    while (::poll(waits, 2, -1) < 0)
+        if (errno != EINTR) throw IoError(name_, systemReason());
+    if (waits[1].revents != 0) throw IoError(name_, "reading stopped");
 }
 
 std::size_t StoredBytes::readSome(unsigned char* destination, std::size_t bytes) {
     if (ended_ || bytes == 0) return 0;
+    if (stopped_.load()) throw IoError(name_, "reading stopped");
+    if (stopSignal_ >= 0) waitForBytes();
     ssize_t got;
     do got = ::read(descriptor_, destination, bytes);
     while (got < 0 && errno == EINTR);

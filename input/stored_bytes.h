@@ -4,6 +4,7 @@
 // the input.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,7 +19,9 @@ public:
     static constexpr std::size_t BufferSize = 1 << 20;
 
     // "-" is standard input, which is read but never closed. A directory is
-    // refused; a pipe, a FIFO or a device is read as a stream.
+    // refused; a pipe, a FIFO or a device is read as a stream, and so is a
+    // regular file whose size says 0 but that reads bytes (a pseudo-file
+    // such as /proc/cpuinfo).
     explicit StoredBytes(const std::string& path);
     ~StoredBytes();
     StoredBytes(const StoredBytes&) = delete;
@@ -48,11 +51,22 @@ public:
     // until `bytes` are there or the input ends; how many.
     std::size_t readInto(char* destination, std::size_t bytes);
 
+    // Makes a read that waits for a stream's bytes, on another thread,
+    // return at once, and every later read fail: for when no one wants the
+    // bytes any more, so that a writer who pauses or never ends cannot hold
+    // the program. From any thread.
+    void stop();
+
 private:
     // Refuses a directory; takes a regular file's size and sizes the buffer.
     void describe();
+    // A regular file whose size says 0 may yet hold bytes: a first one read
+    // makes it a stream.
+    void probeEmptyFile();
     // One read(2) of up to `bytes`; 0 at the end.
     std::size_t readSome(unsigned char* destination, std::size_t bytes);
+    // Waits until the stream has bytes (or its end) or stop() is called.
+    void waitForBytes();
 
     std::string name_;
     int descriptor_ = -1;
@@ -63,4 +77,6 @@ private:
     std::size_t begin_ = 0, end_ = 0;
     std::int64_t bytesRead_ = 0;
     bool ended_ = false;
+    std::atomic<bool> stopped_{false};
+    int stopSignal_ = -1;  // an eventfd that stop() makes readable, for a stream
 };

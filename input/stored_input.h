@@ -49,6 +49,7 @@ public:
     // Fills `buffer` with up to `bytes` of data; fewer only at the end of
     // the data, 0 once it has ended.
     std::size_t read(char* buffer, std::size_t bytes) override { return decoder_->read(buffer, bytes); }
+    void stop() override { stored_.stop(); }
 
 private:
     std::string path_;

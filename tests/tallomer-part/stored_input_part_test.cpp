@@ -1,11 +1,17 @@
 // tallomer-part over corpora as they are stored: compressed files and
 // streams count as their data, whole, and merge to tallomer's count file of
 // the data.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <future>
 #include <thread>
 
+#include "common/file_io.h"
+#include "counting/chunk_reader.h"
+#include "input/stored_input.h"
 #include "tests/input/compressed.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_inputs.h"
@@ -162,6 +168,7 @@ TEST(StoredInput, SaysWhetherAnInputIsCountedWhole) {
         {"c", dir.path("in.xz"), 0, "whole\n", ""},
         {"c", dir.path("in.bz2"), 0, "whole\n", ""},
         {"c", dir.path("fifo"), 0, "whole\n", ""},
+        {"c", "/proc/cpuinfo", 0, "whole\n", ""},  // its size says 0, yet it reads bytes
         {"c", "-", 0, "whole\n", ""},
         {"c", dir.path("plain.gz"), 2, "", "tallomer-part: " + dir.path("plain.gz") + ": its name says gzip"},
         {"c", dir.path("missing"), 2, "", "tallomer-part: " + dir.path("missing") + ": "},
@@ -175,6 +182,36 @@ TEST(StoredInput, SaysWhetherAnInputIsCountedWhole) {
         EXPECT_EQ(asked.err.rfind(c.err, 0), 0u) << asked.err;
         EXPECT_EQ(asked.err.empty(), c.err.empty()) << asked.err;
     }
+}
+
+// A pseudo-file is counted as a stream of what it reads, not as empty.
+TEST(StoredInput, APseudoFileCountsWhatItReads) {
+    TempDir dir;
+    ProgramRun run =
+        runProgram(TALLOMER_PART_PROGRAM, {"c", "1", "/proc/self/status", "0", "end", dir.path("p")});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.find(": 0 distinct"), std::string::npos) << run.out;
+}
+
+// A count that fails while the next chunk of a stream is read ahead ends at
+// once, though the stream's writer neither writes nor closes.
+TEST(StoredInput, AFailureDoesNotWaitForAPausedWriter) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.path("fifo").c_str(), 0600), 0);
+    int writer = ::open(dir.path("fifo").c_str(), O_RDWR);  // open without a reader, never blocks
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(::write(writer, "0123456789abcde", 15), 15);  // chunk 0, and part of chunk 1
+    auto abandon = std::async(std::launch::async, [&] {
+        StoredInput input(dir.path("fifo"));
+        StreamChunks chunks(input, 10, 2);
+        ChunkReader reader(chunks, allocateBytes(12), allocateBytes(12));
+        FilledChunk filled;
+        EXPECT_EQ(std::string(reader.next(filled), 12), "0123456789ab");
+        // The count of chunk 0 fails here: the reader goes.
+    });
+    bool ended = abandon.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    ::close(writer);  // ends the wait, if it did not end
+    EXPECT_TRUE(ended) << "the count waited for the stream's writer";
 }
 
 // On a terminal the progress line shows the counting and the writing and
