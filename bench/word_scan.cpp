@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
-#include <sstream>
 
 #include "common/file_io.h"
 #include "counting/chunked_input.h"
@@ -26,7 +25,6 @@ int main(int argc, char** argv) {
         InputFile input(argv[2]);
         ChunkPlan plan = planChunks(input.size(), ChunkSize);
         ByteBuffer chunk = allocateBytes(plan.length(0));
-        std::ostringstream dots;
         std::int64_t texts = 0, textBytes = 0;
         auto sink = [&](const std::string_view* run, std::size_t count) {
             texts += static_cast<std::int64_t>(count);
@@ -36,7 +34,7 @@ int main(int argc, char** argv) {
         for (std::int64_t k = 0; k < plan.count; ++k) {
             input.readAt(plan.start(k), chunk.data(), plan.length(k));
             auto start = std::chrono::steady_clock::now();
-            scanWordNGrams(chunk.data(), plan.length(k), n, dots, sink);
+            scanWordNGrams(chunk.data(), plan.length(k), n, CountingConsole(), sink);
             scanning += std::chrono::steady_clock::now() - start;
         }
         double seconds = std::chrono::duration<double>(scanning).count();

@@ -60,10 +60,10 @@ void addDirectCountsAsRun(NGramCountTable& table, std::vector<std::uint32_t>& co
 
 template <std::size_t Words>
 void countSorted(NGramCountTable& table, SortBuffers& buffers, const Windows& windows,
-                 std::int64_t windowCount, std::ostream& progress) {
-    WindowSorter<Words> sorter(table, buffers, windows, windowCount);
+                 std::int64_t windowCount, const CountingConsole& console) {
+    WindowSorter<Words> sorter(table, buffers, windows, windowCount, console);
     for (std::int64_t blockStart = 0; blockStart < windowCount; blockStart += ProgressInterval) {
-        progress << '.';
+        console.dots(1);
         sorter.add(blockStart, std::min(windowCount, blockStart + ProgressInterval));
     }
     sorter.finish();
@@ -72,7 +72,7 @@ void countSorted(NGramCountTable& table, SortBuffers& buffers, const Windows& wi
 }  // namespace
 
 void CharacterScanner::scanChunk(const char* data, std::int64_t chunkLength, std::int64_t available, int n,
-                                 std::ostream& progress) {
+                                 const CountingConsole& console) {
     std::int64_t windowCount = std::min(chunkLength, available - n + 1);
     if (windowCount <= 0) return;
     Windows windows{data, available, n};
@@ -88,15 +88,20 @@ void CharacterScanner::scanChunk(const char* data, std::int64_t chunkLength, std
         std::vector<std::uint32_t>& counts = directCounts_;
         if (counts.size() != static_cast<std::size_t>(counters)) counts.assign(counters, 0);
         for (std::int64_t blockStart = 0; blockStart < windowCount; blockStart += ProgressInterval) {
-            progress << '.';
-            countDirect(counts, windows, blockStart, std::min(windowCount, blockStart + ProgressInterval));
+            console.dots(1);
+            std::int64_t blockEnd = std::min(windowCount, blockStart + ProgressInterval);
+            for (std::int64_t from = blockStart, to; from < blockEnd; from = to) {
+                to = std::min(blockEnd, from + CountedStep);
+                countDirect(counts, windows, from, to);
+                console.counted(to - from);
+            }
         }
         addDirectCountsAsRun(table_, counts, n);
     } else if (n <= 8) {
-        countSorted<1>(table_, sortBuffers_, windows, windowCount, progress);
+        countSorted<1>(table_, sortBuffers_, windows, windowCount, console);
     } else if (n <= 16) {
-        countSorted<2>(table_, sortBuffers_, windows, windowCount, progress);
+        countSorted<2>(table_, sortBuffers_, windows, windowCount, console);
     } else {
-        countSorted<3>(table_, sortBuffers_, windows, windowCount, progress);
+        countSorted<3>(table_, sortBuffers_, windows, windowCount, console);
     }
 }

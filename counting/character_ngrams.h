@@ -2,9 +2,9 @@
 #pragma once
 
 #include <cstdint>
-#include <ostream>
 #include <vector>
 
+#include "counting/counting_console.h"
 #include "counting/window_sorter.h"
 
 // Counts the windows of N bytes of chunks, keeping its buffers from chunk to
@@ -19,10 +19,11 @@ public:
     // `chunkLength` bytes of `data`. `data` holds `available` bytes: the chunk
     // and the up to N - 1 bytes that follow it in the file, so windows across
     // the chunk's end are counted here and nowhere else. A window's text is
-    // its bytes before the first NUL. Prints a progress dot for each counted
-    // window whose start is a multiple of ProgressInterval. N is 1 to 19.
+    // its bytes before the first NUL. Tells a progress dot for each counted
+    // window whose start is a multiple of ProgressInterval, and the windows
+    // counted as it goes. N is 1 to 19.
     void scanChunk(const char* data, std::int64_t chunkLength, std::int64_t available, int n,
-                   std::ostream& progress);
+                   const CountingConsole& console);
 
 private:
     NGramCountTable& table_;

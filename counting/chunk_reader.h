@@ -67,6 +67,10 @@ private:
     std::atomic<bool> stopped_{false};
 };
 
+// Told the length of each chunk once it is counted, on the thread that
+// takes the chunks; it must not throw.
+using ChunkCounted = std::function<void(std::int64_t length)>;
+
 class ChunkReader {
 public:
     // Reads ahead when `second` holds a buffer as large as `first`. A chunk

@@ -1,7 +1,7 @@
 #include "counting/chunked_input.h"
 
+#include <atomic>
 #include <new>
-#include <sstream>
 #include <string>
 #include <utility>
 
@@ -61,13 +61,32 @@ bool readsAhead(const NGramCountTable& table, std::int64_t chunkBytes) {
     return table.threads() > 1 && table.workingMemory() >= 4 * chunkBytes;
 }
 
+// Tells the console each chunk's bytes exactly once: those the scanners
+// told as they went, and the rest when the chunk is counted.
+class ChunkTally final : public CountingConsole {
+public:
+    explicit ChunkTally(const CountingConsole& console) : console_(console) {}
+    void dots(std::int64_t count) const override { console_.dots(count); }
+    void counted(std::int64_t bytes) const override {
+        told_.fetch_add(bytes, std::memory_order_relaxed);
+        console_.counted(bytes);
+    }
+    void chunkCounted(std::int64_t length) const {
+        console_.counted(length - told_.exchange(0, std::memory_order_relaxed));
+    }
+
+private:
+    const CountingConsole& console_;
+    mutable std::atomic<std::int64_t> told_{0};
+};
+
 // Counts the source's chunks (`chunks` of them, or up to the last one when
 // negative) of up to `chunkBytes` bytes each, announcing each by
 // announce(k). `heldAside` bytes of the budget are the source's.
 void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource& source,
-                 std::int64_t chunkBytes, std::int64_t chunks, std::int64_t heldAside, std::ostream& console,
-                 const MemoryCheck& checkMemory, const std::function<void(std::int64_t k)>& announce,
-                 const ChunkCounted& counted) {
+                 std::int64_t chunkBytes, std::int64_t chunks, std::int64_t heldAside,
+                 const CountingConsole& console, const MemoryCheck& checkMemory,
+                 const std::function<void(std::int64_t k)>& announce) {
     std::int64_t scanBytes = arguments.mode == Mode::Words ? wordScanMemory(arguments.n) : 0;
     if (checkMemory) checkMemory(chunkBytes + scanBytes + heldAside + LeastCountingMemory);
     ByteBuffer chunk, ahead;
@@ -93,66 +112,59 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource
         table.reserveMemory(reserved + scanBytes * static_cast<std::int64_t>(table.wordTables() - 1));
     }
 
-    ChunkReader reader(source, std::move(chunk), std::move(ahead), counted);
+    ChunkTally tally(console);
+    ChunkReader reader(source, std::move(chunk), std::move(ahead),
+                       [&](std::int64_t length) { tally.chunkCounted(length); });
     CharacterScanner characters(table);
     FilledChunk filled;
     for (std::int64_t k = 0; chunks < 0 ? !filled.last : k < chunks; ++k) {
         announce(k);
         const char* bytes = reader.next(filled);
         if (arguments.mode == Mode::Characters)
-            characters.scanChunk(bytes, filled.length, filled.available, arguments.n, console);
+            characters.scanChunk(bytes, filled.length, filled.available, arguments.n, tally);
         else
-            scanWordChunk(table, bytes, filled.length, arguments.n, console);
+            scanWordChunk(table, bytes, filled.length, arguments.n, tally);
     }
 }
 
-// Reads and counts the plan's chunks of the file, printing the size, the
-// chunk messages and the progress dots.
+// Reads and counts the plan's chunks of the file, telling the size and
+// each chunk.
 void countFileChunks(NGramCountTable& table, const Arguments& arguments, InputFile& input,
-                     const ChunkPlan& plan, std::ostream& console, const MemoryCheck& checkMemory,
-                     const ChunkCounted& counted = {}) {
-    printFileSize(console, input.size());
+                     const ChunkPlan& plan, const CountingConsole& console, const MemoryCheck& checkMemory) {
+    console.fileSize(input.size());
     std::int64_t lookahead = chunkLookahead(arguments.mode, arguments.n);
     FileChunks chunks(input, plan, lookahead);
     std::int64_t chunkBytes = plan.count > 0 ? plan.readLength(0, lookahead) : 0;
-    countChunks(
-        table, arguments, chunks, chunkBytes, plan.count, 0, console, checkMemory,
-        [&](std::int64_t k) {
-            console << std::endl << "Loading chunk into memory " << k + 1 << "/" << plan.count << std::endl;
-        },
-        counted);
+    countChunks(table, arguments, chunks, chunkBytes, plan.count, 0, console, checkMemory,
+                [&](std::int64_t k) { console.chunkStarts(k, plan.count); });
     input.close();
 }
 
 }  // namespace
 
 void countInput(NGramCountTable& table, const Arguments& arguments, std::int64_t chunkSize,
-                std::ostream& console, const MemoryCheck& checkMemory) {
+                const CountingConsole& console, const MemoryCheck& checkMemory) {
     InputFile input(arguments.input);
     countFileChunks(table, arguments, input, planChunks(input.size(), chunkSize), console, checkMemory);
 }
 
 std::int64_t countInputRange(NGramCountTable& table, const Arguments& arguments, std::int64_t from,
-                             std::optional<std::int64_t> to, std::int64_t chunkSize, std::ostream& console,
-                             const MemoryCheck& checkMemory, const ChunkCounted& counted) {
+                             std::optional<std::int64_t> to, std::int64_t chunkSize,
+                             const CountingConsole& console, const MemoryCheck& checkMemory) {
     InputFile input(arguments.input);
     std::int64_t size = input.size();
     StartRange range{from, to.value_or(size)};
     if (std::string refusal = rangeRefusal(arguments.mode, range, size, chunkSize); !refusal.empty())
         throw IoError(arguments.input, refusal);
-    countFileChunks(table, arguments, input, planRangeChunks(size, chunkSize, range), console, checkMemory,
-                    counted);
+    countFileChunks(table, arguments, input, planRangeChunks(size, chunkSize, range), console, checkMemory);
     return size;
 }
 
 std::int64_t countStream(NGramCountTable& table, const Arguments& arguments, ByteStream& stream,
-                         std::int64_t chunkSize, std::int64_t heldAside, const MemoryCheck& checkMemory,
-                         const ChunkCounted& counted) {
-    std::ostringstream discarded;
-    discarded.setstate(std::ios::badbit);
+                         std::int64_t chunkSize, const CountingConsole& console, std::int64_t heldAside,
+                         const MemoryCheck& checkMemory) {
     StreamChunks chunks(stream, chunkSize, chunkLookahead(arguments.mode, arguments.n));
-    countChunks(
-        table, arguments, chunks, chunkSize + chunkLookahead(arguments.mode, arguments.n), -1, heldAside,
-        discarded, checkMemory, [](std::int64_t) {}, counted);
+    countChunks(table, arguments, chunks, chunkSize + chunkLookahead(arguments.mode, arguments.n), -1,
+                heldAside, console, checkMemory, [](std::int64_t) {});
     return chunks.size();
 }

@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <ostream>
 #include <string>
 
 #include "common/byte_stream.h"
 #include "common/memory_budget.h"
 #include "counting/arguments.h"
 #include "counting/count_request.h"
+#include "counting/counting_console.h"
 #include "counting/ngram_count_table.h"
 
 // Chunk k (from 0) starts at origin + k x chunkSize; all but the last are
@@ -50,9 +50,6 @@ ChunkPlan planRangeChunks(std::int64_t fileSize, std::int64_t chunkSize, StartRa
 // (a cut elsewhere would lose or split words).
 std::string rangeRefusal(Mode mode, StartRange range, std::int64_t fileSize, std::int64_t chunkSize);
 
-// "Filesize: " line: the size in MB in the stream's default six digits.
-void printFileSize(std::ostream& console, std::int64_t bytes);
-
 // Called with the bytes counting needs at least, before the chunk buffer
 // is made; throws when the limits do not allow them.
 using MemoryCheck = std::function<void(std::int64_t neededBytes)>;
@@ -62,13 +59,9 @@ using MemoryCheck = std::function<void(std::int64_t neededBytes)>;
 MemoryCheck memoryCheckWithin(const MemoryLimits& limits, std::int64_t budget, const std::string& input);
 
 // Loads the input chunk by chunk and counts its n-grams into the table,
-// printing the size, the chunk messages and the progress dots.
+// telling the console its size, each chunk, the dots and the bytes counted.
 void countInput(NGramCountTable& table, const Arguments& arguments, std::int64_t chunkSize,
-                std::ostream& console, const MemoryCheck& checkMemory = {});
-
-// Told the length of each chunk once it is counted (a progress line's
-// add): on the thread that takes the chunks; it must not throw.
-using ChunkCounted = std::function<void(std::int64_t length)>;
+                const CountingConsole& console, const MemoryCheck& checkMemory = {});
 
 // countInput for the n-grams that start in bytes [from, to) of the input
 // only (no `to`: to its end), each counted exactly as a whole run counts
@@ -76,13 +69,13 @@ using ChunkCounted = std::function<void(std::int64_t length)>;
 // bytes past `to`. Throws IoError naming the input with rangeRefusal's
 // reason. Returns the input's size.
 std::int64_t countInputRange(NGramCountTable& table, const Arguments& arguments, std::int64_t from,
-                             std::optional<std::int64_t> to, std::int64_t chunkSize, std::ostream& console,
-                             const MemoryCheck& checkMemory = {}, const ChunkCounted& counted = {});
+                             std::optional<std::int64_t> to, std::int64_t chunkSize,
+                             const CountingConsole& console, const MemoryCheck& checkMemory = {});
 
 // countInput for the bytes of a stream, read once, front to back: the same
 // counts as of a file of its bytes. `heldAside` bytes of the budget are the
-// stream's own. Prints nothing, as the stream's size is known only at its
-// end; returns it.
+// stream's own. Tells neither a size nor chunks, as the stream's size is
+// known only at its end; returns it.
 std::int64_t countStream(NGramCountTable& table, const Arguments& arguments, ByteStream& stream,
-                         std::int64_t chunkSize, std::int64_t heldAside = 0,
-                         const MemoryCheck& checkMemory = {}, const ChunkCounted& counted = {});
+                         std::int64_t chunkSize, const CountingConsole& console, std::int64_t heldAside = 0,
+                         const MemoryCheck& checkMemory = {});

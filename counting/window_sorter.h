@@ -8,10 +8,12 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/parallel.h"
 #include "counting/big_endian_key.h"
+#include "counting/counting_console.h"
 #include "counting/ngram_count_table.h"
 #include "counting/radix_sort.h"
 #include "formats/record_codec.h"
@@ -170,9 +172,11 @@ public:
     // pages cost more to touch than the longer runs they avoid.
     static constexpr std::int64_t MostSortBytes = std::int64_t{1} << 30;
 
+    // Tells `console` the windows sorted as it goes: half of each as it is
+    // scattered into its bucket, half as its bucket is sorted.
     WindowSorter(NGramCountTable& table, SortBuffers& buffers, const Windows& windows,
-                 std::int64_t windowCount)
-        : table_(table), buffers_(buffers), windows_(windows) {
+                 std::int64_t windowCount, const CountingConsole& console)
+        : table_(table), buffers_(buffers), windows_(windows), console_(console) {
         std::int64_t perWindow = static_cast<std::int64_t>(sizeof(Key) + sizeof(Key) / ScratchShare);
         std::int64_t fits =
             std::max<std::int64_t>(std::min(table.workingMemory(), MostSortBytes) / perWindow, 4096);
@@ -269,8 +273,11 @@ private:
         bucketStart[Pairs] = start;
         runInParallel(slices, [&](std::size_t slice) {
             std::uint32_t* mine = next.data() + slice * Pairs;
-            for (std::int64_t p = sliceStart(slice), end = sliceStart(slice + 1); p < end; ++p)
-                keys_[mine[leadingPair(p)]++] = Key::at(windows_, p);
+            for (std::int64_t p = sliceStart(slice), end = sliceStart(slice + 1); p < end;) {
+                std::int64_t stepEnd = std::min(end, p + 2 * CountedStep);
+                console_.counted((stepEnd - p) / 2);
+                for (; p < stepEnd; ++p) keys_[mine[leadingPair(p)]++] = Key::at(windows_, p);
+            }
         });
         // Buckets go to whichever thread is free, so one large bucket does
         // not hold the others up.
@@ -279,16 +286,21 @@ private:
         runInParallel(sorters, [&](std::size_t sorter) {
             std::size_t share = scratchCapacity_ / sorters;
             Key* scratch = scratch_ + sorter * share;
+            std::int64_t sorted = 0;  // windows not yet told
             for (std::size_t pair; (pair = nextPair.fetch_add(1, std::memory_order_relaxed)) < Pairs;) {
                 std::uint32_t size = bucketStart[pair + 1] - bucketStart[pair];
-                if (size > 0) radixSort(keys_ + bucketStart[pair], size, scratch, share, KeyOrder{}, 2);
+                if (size == 0) continue;
+                radixSort(keys_ + bucketStart[pair], size, scratch, share, KeyOrder{}, 2);
+                if ((sorted += size / 2) >= CountedStep) console_.counted(std::exchange(sorted, 0));
             }
+            console_.counted(sorted);
         });
     }
 
     NGramCountTable& table_;
     SortBuffers& buffers_;
     Windows windows_;
+    const CountingConsole& console_;
     Key* keys_ = nullptr;
     Key* scratch_;
     std::size_t capacity_ = 0, scratchCapacity_ = 0;

@@ -1,6 +1,5 @@
 #include "counting/word_chunk.h"
 
-#include <sstream>
 #include <string>
 
 #include "common/parallel.h"
@@ -40,22 +39,40 @@ std::vector<WordScanSlice> sliceWordScan(const char* chunk, std::int64_t length,
     return slices;
 }
 
+namespace {
+
+// A slice's console on a thread of its own: its dots are kept for the
+// caller to tell in order; its bytes counted go on at once.
+class SliceConsole final : public CountingConsole {
+public:
+    explicit SliceConsole(const CountingConsole& console) : console_(console) {}
+    void dots(std::int64_t count) const override { dots_ += count; }
+    void counted(std::int64_t bytes) const override { console_.counted(bytes); }
+    std::int64_t dotsTold() const { return dots_; }
+
+private:
+    const CountingConsole& console_;
+    mutable std::int64_t dots_ = 0;
+};
+
+}  // namespace
+
 void scanWordChunk(NGramCountTable& table, const char* chunk, std::int64_t length, std::int32_t n,
-                   std::ostream& progress) {
+                   const CountingConsole& console) {
     std::vector<WordScanSlice> slices = sliceWordScan(chunk, length, n, table.wordTables());
     if (slices.size() == 1) {
         scanWordSlice(
-            chunk, length, n, slices[0], progress,
+            chunk, length, n, slices[0], console,
             [&](const std::string_view* texts, std::size_t count) { table.addNGrams(0, texts, count); });
         return;
     }
-    std::vector<std::string> dots(slices.size());
+    std::vector<std::int64_t> dots(slices.size());
     runInParallel(slices.size(), [&](std::size_t i) {
-        std::ostringstream sliceProgress;
+        SliceConsole sliceConsole(console);
         scanWordSlice(
-            chunk, length, n, slices[i], sliceProgress,
+            chunk, length, n, slices[i], sliceConsole,
             [&](const std::string_view* texts, std::size_t count) { table.addNGrams(i, texts, count); });
-        dots[i] = sliceProgress.str();
+        dots[i] = sliceConsole.dotsTold();
     });
-    for (const std::string& sliceDots : dots) progress << sliceDots;
+    for (std::int64_t sliceDots : dots) console.dots(sliceDots);
 }

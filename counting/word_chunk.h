@@ -15,7 +15,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ostream>
 #include <vector>
 
 #include "counting/ngram_count_table.h"
@@ -29,6 +28,6 @@ std::vector<WordScanSlice> sliceWordScan(const char* chunk, std::int64_t length,
 
 // Counts the word n-grams of one chunk, scanned on its own, into the
 // table: with as many slices, on as many threads, as the table has word
-// tables. The dots are printed in the whole scan's order.
+// tables. The dots are told in the whole scan's order, on this thread.
 void scanWordChunk(NGramCountTable& table, const char* chunk, std::int64_t length, std::int32_t n,
-                   std::ostream& progress);
+                   const CountingConsole& console);

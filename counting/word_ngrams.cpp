@@ -33,12 +33,12 @@ constexpr std::size_t TextRun = 1024;
 // per word.
 class WordProgressDots {
 public:
-    explicit WordProgressDots(std::ostream& progress) : progress_(progress) {}
+    explicit WordProgressDots(const CountingConsole& console) : console_(console) {}
     void visit(std::int64_t p) {
         if (p < nextCandidate_) return;
         std::int64_t offset = p % ProgressInterval;
         if (offset < 5) {
-            progress_ << '.';
+            console_.dots(1);
             nextCandidate_ = p + 1;
         } else {
             nextCandidate_ = p - offset + ProgressInterval;
@@ -46,7 +46,7 @@ public:
     }
 
 private:
-    std::ostream& progress_;
+    const CountingConsole& console_;
     std::int64_t nextCandidate_ = 0;
 };
 
@@ -71,14 +71,16 @@ private:
 };
 
 // N = 1: a word's text is its bytes in the chunk, so no text is copied.
-void scanSingleWords(const char* chunk, std::int64_t length, WordScanSlice slice, std::ostream& progress,
-                     const WordTextsSink& count) {
+void scanSingleWords(const char* chunk, std::int64_t length, WordScanSlice slice,
+                     const CountingConsole& console, const WordTextsSink& count) {
     WordFinder finder(chunk, length);
-    WordProgressDots dots(progress);
+    WordProgressDots dots(console);
+    PositionsCounted counted(console, slice.from);
     TextRunBuffer run(count);
     WordPlace word;
     for (std::int64_t p = slice.from; p < slice.to;) {
         dots.visit(p);
+        counted.reached(p);
         std::int32_t end = finder.find(static_cast<std::int32_t>(p), word);
         if (end == 0) {
             ++p;
@@ -147,7 +149,8 @@ struct KeptWord {
 // Flattened: the scans are the loop's work, and left to itself the compiler
 // calls the finder instead of inlining it here.
 [[gnu::flatten]] void scanWordRuns(const char* chunk, std::int64_t length, WordScanSlice slice,
-                                   std::int32_t n, const WordTextsSink& count) {
+                                   std::int32_t n, const CountingConsole& console,
+                                   const WordTextsSink& count) {
     WordFinder finder(chunk, length);
     std::vector<KeptWord> kept(static_cast<std::size_t>(n));
     std::int32_t first = 0;
@@ -160,6 +163,7 @@ struct KeptWord {
     JoinedWords joined(n);
     TextRunBuffer run(count);
     WordPlace word;
+    PositionsCounted counted(console, slice.from);
 
     // Before a word is joined: if the buffer is full, the texts that point
     // into it are handed on and the kept words moved to its front.
@@ -171,6 +175,7 @@ struct KeptWord {
     };
 
     for (std::int64_t p = slice.from; p < slice.to;) {
+        counted.reached(p);
         if (words == 0) {
             std::int32_t end = finder.find(static_cast<std::int32_t>(p), word);
             if (end == 0) {
@@ -208,17 +213,17 @@ WordScanSlice wholeWordScan(std::int64_t length, std::int32_t n) {
 }
 
 void scanWordSlice(const char* chunk, std::int64_t length, std::int32_t n, WordScanSlice slice,
-                   std::ostream& progress, const WordTextsSink& count) {
+                   const CountingConsole& console, const WordTextsSink& count) {
     if (n < 1 || slice.from >= slice.to) return;
     if (n == 1)
-        scanSingleWords(chunk, length, slice, progress, count);
+        scanSingleWords(chunk, length, slice, console, count);
     else
-        scanWordRuns(chunk, length, slice, n, count);
+        scanWordRuns(chunk, length, slice, n, console, count);
 }
 
-void scanWordNGrams(const char* chunk, std::int64_t length, std::int32_t n, std::ostream& progress,
+void scanWordNGrams(const char* chunk, std::int64_t length, std::int32_t n, const CountingConsole& console,
                     const WordTextsSink& count) {
-    scanWordSlice(chunk, length, n, wholeWordScan(length, n), progress, count);
+    scanWordSlice(chunk, length, n, wholeWordScan(length, n), console, count);
 }
 
 std::int64_t wordScanMemory(std::int32_t n) {

@@ -3,10 +3,10 @@
 
 #include <cstdint>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <string_view>
 
+#include "counting/counting_console.h"
 #include "counting/word_scanner.h"
 
 // Joins the word scanned from `start` and the N - 1 words that follow it,
@@ -23,10 +23,10 @@ using WordTextsSink = std::function<void(const std::string_view* texts, std::siz
 // Hands every word n-gram text of one chunk to `count`, in text order: from
 // each position below length - N x WordMargin, the n-gram whose first word
 // is scanned from there; the next n-gram then starts where its first word
-// ended. With N = 1, prints a progress dot at each visited position p with
-// p mod 10,000,000 < 5. N below 1 counts nothing. `length` is at most
-// INT32_MAX.
-void scanWordNGrams(const char* chunk, std::int64_t length, std::int32_t n, std::ostream& progress,
+// ended. With N = 1, tells a progress dot at each visited position p with
+// p mod 10,000,000 < 5; tells the positions passed as it goes. N below 1
+// counts nothing. `length` is at most INT32_MAX.
+void scanWordNGrams(const char* chunk, std::int64_t length, std::int32_t n, const CountingConsole& console,
                     const WordTextsSink& count);
 
 // The positions of a chunk scan's stretch: it visits those in [from, to)
@@ -40,7 +40,7 @@ WordScanSlice wholeWordScan(std::int64_t length, std::int32_t n);
 // scanWordNGrams for a stretch whose `from` the whole scan visits (see
 // sliceWordScan): its texts and dots are the whole scan's from there to `to`.
 void scanWordSlice(const char* chunk, std::int64_t length, std::int32_t n, WordScanSlice slice,
-                   std::ostream& progress, const WordTextsSink& count);
+                   const CountingConsole& console, const WordTextsSink& count);
 
 // The bytes the chunk scan holds for N words: the kept words and the
 // joined words.

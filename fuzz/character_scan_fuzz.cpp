@@ -6,7 +6,6 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "counting/character_ngrams.h"
@@ -21,14 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::int64_t length = static_cast<std::int64_t>(text.size());
 
     NGramCountTable table({std::int64_t{1} << 40, "/tmp"});
-    std::ostringstream progress;
     ChunkPlan plan = planChunks(length, chunkSize);
     CharacterScanner scanner(table);
     for (std::int64_t k = 0; k < plan.count; ++k) {
         std::int64_t available = plan.readLength(k, n - 1);
         std::unique_ptr<char[]> chunk(new char[static_cast<std::size_t>(available)]);
         std::memcpy(chunk.get(), text.data() + plan.start(k), static_cast<std::size_t>(available));
-        scanner.scanChunk(chunk.get(), plan.length(k), available, n, progress);
+        scanner.scanChunk(chunk.get(), plan.length(k), available, n, CountingConsole());
     }
 
     std::map<std::string, std::int64_t> expected;

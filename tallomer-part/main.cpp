@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "common/console.h"
@@ -60,6 +59,17 @@ std::string absoluteName(const std::string& path) {
     return std::filesystem::absolute(path).lexically_normal().string();
 }
 
+// A part task's log gets one line at the end, not tallomer's console: the
+// bytes counted go to the progress line alone.
+class ProgressConsole final : public CountingConsole {
+public:
+    explicit ProgressConsole(ProgressLine& progress) : progress_(progress) {}
+    void counted(std::int64_t bytes) const override { progress_.add(bytes); }
+
+private:
+    ProgressLine& progress_;
+};
+
 // What a part counted, for its header.
 struct Counted {
     InputIdentity input;
@@ -74,12 +84,8 @@ Counted countFileRange(NGramCountTable& table, const Arguments& arguments, const
     // meanwhile would give a part of no one version.
     InputIdentity before = inputIdentity(arguments.input);
     progress.startPhase("counting", std::max<std::int64_t>(range.to.value_or(before.size) - range.from, 0));
-    // The chunk messages and dots are tallomer's console; a part task's log
-    // gets one line at the end.
-    std::ostringstream discarded;
-    discarded.setstate(std::ios::badbit);
-    std::int64_t size = countInputRange(table, arguments, range.from, range.to, ChunkSize, discarded,
-                                        checkMemory, [&](std::int64_t length) { progress.add(length); });
+    std::int64_t size = countInputRange(table, arguments, range.from, range.to, ChunkSize,
+                                        ProgressConsole(progress), checkMemory);
     Counted counted{inputIdentity(arguments.input), absoluteName(arguments.input), range.from,
                     range.to.value_or(size)};
     if (counted.input != before || size != before.size)
@@ -116,9 +122,8 @@ Counted countWhole(NGramCountTable& table, const Arguments& arguments, const Ran
     if (!stream) before = inputIdentity(arguments.input);
     // The size of the data is known only at its end.
     progress.startPhase("counting", std::nullopt);
-    std::int64_t size =
-        countStream(table, arguments, input, ChunkSize, StoredBytes::BufferSize + decoderMemory, checkMemory,
-                    [&](std::int64_t length) { progress.add(length); });
+    std::int64_t size = countStream(table, arguments, input, ChunkSize, ProgressConsole(progress),
+                                    StoredBytes::BufferSize + decoderMemory, checkMemory);
     if (!before) return streamCounted(arguments.input, size);
     if (inputIdentity(arguments.input) != *before)
         throw IoError(arguments.input, "changed while being counted");

@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
         // known now.
         ReplacementFile::checkCanBeMade(arguments.output);
         NGramCountTable table({budget, temporaryFolderFor(arguments.output), 64, usableCpus()});
-        countInput(table, arguments, ChunkSize, std::cout, checkMemory);
+        countInput(table, arguments, ChunkSize, PrintedConsole(std::cout), checkMemory);
         table.writeCountFile(arguments.output);
 #ifdef NGRAM_COUNTING_STATISTICS
         statistics = table.countingStatistics();

@@ -21,7 +21,7 @@ Counts scanned(const std::string& bytes, int n, std::int64_t chunkLength, std::s
     NGramCountTable table(NoLimits);
     std::ostringstream progress;
     CharacterScanner(table).scanChunk(bytes.data(), chunkLength, static_cast<std::int64_t>(bytes.size()), n,
-                                      progress);
+                                      PrintedConsole(progress));
     if (dots) *dots = progress.str();
     return tableContents(table);
 }
@@ -61,9 +61,9 @@ TEST(CharacterChunk, CountsAddUpOverChunks) {
         std::ostringstream progress;
         std::int64_t half = static_cast<std::int64_t>(bytes.size()) / 2;
         CharacterScanner scanner(table);
-        scanner.scanChunk(bytes.data(), half, half + n - 1, n, progress);
+        scanner.scanChunk(bytes.data(), half, half + n - 1, n, PrintedConsole(progress));
         scanner.scanChunk(bytes.data() + half, static_cast<std::int64_t>(bytes.size()) - half,
-                          static_cast<std::int64_t>(bytes.size()) - half, n, progress);
+                          static_cast<std::int64_t>(bytes.size()) - half, n, PrintedConsole(progress));
         EXPECT_EQ(tableContents(table), everyWindow(bytes, n, bytes.size() - static_cast<std::size_t>(n) + 1))
             << "N " << n;
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <mutex>
 #include <sstream>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "counting/table_for_tests.h"
 #include "tests/counting/table_contents.h"
 #include "tests/support/run_program.h"
+#include "tests/support/test_inputs.h"
 
 namespace {
 
@@ -21,7 +23,7 @@ Counts countCharacters(const std::string& bytes, int n, std::int64_t chunkSize,
     writeFile(dir.path("input"), bytes);
     NGramCountTable table(NoLimits);
     std::ostringstream out;
-    countInput(table, Arguments{Mode::Characters, n, dir.path("input"), ""}, chunkSize, out);
+    countInput(table, Arguments{Mode::Characters, n, dir.path("input"), ""}, chunkSize, PrintedConsole(out));
     if (console) *console = out.str();
     return tableContents(table);
 }
@@ -107,7 +109,7 @@ Counts countRanges(Mode mode, const std::string& bytes, int n, std::int64_t chun
     std::ostringstream console;
     for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
         countInputRange(table, Arguments{mode, n, dir.path("input"), ""}, cuts[i], cuts[i + 1], chunkSize,
-                        console);
+                        PrintedConsole(console));
     return tableContents(table);
 }
 
@@ -163,7 +165,8 @@ TEST(CountInputRange, RefusesRangesThatAreNoShareOfAWholeRun) {
         std::ostringstream console;
         NGramCountTable table(NoLimits);
         try {
-            countInputRange(table, Arguments{c.mode, 1, dir.path("input"), ""}, c.from, c.to, 64, console);
+            countInputRange(table, Arguments{c.mode, 1, dir.path("input"), ""}, c.from, c.to, 64,
+                            PrintedConsole(console));
             EXPECT_STREQ(c.reason, "") << c.what;
         } catch (const IoError& error) {
             EXPECT_EQ(error.path, dir.path("input")) << c.what;
@@ -244,14 +247,46 @@ TEST(CountStream, CountsAsTheFileOfItsBytes) {
                 writeFile(dir.path("input"), text.substr(0, size));
                 NGramCountTable file({std::int64_t{1} << 40, dir.path(""), 64, threads});
                 std::ostringstream console;
-                countInput(file, Arguments{mode, n, dir.path("input"), ""}, 10, console);
+                countInput(file, Arguments{mode, n, dir.path("input"), ""}, 10, PrintedConsole(console));
                 NGramCountTable stream({std::int64_t{1} << 40, dir.path(""), 64, threads});
                 StringStream bytes(text.substr(0, size));
-                EXPECT_EQ(countStream(stream, Arguments{mode, n, "-", ""}, bytes, 10),
+                EXPECT_EQ(countStream(stream, Arguments{mode, n, "-", ""}, bytes, 10, CountingConsole()),
                           static_cast<std::int64_t>(size));
                 EXPECT_EQ(tableContents(stream), tableContents(file))
                     << (mode == Mode::Words ? "w " : "c ") << n << ", " << size << " bytes, " << threads;
             }
+}
+
+// The bytes counted are told as the scanners go, not once a chunk: each
+// byte once, in steps of about CountedStep, in every mode, on one thread
+// and on two.
+TEST(CountInput, TellsTheBytesCountedInSmallSteps) {
+    struct Told final : CountingConsole {
+        void counted(std::int64_t bytes) const override {
+            std::lock_guard<std::mutex> hold(lock);
+            steps.push_back(bytes);
+        }
+        mutable std::mutex lock;
+        mutable std::vector<std::int64_t> steps;
+    };
+    TempDir dir;
+    const std::int64_t size = 5 * CountedStep + 345;
+    writeFile(dir.path("input"), randomBytes("abc de,f.", size, 7));
+    for (auto [mode, n] :
+         {std::pair{Mode::Characters, 2}, {Mode::Characters, 8}, {Mode::Words, 1}, {Mode::Words, 3}})
+        for (int threads : {1, 2}) {
+            NGramCountTable table({std::int64_t{1} << 40, dir.path(""), 64, threads});
+            Told told;
+            countInput(table, Arguments{mode, n, dir.path("input"), ""}, size / 2, told);
+            std::int64_t sum = 0, largest = 0;
+            for (std::int64_t step : told.steps) {
+                sum += step;
+                largest = std::max(largest, step);
+            }
+            const char* what = mode == Mode::Words ? "w" : "c";
+            EXPECT_EQ(sum, size) << what << n << " " << threads;
+            EXPECT_LE(largest, 2 * CountedStep) << what << n << " " << threads;
+        }
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ Counted countWithin(const std::string& input, Mode mode, int n, std::int64_t chu
     writeFile(dir.path("input"), input);
     NGramCountTable table({budget, dir.path(""), mergeWidth, threads});
     std::ostringstream console;
-    countInput(table, Arguments{mode, n, dir.path("input"), ""}, chunkSize, console);
+    countInput(table, Arguments{mode, n, dir.path("input"), ""}, chunkSize, PrintedConsole(console));
     table.writeCountFile(dir.path("counts"));
     CountingStatistics statistics = table.countingStatistics();
     Counted run{readFile(dir.path("counts")), statistics.runsSpilled, statistics.temporaryBytesPeak};

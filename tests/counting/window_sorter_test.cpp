@@ -31,9 +31,10 @@ Entries sorted(const std::string& bytes, int n, int threads, std::int64_t budget
     SortBuffers buffers;
     ExactBuffer buffer(bytes);
     std::int64_t start = 0;
+    CountingConsole quiet;
     for (const Chunk& chunk : chunks) {
         Windows windows{buffer.data() + start, buffer.size() - start, n};
-        WindowSorter<Words> sorter(table, buffers, windows, chunk.windows);
+        WindowSorter<Words> sorter(table, buffers, windows, chunk.windows, quiet);
         std::int64_t from = 0;
         for (std::int64_t cut : chunk.cuts) {
             sorter.add(from, cut);

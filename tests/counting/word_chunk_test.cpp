@@ -38,7 +38,7 @@ TEST(SliceWordScan, SlicesTogetherScanWhatTheWholeScanDoes) {
                 Texts texts;
                 std::ostringstream dots;
                 for (const WordScanSlice& slice : slices)
-                    scanWordSlice(chunk.data(), chunk.size(), n, slice, dots,
+                    scanWordSlice(chunk.data(), chunk.size(), n, slice, PrintedConsole(dots),
                                   [&](const std::string_view* run, std::size_t size) {
                                       texts.insert(texts.end(), run, run + size);
                                   });

@@ -176,7 +176,7 @@ TEST(ScanWordChunk, ProgressDotsOnlyForSingleWords) {
     for (const auto& c : cases) {
         ExactBuffer chunk(std::string(static_cast<std::size_t>(c.length), c.fill));
         std::ostringstream progress;
-        scanWordNGrams(chunk.data(), chunk.size(), c.n, progress,
+        scanWordNGrams(chunk.data(), chunk.size(), c.n, PrintedConsole(progress),
                        [](const std::string_view*, std::size_t) {});
         EXPECT_EQ(progress.str(), c.dots) << c.what;
     }
@@ -246,7 +246,8 @@ TEST(WordMode, EachChunkIsScannedOnItsOwn) {
                 ++expected[text];
         NGramCountTable table(NoLimits);
         std::ostringstream console;
-        countInput(table, Arguments{Mode::Words, n, dir.path("input"), ""}, chunkSize, console);
+        countInput(table, Arguments{Mode::Words, n, dir.path("input"), ""}, chunkSize,
+                   PrintedConsole(console));
         EXPECT_EQ(tableContents(table), expected) << "N " << n;
     }
 }

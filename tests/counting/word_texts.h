@@ -33,7 +33,7 @@ inline Texts scanTexts(std::string_view bytes, std::int32_t n, std::string* dots
     Texts texts;
     std::ostringstream progress;
     scanWordNGrams(
-        chunk.data(), chunk.size(), n, progress,
+        chunk.data(), chunk.size(), n, PrintedConsole(progress),
         [&](const std::string_view* run, std::size_t count) { texts.insert(texts.end(), run, run + count); });
     if (dots) *dots = progress.str();
     return texts;
@@ -62,7 +62,7 @@ inline Counts countedByScanWordChunk(std::string_view bytes, std::int32_t n) {
     ExactBuffer chunk(bytes);
     NGramCountTable table(NoLimits);
     std::ostringstream progress;
-    scanWordChunk(table, chunk.data(), chunk.size(), n, progress);
+    scanWordChunk(table, chunk.data(), chunk.size(), n, PrintedConsole(progress));
     return tableContents(table);
 }
 
