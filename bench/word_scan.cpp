@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "common/file_io.h"
+#include "common/report.h"
 #include "counting/chunked_input.h"
 #include "counting/word_ngrams.h"
 
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
                   << " MB/s (" << seconds << " s), " << texts << " texts, " << textBytes << " text bytes, "
                   << dots.str().size() << " dots\n";
     } catch (const IoError& error) {
-        std::cerr << "word_scan: " << error.path << ": " << error.what() << "\n";
+        reportFailure("word_scan", error.path, error.what());
         return 2;
     }
     return 0;
