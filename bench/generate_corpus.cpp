@@ -9,12 +9,16 @@
 //
 // Usage: generate_corpus BYTES OUTPUT [long]
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unordered_set>
 #include <vector>
+
+#include "common/shown_path.h"
 
 namespace {
 
@@ -139,7 +143,7 @@ int main(int argc, char** argv) {
 
     std::FILE* out = std::fopen(argv[2], "wb");
     if (!out || std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fclose(out) != 0) {
-        std::perror(argv[2]);
+        std::fprintf(stderr, "%s: %s\n", shownPath(argv[2]).c_str(), std::strerror(errno));
         return 2;
     }
     return 0;

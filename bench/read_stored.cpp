@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/report.h"
 #include "input/stored_input.h"
 
 int main(int argc, char** argv) {
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
                     static_cast<long long>(input.storedBytesRead()), seconds,
                     static_cast<double>(total) / seconds / 1e6);
     } catch (const IoError& error) {
-        std::fprintf(stderr, "read_stored: %s: %s\n", error.path.c_str(), error.what());
+        reportFailure("read_stored", error.path, error.what());
         return 2;
     }
 }

@@ -23,6 +23,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "common/shown_path.h"
+
 namespace {
 
 bool isSeparator(char c) { return c == ' ' || c == '!' || c == ',' || c == '.' || c == '?'; }
@@ -41,7 +43,7 @@ int main(int argc, char** argv) {
     if (argc == 6) size = std::min<std::size_t>(size, std::strtoull(argv[5], nullptr, 10));
     std::string text(size, '\0');
     if (!input.seekg(0) || !input.read(text.data(), static_cast<std::streamsize>(size))) {
-        std::cerr << argv[3] << ": cannot read\n";
+        std::cerr << shownPath(argv[3]) << ": cannot read\n";
         return 2;
     }
 
@@ -79,7 +81,7 @@ int main(int argc, char** argv) {
     }
     output.close();
     if (!output) {
-        std::cerr << argv[4] << ": cannot write\n";
+        std::cerr << shownPath(argv[4]) << ": cannot write\n";
         return 2;
     }
     std::cout << "distinct " << counts.size() << "\nbytes " << text.size() << "\n";

@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "common/file_io.h"
+#include "common/report.h"
 #include "counting/chunked_input.h"
 #include "counting/word_ngrams.h"
 
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
                   << " MB/s (" << seconds << " s), " << texts << " texts, " << textBytes << " text bytes, "
                   << dots.str().size() << " dots\n";
     } catch (const IoError& error) {
-        std::cerr << "word_scan: " << error.path << ": " << error.what() << "\n";
+        reportFailure("word_scan", error.path, error.what());
         return 2;
     }
     return 0;

@@ -7,11 +7,13 @@
 #include <string_view>
 
 #include "common/file_io.h"
+#include "common/shown_path.h"
 
-// An empty path is named as '', so that a user sees which argument it was.
+// The path as shownPath shows it: an empty one as '', so that a user sees
+// which argument it was, one with control bytes quoted with escapes.
 inline void reportFailure(std::string_view program, std::string_view path, std::string_view reason) {
     std::cout.flush();
-    std::cerr << program << ": " << (path.empty() ? "''" : path) << ": " << reason << std::endl;
+    std::cerr << program << ": " << shownPath(path) << ": " << reason << std::endl;
 }
 
 // A command line that makes no sense: "program: reason".

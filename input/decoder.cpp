@@ -12,6 +12,23 @@ void throwTruncated(const StoredBytes& input, const char* format, const char* un
                   std::string("truncated ") + format + " data: the input ends inside a " + unit);
 }
 
+namespace {
+
+std::string mebibytes(std::uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB"; }
+
+}  // namespace
+
+void throwBeyondMemoryLimit(const StoredBytes& input, const char* format, std::uint64_t needs,
+                            std::uint64_t limit) {
+    throw IoError(input.name(), std::string(format) + " data that needs " + mebibytes(needs) +
+                                    " of memory to decompress, more than the limit of " + mebibytes(limit));
+}
+
+void throwOutOfMemory(const StoredBytes& input, const char* format, std::uint64_t needs) {
+    throw IoError(input.name(), "out of memory: cannot allocate the " + mebibytes(needs) + " that " + format +
+                                    " data needs to decompress");
+}
+
 bool nextMemberFollows(StoredBytes& input, const char* format, std::string_view magic) {
     input.fill(magic.size());
     std::string_view next = input.view().substr(0, magic.size());

@@ -25,7 +25,7 @@ std::unique_ptr<Decoder> plainDecoder(StoredBytes& input);
 // are corrupt.
 std::unique_ptr<Decoder> gzipDecoder(StoredBytes& input);
 // Every frame, skippable ones skipped. A frame whose window needs more than
-// `memoryLimit` bytes is refused.
+// `memoryLimit` bytes (taken down to a power of two) is refused.
 std::unique_ptr<Decoder> zstdDecoder(StoredBytes& input, std::int64_t memoryLimit);
 // Every stream and the padding between them. A stream that needs more than
 // `memoryLimit` bytes to decode is refused.
@@ -37,6 +37,12 @@ std::unique_ptr<Decoder> bzip2Decoder(StoredBytes& input);
 // For the decoders: the failures, worded alike for every format.
 [[noreturn]] void throwCorrupt(const StoredBytes& input, const char* format, const std::string& reason);
 [[noreturn]] void throwTruncated(const StoredBytes& input, const char* format, const char* unit);
+// Sound data that asks for more memory than the decoder may take, or for
+// memory that could not be had: no fault of the data, so never "corrupt".
+// Both say the bytes asked for, in MiB rounded up.
+[[noreturn]] void throwBeyondMemoryLimit(const StoredBytes& input, const char* format, std::uint64_t needs,
+                                         std::uint64_t limit);
+[[noreturn]] void throwOutOfMemory(const StoredBytes& input, const char* format, std::uint64_t needs);
 // After a member or stream ends: whether another begins with `magic` (at
 // the end of the input: none). Bytes that do not begin one are corrupt.
 bool nextMemberFollows(StoredBytes& input, const char* format, std::string_view magic);

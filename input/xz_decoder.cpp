@@ -28,8 +28,6 @@ const char* lzmaReason(lzma_ret status) {
     }
 }
 
-std::string mebibytes(std::uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB"; }
-
 class XzDecoder : public Decoder {
 public:
     XzDecoder(StoredBytes& input, std::int64_t memoryLimit)
@@ -54,9 +52,7 @@ public:
             } else if (status == LZMA_BUF_ERROR || (status == LZMA_OK && inputEnded && !progress)) {
                 throwTruncated(input_, "xz", "stream");
             } else if (status == LZMA_MEMLIMIT_ERROR) {
-                throw IoError(input_.name(), "xz data that needs " + mebibytes(lzma_memusage(&stream_)) +
-                                                 " of memory to decompress, more than the limit of " +
-                                                 mebibytes(memoryLimit_));
+                throwBeyondMemoryLimit(input_, "xz", lzma_memusage(&stream_), memoryLimit_);
             } else if (status != LZMA_OK) {
                 throwCorrupt(input_, "xz", lzmaReason(status));
             }

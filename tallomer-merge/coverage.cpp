@@ -4,6 +4,8 @@
 #include <map>
 #include <tuple>
 
+#include "common/shown_path.h"
+
 namespace {
 
 std::string countsWhat(const PartHeader& header) {
@@ -51,7 +53,7 @@ std::optional<IoError> differentCounts(const std::vector<PartSummary>& parts) {
     const PartSummary& first = parts.front();
     for (const PartSummary& part : parts)
         if (part.header.mode != first.header.mode || part.header.n != first.header.n)
-            return IoError(part.path, "counts " + countsWhat(part.header) + ", but " + first.path +
+            return IoError(part.path, "counts " + countsWhat(part.header) + ", but " + shownPath(first.path) +
                                           " counts " + countsWhat(first.header));
     return std::nullopt;
 }
@@ -62,7 +64,7 @@ std::optional<IoError> givenTwice(const std::vector<const PartSummary*>& parts) 
         if (!byPath.emplace(part->path, part).second) return IoError(part->path, "given twice");
     for (std::size_t i = 1; i < parts.size(); ++i)
         if (headerFields(parts[i]->header) == headerFields(parts[i - 1]->header))
-            return IoError(parts[i]->path, "the same part as " + parts[i - 1]->path);
+            return IoError(parts[i]->path, "the same part as " + shownPath(parts[i - 1]->path));
     return std::nullopt;
 }
 
@@ -72,8 +74,8 @@ std::optional<IoError> differentVersions(const std::vector<const PartSummary*>& 
         auto [seen, added] = byName.emplace(part->header.inputName, part);
         const PartHeader& other = seen->second->header;
         if (!added && other.input != part->header.input)
-            return IoError(part->path, "parts of different versions of " + part->header.inputName +
-                                           ": this one and " + seen->second->path + " (" +
+            return IoError(part->path, "parts of different versions of " + shownPath(part->header.inputName) +
+                                           ": this one and " + shownPath(seen->second->path) + " (" +
                                            howTheyDiffer(part->header.input, other.input) + ")");
     }
     return std::nullopt;
@@ -86,16 +88,16 @@ std::optional<IoError> gapOrOverlap(const std::vector<const PartSummary*>& parts
         const PartHeader& header = parts[i]->header;
         bool firstOfInput = i == 0 || !sameInput(parts[i - 1]->header, header);
         std::int64_t expected = firstOfInput ? 0 : parts[i - 1]->header.to;
-        std::string of = " of " + header.inputName;
+        std::string of = " of " + shownPath(header.inputName);
         if (header.from > expected)
             return IoError(parts[i]->path,
                            bytes(expected, header.from) + of + " are in no part (" +
                                (firstOfInput ? "none before this one"
-                                             : "between " + parts[i - 1]->path + " and this one") +
+                                             : "between " + shownPath(parts[i - 1]->path) + " and this one") +
                                ")");
         if (header.from < expected)
             return IoError(parts[i]->path, bytes(header.from, std::min(expected, header.to)) + of +
-                                               " are also in " + parts[i - 1]->path);
+                                               " are also in " + shownPath(parts[i - 1]->path));
         std::int64_t size = header.input.size;
         if (header.to > size)
             return IoError(parts[i]->path, bytes(header.from, header.to) + " reach past the end" + of + " (" +

@@ -12,6 +12,7 @@
 #include "common/progress_line.h"
 #include "common/replacement_file.h"
 #include "common/report.h"
+#include "common/shown_path.h"
 #include "common/signal_cleanup.h"
 #include "common/temporary_file.h"
 #include "formats/part_file.h"
@@ -47,7 +48,7 @@ Pieces piecesOf(std::vector<WeightedText> sample, const KeyRangeChoice& choice, 
 void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
                 const std::vector<std::string>& paths) {
     if (std::optional<std::string> part = partThatIsTheOutput(outputPath, paths))
-        throw IoError(outputPath, "is the part " + *part + ", which the merge would replace");
+        throw IoError(outputPath, "is the part " + shownPath(*part) + ", which the merge would replace");
     ReplacementFile::checkCanBeMade(outputPath);
     // Erased before the line on standard output, or, when a failure
     // unwinds through here, before its report.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <string_view>
 
 #include "common/file_io.h"
 
@@ -47,7 +48,9 @@ std::vector<std::string> expandPartLists(const std::vector<std::string>& argumen
         list.close();
         for (std::size_t start = 0; start < bytes.size();) {
             std::size_t end = std::min(bytes.find('\n', start), bytes.size());
-            if (end > start) paths.push_back(bytes.substr(start, end - start));
+            std::string_view line = std::string_view(bytes).substr(start, end - start);
+            if (line.ends_with('\r')) line.remove_suffix(1);
+            if (!line.empty()) paths.emplace_back(line);
             start = end + 1;
         }
     }

@@ -20,7 +20,8 @@ struct ParsedRange {
 ParsedRange parseRange(const std::string& text);
 
 // The part paths, each "@FILE" replaced by the paths FILE lists, one a line
-// (empty lines skipped). Throws IoError naming a list that cannot be read.
+// (a CR before the LF dropped, as the workflows take their input lists;
+// empty lines skipped). Throws IoError naming a list that cannot be read.
 std::vector<std::string> expandPartLists(const std::vector<std::string>& arguments);
 
 // The first part that is the output file itself (the same device and inode,

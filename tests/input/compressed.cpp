@@ -80,3 +80,14 @@ std::string zstdSkippableFrame(std::string_view content) {
     for (int shift = 0; shift < 32; shift += 8) frame += static_cast<char>(content.size() >> shift & 0xFF);
     return frame + std::string(content);
 }
+
+std::string zstdFrameWithWindow(int windowLog, std::string_view data) {
+    // Magic, a descriptor for no content size, checksum or dictionary, the
+    // window's exponent above 2^10, and the last block, stored.
+    std::string frame = "\x28\xB5\x2F\xFD";
+    frame += '\0';
+    frame += static_cast<char>((windowLog - 10) << 3);
+    std::uint32_t block = static_cast<std::uint32_t>(data.size()) << 3 | 1;
+    for (int shift = 0; shift < 24; shift += 8) frame += static_cast<char>(block >> shift & 0xFF);
+    return frame + std::string(data);
+}

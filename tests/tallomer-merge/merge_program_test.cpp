@@ -193,6 +193,38 @@ TEST(TallomerMerge, BadCommandLinesAreExitCodeOne) {
     }
 }
 
+// A list written on Windows names the same parts; a control byte left in
+// a path is shown escaped, not acted on by the terminal.
+TEST(TallomerMerge, PartListsTakeCrLfLineEndsAndMessagesEscapeControlBytes) {
+    TempDir dir;
+    std::string input = randomBytes(Alphabet, 3'000, 7);
+    std::vector<std::string> parts = writeParts(dir, input, 3, {1'000, 2'000});
+    const std::string expected = countFileOf(everyWindow(input, 3)), missing = dir.path("mis\tsing\rpart");
+    const std::string copy = dir.path("copy\x01");
+    writeFile(copy, readFile(parts[0]));
+    struct Case {
+        const char* what;
+        std::string list, err;
+    } const cases[] = {
+        {"CR LF and a blank line", parts[0] + "\r\n\r\n" + parts[1] + "\r\n" + parts[2] + "\r\n", ""},
+        {"a CR at the end without LF", parts[0] + "\n" + parts[1] + "\n" + parts[2] + "\r", ""},
+        {"a path with control bytes", parts[0] + "\r\n" + missing + "\r\n",
+         "tallomer-merge: $'" + dir.path("mis\\tsing\\rpart") + "': No such file or directory\n"},
+        {"a path with control bytes in the reason",
+         copy + "\n" + parts[0] + "\n" + parts[1] + "\n" + parts[2],
+         "tallomer-merge: " + parts[0] + ": the same part as $'" + dir.path("copy\\x01") + "'\n"},
+    };
+    for (const Case& c : cases) {
+        writeFile(dir.path("list"), c.list);
+        ProgramRun run = merge({"1/1", dir.path("out"), listed(dir.path("list"))});
+        EXPECT_EQ(run.err, c.err) << c.what;
+        EXPECT_EQ(run.exitCode, c.err.empty() ? 0 : 2) << c.what;
+        if (c.err.empty()) {
+            EXPECT_TRUE(readFile(dir.path("out")) == expected) << c.what;
+        }
+    }
+}
+
 TEST(TallomerMerge, ManyPartsUnderALowOpenFileLimitGiveTheSameBytes) {
     TempDir dir, temporary;
     std::string input = randomBytes(Alphabet, 20'000, 5), list;
