@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -39,9 +40,12 @@ std::uint64_t randomBits() {
     if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
     // Without the kernel's source the names are guessable, but a taken one
     // only costs another try.
-    static std::uint64_t calls = 0;
+    // Threads spilling runs at once come here together.
+    static std::atomic<std::uint64_t> calls{0};
     const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    return (now ^ (static_cast<std::uint64_t>(getpid()) << 40) ^ ++calls) * 0x9E3779B97F4A7C15u;
+    return (now ^ (static_cast<std::uint64_t>(getpid()) << 40) ^
+            (calls.fetch_add(1, std::memory_order_relaxed) + 1)) *
+           0x9E3779B97F4A7C15u;
 }
 
 }  // namespace
