@@ -26,6 +26,8 @@
 struct CountingLimits {
     std::int64_t budget;
     std::string temporaryFolder;
+    // Enough that a merge of a thousand runs takes two levels, few enough
+    // that each run's read buffer stays large within a small budget.
     std::size_t maxMergeWidth = 64;
     int threads = 1;
 };

@@ -4,14 +4,12 @@
 #include <string>
 
 #include "common/console.h"
-#include "common/cpu_count.h"
-#include "common/memory_budget.h"
-#include "common/replacement_file.h"
 #include "common/report.h"
 #include "common/signal_cleanup.h"
 #include "common/temporary_file.h"
 #include "counting/arguments.h"
 #include "counting/chunked_input.h"
+#include "counting/counting_session.h"
 #include "counting/ngram_count_table.h"
 
 namespace {
@@ -33,19 +31,13 @@ int main(int argc, char** argv) {
     const Arguments& arguments = *parsed.arguments;
 
     std::cout << "Start..." << std::endl;
-    MemoryLimits limits = currentMemoryLimits();
-    shareAllocatorArenas(limits);
-    std::int64_t budget = budgetWithin(limits);
-    MemoryCheck checkMemory = memoryCheckWithin(limits, budget, arguments.input);
+    CountingSession session(arguments.input);
 #ifdef NGRAM_COUNTING_STATISTICS
     CountingStatistics statistics;
 #endif
     auto countAndWrite = [&] {
-        // Not after a run of hours: a count file that cannot be made is
-        // known now.
-        ReplacementFile::checkCanBeMade(arguments.output);
-        NGramCountTable table({budget, temporaryFolderFor(arguments.output), 64, usableCpus()});
-        countInput(table, arguments, ChunkSize, PrintedConsole(std::cout), checkMemory);
+        NGramCountTable table = session.table(arguments.output, temporaryFolderFor(arguments.output));
+        countInput(table, arguments, ChunkSize, PrintedConsole(std::cout), session.checkMemory());
         table.writeCountFile(arguments.output);
 #ifdef NGRAM_COUNTING_STATISTICS
         statistics = table.countingStatistics();
