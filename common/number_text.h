@@ -4,6 +4,7 @@
 // left undefined.
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -41,4 +42,16 @@ inline LeadingInteger scanLeadingInteger(std::string_view text) {
 // in 64 bits.
 inline std::optional<std::int64_t> parseLeadingInteger(std::string_view text) {
     return scanLeadingInteger(text).value;
+}
+
+// A number typed where only a whole number makes sense (an offset, a range,
+// a count): decimal digits and nothing else, so that "1e9", "-5" or "2x" is
+// refused rather than read as 1, a count from the end or 2. Nothing when the
+// text is not that or does not fit in 64 bits.
+inline std::optional<std::int64_t> parseDigits(std::string_view text) {
+    std::int64_t value = 0;
+    if (text.empty() || text[0] < '0' || text[0] > '9') return std::nullopt;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
 }

@@ -3,31 +3,17 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <charconv>
 #include <string_view>
 
 #include "common/file_io.h"
-
-namespace {
-
-// Digits only: a range that atoi would read past ("2x/8") is a typing
-// error that would otherwise write the wrong share of the counts.
-std::optional<std::int64_t> wholeNumber(std::string_view text) {
-    std::int64_t value = 0;
-    if (text.empty() || text[0] < '0' || text[0] > '9') return std::nullopt;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
-
-}  // namespace
+#include "common/number_text.h"
 
 ParsedRange parseRange(const std::string& text) {
     std::size_t slash = text.find('/');
     std::optional<std::int64_t> k, ranges;
     if (slash != std::string::npos) {
-        k = wholeNumber(std::string_view(text).substr(0, slash));
-        ranges = wholeNumber(std::string_view(text).substr(slash + 1));
+        k = parseDigits(std::string_view(text).substr(0, slash));
+        ranges = parseDigits(std::string_view(text).substr(slash + 1));
     }
     if (!k || !ranges || *k < 1 || *k > *ranges)
         return {std::nullopt, "range \"" + text + "\" must be k/K, the k-th of K key ranges, 1 <= k <= K"};

@@ -35,4 +35,21 @@ TEST(ParseLeadingInteger, ReadsAsAtoiDoesButIn64Bits) {
     for (const auto& c : cases) EXPECT_EQ(parseLeadingInteger(c.text), c.value) << '"' << c.text << '"';
 }
 
+TEST(ParseDigits, TakesDecimalDigitsAndNothingElse) {
+    const std::pair<std::string_view, std::optional<std::int64_t>> cases[] = {
+        {"0", 0},
+        {"0012", 12},
+        {"9223372036854775807", INT64_MAX},
+        {"", std::nullopt},
+        {" 1", std::nullopt},
+        {"+1", std::nullopt},
+        {"-5", std::nullopt},
+        {"1e9", std::nullopt},
+        {"2x", std::nullopt},
+        {"12\r", std::nullopt},
+        {"9223372036854775808", std::nullopt},
+    };
+    for (const auto& [text, value] : cases) EXPECT_EQ(parseDigits(text), value) << '"' << text << '"';
+}
+
 }  // namespace
