@@ -46,7 +46,7 @@ for case in "${cases[@]}"; do
       if (draws > 1 && done == last) { still++; if (still > longest) longest = still } else still = 0
       if (draws > 1 && done - last > step) step = done - last
       last = done }
-    END { printf "| %d | %.1f | %.1f MB |", draws, longest * interval, step / 1e6 }' |
+    END { printf "| %d | %.1f | %.1f MB |\n", draws, longest * interval, step / 1e6 }' |
     { read -r row; printf '| %-4s %s %.1f s | %.1f s |\n' "$case" "$row" "$(bc <<<"scale=1; $lineWall / 1000")" \
       "$(bc <<<"scale=1; $plainWall / 1000")"; }
 done

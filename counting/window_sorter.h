@@ -172,8 +172,9 @@ public:
     // pages cost more to touch than the longer runs they avoid.
     static constexpr std::int64_t MostSortBytes = std::int64_t{1} << 30;
 
-    // Tells `console` the windows sorted as it goes: half of each as it is
-    // scattered into its bucket, half as its bucket is sorted.
+    // Tells `console` the windows sorted as it goes: a quarter of each as
+    // its pair is counted, a quarter as it is scattered into its bucket,
+    // half as its bucket is sorted.
     WindowSorter(NGramCountTable& table, SortBuffers& buffers, const Windows& windows,
                  std::int64_t windowCount, const CountingConsole& console)
         : table_(table), buffers_(buffers), windows_(windows), console_(console) {
@@ -258,8 +259,11 @@ private:
         };
         runInParallel(slices, [&](std::size_t slice) {
             std::uint32_t* mine = sizes.data() + slice * Pairs;
-            for (std::int64_t p = sliceStart(slice), end = sliceStart(slice + 1); p < end; ++p)
-                ++mine[leadingPair(p)];
+            for (std::int64_t p = sliceStart(slice), end = sliceStart(slice + 1); p < end;) {
+                std::int64_t stepEnd = std::min(end, p + 4 * CountedStep);
+                console_.counted((stepEnd - p) / 4);
+                for (; p < stepEnd; ++p) ++mine[leadingPair(p)];
+            }
         });
         std::vector<std::uint32_t> bucketStart(Pairs + 1);
         std::uint32_t start = 0;
@@ -274,8 +278,8 @@ private:
         runInParallel(slices, [&](std::size_t slice) {
             std::uint32_t* mine = next.data() + slice * Pairs;
             for (std::int64_t p = sliceStart(slice), end = sliceStart(slice + 1); p < end;) {
-                std::int64_t stepEnd = std::min(end, p + 2 * CountedStep);
-                console_.counted((stepEnd - p) / 2);
+                std::int64_t stepEnd = std::min(end, p + 4 * CountedStep);
+                console_.counted((stepEnd - p) / 4);
                 for (; p < stepEnd; ++p) keys_[mine[leadingPair(p)]++] = Key::at(windows_, p);
             }
         });
