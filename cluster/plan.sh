@@ -108,14 +108,14 @@ parseCounting() {
 # read; one file named twice, however spelled, is refused: its parts would
 # overlap in every merge.
 readInputs() {
-  local lines=() answers status=0 planned said
+  local lines=() answers status=0 planned planning=0 said
   mapfile -t lines <"$INPUTLIST"
   lines=("${lines[@]%$'\r'}")
   # Asked of the names as listed (a "-" there is a file: the list is read
   # from standard input).
   answers=$(printf '%s\n' "${lines[@]}" | "$TALLOMER_BIN/tallomer-part" "$MODE" "$N" @- 2>&1) || status=$?
-  planned=$(planInputs <(printf '%s\n' "${lines[@]}") <<<"$answers"$'\n'"status $status") || status=$?
-  case $status in
+  planned=$(planInputs <(printf '%s\n' "${lines[@]}") <<<"$answers"$'\n'"status $status") || planning=$?
+  case $planning in
   0) ;;
   3)
     # tallomer-part failed on an input: said is its name, its line and
@@ -127,6 +127,7 @@ readInputs() {
     ;;
   *) fail "$planned" ;;
   esac
+  # shellcheck disable=SC2034 # the number of part tasks, for the callers
   read -r PARTS TASKS <<<"${planned%%$'\n'*}"
   PLAN=$(printf '%s\n' "$MODE" "$N" "$RANGES" "$OUTPUT")$'\n'${planned#*$'\n'}
 }
@@ -199,6 +200,9 @@ planInputs() {
           refuse(list ": more than " maxParts " parts of " ENVIRON["PLAN_PARTBYTES"] " bytes: choose a larger PARTBYTES")
         whole[k] = multiple == "whole"; sizeOf[k] = size; mtimeOf[k] = mtime; pathOf[k] = path
       }
+      # Every input answered, and yet a failure (its console, say).
+      if (status != 0)
+        refuse(ENVIRON["PLAN_BIN"] "/tallomer-part: exit status " status ": " answer[names + 1])
       for (k = 1; k <= names; k++) {
         size = sizeOf[k]; mtime = mtimeOf[k]; path = pathOf[k]
         if (whole[k]) { part(0, "end", size + 0); continue }
