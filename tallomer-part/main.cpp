@@ -108,10 +108,26 @@ Counted countWhole(NGramCountTable& table, const Arguments& arguments, const Par
     return {identity, absoluteName(arguments.input), 0, size};
 }
 
-void countRangeAndWrite(const Arguments& arguments, const PartRange& range, std::int64_t budget,
+// What a count may use, taken once at start: the memory limits, the budget
+// within them and the CPUs.
+struct Resources {
+    MemoryLimits limits;
+    std::int64_t budget;
+    int cpus;
+};
+
+Resources takeResources() {
+    Resources resources{currentMemoryLimits(), 0, usableCpus()};
+    shareAllocatorArenas(resources.limits);
+    resources.budget = budgetWithin(resources.limits);
+    return resources;
+}
+
+void countRangeAndWrite(const Arguments& arguments, const PartRange& range, const Resources& resources,
                         const MemoryCheck& checkMemory) {
     ReplacementFile::checkCanBeMade(arguments.output);
-    NGramCountTable table({budget, temporaryFolderOrTmpdir(arguments.output), 64, usableCpus()});
+    std::int64_t budget = resources.budget;
+    NGramCountTable table({budget, temporaryFolderOrTmpdir(arguments.output), 64, resources.cpus});
     // On standard error when it is a terminal; erased before any failure
     // is reported.
     ProgressLine progress(Program);
@@ -197,14 +213,13 @@ int describeListedInputs(const char* mode, const char* n, const std::string& lis
     return checkStandardOutput(Program);
 }
 
-// Counts one part, as the counting form does, within the limits taken at
-// start.
-int countPart(const Arguments& arguments, const PartRange& range, const MemoryLimits& limits,
-              std::int64_t budget) {
-    MemoryCheck checkMemory = memoryCheckWithin(limits, budget, arguments.input);
+// Counts one part, as the counting form does, within the resources taken
+// at start.
+int countPart(const Arguments& arguments, const PartRange& range, const Resources& resources) {
+    MemoryCheck checkMemory = memoryCheckWithin(resources.limits, resources.budget, arguments.input);
     return runReportingFailures(Program, arguments.input,
                                 "out of memory while counting: less memory is left than there was at start",
-                                [&] { countRangeAndWrite(arguments, range, budget, checkMemory); });
+                                [&] { countRangeAndWrite(arguments, range, resources, checkMemory); });
 }
 
 // `tallomer-part MODE N @LIST FOLDER`: each part the list names counted as
@@ -226,12 +241,10 @@ int countListedParts(const char* mode, const char* n, const std::string& list, c
             parts = parseListedParts(list, folder, readListLines(list));
         }))
         return failed;
-    MemoryLimits limits = currentMemoryLimits();
-    shareAllocatorArenas(limits);
-    std::int64_t budget = budgetWithin(limits);
+    Resources resources = takeResources();
     for (const ListedPart& part : parts) {
         Arguments arguments{parsed.arguments->mode, parsed.arguments->n, part.input, part.part};
-        if (int failed = countPart(arguments, part.range, limits, budget)) return failed;
+        if (int failed = countPart(arguments, part.range, resources)) return failed;
     }
     return checkStandardOutput(Program);
 }
@@ -260,8 +273,6 @@ int main(int argc, char** argv) {
                                          "\" must be two byte offsets (decimal), or an offset and end");
         return 1;
     }
-    MemoryLimits limits = currentMemoryLimits();
-    shareAllocatorArenas(limits);
-    if (int failed = countPart(*parsed.arguments, *range, limits, budgetWithin(limits))) return failed;
+    if (int failed = countPart(*parsed.arguments, *range, takeResources())) return failed;
     return checkStandardOutput(Program);
 }
