@@ -100,101 +100,146 @@ parseCounting() {
 }
 
 # readInputs: the inputs that INPUTLIST names, one a line (a CR before the LF
-# dropped, blank lines skipped), into INPUT_PATHS (resolved), INPUT_STATES
-# (size and modification time in nanoseconds) and INPUT_WHOLE (yes for an
-# input that `tallomer-part MODE N INPUT` says is counted whole: a compressed
-# one), and PARTS; then the plan, into PLAN and TASKS. One file named twice,
-# however spelled, is refused: its parts would overlap in every merge.
+# dropped, blank lines skipped), checked and planned: the plan into PLAN
+# (see planInputs), the number of parts into PARTS, of part tasks into
+# TASKS. One `tallomer-part MODE N @-` answers for every input at once, and
+# one awk reads the answers, so that planning thousands of small inputs
+# takes a moment, not a process each. Each input must be a file that can be
+# read; one file named twice, however spelled, is refused: its parts would
+# overlap in every merge.
 readInputs() {
-  local line number=0 identity path state size said
-  local -A lineOf nameOf
-  INPUT_PATHS=() INPUT_STATES=() INPUT_WHOLE=() PARTS=0
-  while IFS= read -r line || [ -n "$line" ]; do
-    number=$((number + 1))
-    line=${line%$'\r'}
-    [ -n "$line" ] || continue
-    [ -f "$line" ] || fail "$line: not a file (line $number of $INPUTLIST)"
-    [ -r "$line" ] || fail "$line: cannot read it (line $number of $INPUTLIST)"
-    read -r identity state < <(stat -L -c '%d:%i %s %.9Y' -- "$line") ||
-      fail "$line: cannot stat it (line $number of $INPUTLIST)"
-    if [ -n "${lineOf[$identity]:-}" ]; then
-      fail "$INPUTLIST: lines ${lineOf[$identity]} and $number name the same file (${nameOf[$identity]} and $line)"
-    fi
-    lineOf[$identity]=$number nameOf[$identity]=$line
-    path=$(realpath -- "$line")
-    # Asked of the path the part tasks count (never "-", standard input).
-    said=$("$TALLOMER_BIN/tallomer-part" "$MODE" "$N" "$path" 2>&1 </dev/null) ||
-      fail "${said#tallomer-part: } (line $number of $INPUTLIST)"
-    [[ $said =~ ^(whole|[1-9][0-9]{0,17})$ ]] ||
-      fail "$TALLOMER_BIN/tallomer-part: printed \"$said\" for $path, neither whole nor a byte multiple"
-    INPUT_PATHS+=("$path") INPUT_STATES+=("$state")
-    size=${state%% *}
-    if [ "$said" = whole ]; then
-      INPUT_WHOLE+=(yes)
-      PARTS=$((PARTS + 1))
-    else
-      INPUT_WHOLE+=(no)
-      PARTS=$((PARTS + (size == 0 ? 1 : (size - 1) / PARTBYTES + 1)))
-    fi
-    ((PARTS <= MAX_PARTS)) ||
-      fail "$INPUTLIST: more than $MAX_PARTS parts of $PARTBYTES bytes: choose a larger PARTBYTES"
-  done <"$INPUTLIST"
-  [ "$PARTS" -gt 0 ] || fail "$INPUTLIST: names no input"
-  PLAN=$(planText)
+  local lines=() answers status=0 planned planning=0 said
+  mapfile -t lines <"$INPUTLIST"
+  lines=("${lines[@]%$'\r'}")
+  # Asked of the names as listed (a "-" there is a file: the list is read
+  # from standard input).
+  answers=$(printf '%s\n' "${lines[@]}" | "$TALLOMER_BIN/tallomer-part" "$MODE" "$N" @- 2>&1) || status=$?
+  planned=$(planInputs <(printf '%s\n' "${lines[@]}") <<<"$answers"$'\n'"status $status") || planning=$?
+  case $planning in
+  0) ;;
+  3)
+    # tallomer-part failed on an input: said is its name, its line and
+    # tallomer-part's reason.
+    mapfile -t said <<<"$planned"
+    [ -f "${said[0]}" ] || fail "${said[0]}: not a file (line ${said[1]} of $INPUTLIST)"
+    [ -r "${said[0]}" ] || fail "${said[0]}: cannot read it (line ${said[1]} of $INPUTLIST)"
+    fail "${said[2]} (line ${said[1]} of $INPUTLIST)"
+    ;;
+  *) fail "$planned" ;;
+  esac
   # shellcheck disable=SC2034 # the number of part tasks, for the callers
-  TASKS=$(($(tail -n 1 <<<"$PLAN" | cut -d ' ' -f 1) + 1))
+  read -r PARTS TASKS <<<"${planned%%$'\n'*}"
+  PLAN=$(printf '%s\n' "$MODE" "$N" "$RANGES" "$OUTPUT")$'\n'${planned#*$'\n'}
 }
 
-# planPart FROM TO BYTES: the line of a part of planText's input i, BYTES
-# of it stored, in the task being gathered, or in the next one when BYTES
-# would take that past PARTBYTES.
-planPart() {
-  if ((gathered > 0 && gathered + $3 > PARTBYTES)); then
-    task=$((task + 1)) gathered=0
-  fi
-  gathered=$((gathered + $3))
-  printf '%s %s %s %s %s\n' "$task" "$1" "$2" "${INPUT_STATES[i]}" "${INPUT_PATHS[i]}"
-}
-
-# planText: the plan, WORK/tasks.txt: MODE, N, RANGES and OUTPUT, then part
-# i on line 5 + i: TASK FROM TO SIZE MTIME INPUT, the input last and whole
-# (it may hold spaces and tabs); SIZE and MTIME are the input's when
-# planned. A plain input is cut every PARTBYTES; one counted whole is one
-# part, 0 to end, whatever its size. A part task counts consecutive parts
-# until they hold about PARTBYTES of stored bytes together, so that many
-# small inputs make few tasks, while a part of PARTBYTES is a task alone.
-planText() {
-  local i from size task=0 gathered=0
-  printf '%s\n' "$MODE" "$N" "$RANGES" "$OUTPUT"
-  for i in "${!INPUT_PATHS[@]}"; do
-    size=${INPUT_STATES[i]%% *}
-    if [ "${INPUT_WHOLE[i]}" = yes ]; then
-      planPart 0 end "$size"
-      continue
-    fi
-    for ((from = 0; from < size - PARTBYTES; from += PARTBYTES)); do
-      planPart "$from" $((from + PARTBYTES)) "$PARTBYTES"
-    done
-    planPart "$from" "$size" $((size - from))
-  done
+# planInputs NAMES: the plan's parts from the list's lines (the file NAMES,
+# a CR before the LF dropped) and tallomer-part's answers for its names (on
+# standard input, `ANSWER SIZE MTIME DEVICE:INODE PATH` each, up to its
+# message where it failed, then `status S`, its exit status). Prints "PARTS
+# TASKS", then part i on line 2 + i: TASK FROM TO SIZE MTIME INPUT, the
+# input (the PATH answered: absolute, links resolved) last and whole (it
+# may hold spaces and tabs); SIZE and MTIME are the input's when planned.
+# A plain input is cut every PARTBYTES; one counted whole is one part, 0 to
+# end, whatever its size. A part task counts consecutive parts until they
+# hold about PARTBYTES of stored bytes together, so that many small inputs
+# make few tasks, while a part of PARTBYTES is a task alone. A refusal is
+# one line, exit status 2; where tallomer-part failed, exit status 3 and
+# three lines: the name, its line number and tallomer-part's reason.
+# awk's numbers are doubles: exact for inputs below 2^53 bytes (8 PiB),
+# the larger refused.
+planInputs() {
+  PLAN_LIST=$INPUTLIST PLAN_BIN=$TALLOMER_BIN PLAN_PARTBYTES=$PARTBYTES PLAN_MAX_PARTS=$MAX_PARTS LC_ALL=C awk '
+    function refuse(message) { print message; failed = 1; exit 2 }
+    # The answer of input k into multiple, size, mtime, identity and path;
+    # whether it is one.
+    function answered(a, i) {
+      i = index(a, " "); multiple = substr(a, 1, i - 1); a = substr(a, i + 1)
+      i = index(a, " "); size = substr(a, 1, i - 1); a = substr(a, i + 1)
+      i = index(a, " "); mtime = substr(a, 1, i - 1); a = substr(a, i + 1)
+      i = index(a, " "); identity = substr(a, 1, i - 1); path = substr(a, i + 1)
+      return i > 0 && (multiple == "whole" || multiple ~ /^[1-9][0-9]*$/) && size ~ /^(0|[1-9][0-9]*)$/ &&
+        mtime ~ /^-?[0-9]+\.[0-9]+$/ && identity ~ /^[0-9]+:[0-9]+$/ && path ~ /^\//
+    }
+    function part(from, to, bytes) {
+      if (gathered > 0 && gathered + bytes > partBytes) { task++; gathered = 0 }
+      gathered += bytes
+      body[++parts] = task " " from " " to " " size " " mtime " " path
+    }
+    FILENAME == ARGV[1] { if ($0 != "") { names++; name[names] = $0; line[names] = FNR }; next }
+    $0 != "" { answer[++answers] = $0 }
+    END {
+      if (failed) exit 2
+      task = 0; gathered = 0; parts = 0
+      list = ENVIRON["PLAN_LIST"]; partBytes = ENVIRON["PLAN_PARTBYTES"] + 0; maxParts = ENVIRON["PLAN_MAX_PARTS"] + 0
+      status = answer[answers]; sub(/^status /, "", status); answers--
+      if (names == 0) refuse(list ": names no input")
+      for (k = 1; k <= names; k++) {
+        a = k <= answers ? answer[k] : ""
+        if (!answered(a)) {
+          if (status == 2 && substr(a, 1, 15) == "tallomer-part: ") {
+            print name[k]; print line[k]; print substr(a, 16); failed = 1; exit 3
+          }
+          refuse(ENVIRON["PLAN_BIN"] "/tallomer-part: printed \"" a "\" for " name[k] " (exit status " status "), not its answer")
+        }
+        if (identity in lineOf)
+          refuse(list ": lines " lineOf[identity] " and " line[k] " name the same file (" nameOf[identity] " and " name[k] ")")
+        lineOf[identity] = line[k]; nameOf[identity] = name[k]
+        if (length(size) > 16 || (length(size) == 16 && size > "9007199254740992"))
+          refuse(path ": " size " bytes: too large to plan (line " line[k] " of " list ")")
+        if (multiple == "whole") {
+          counted += 1
+        } else {
+          # Parts of PARTBYTES and a shorter last one (an empty input is one
+          # part); the quotient of doubles set right where it rounded.
+          n = size == 0 ? 1 : int((size - 1) / partBytes) + 1
+          while (n > 1 && (n - 1) * partBytes >= size) n--
+          while (n * partBytes < size) n++
+          counted += n
+        }
+        if (counted > maxParts)
+          refuse(list ": more than " maxParts " parts of " ENVIRON["PLAN_PARTBYTES"] " bytes: choose a larger PARTBYTES")
+        whole[k] = multiple == "whole"; sizeOf[k] = size; mtimeOf[k] = mtime; pathOf[k] = path
+      }
+      # Every input answered, and yet a failure (its console, say).
+      if (status != 0)
+        refuse(ENVIRON["PLAN_BIN"] "/tallomer-part: exit status " status ": " answer[names + 1])
+      for (k = 1; k <= names; k++) {
+        size = sizeOf[k]; mtime = mtimeOf[k]; path = pathOf[k]
+        if (whole[k]) { part(0, "end", size + 0); continue }
+        for (from = 0; from < size - partBytes; from += partBytes)
+          part(sprintf("%.0f", from), sprintf("%.0f", from + partBytes), partBytes)
+        part(sprintf("%.0f", from), size, size - from)
+      }
+      print parts " " task + 1
+      for (i = 1; i <= parts; i++) print body[i]
+    }' "$1" -
 }
 
 # whyNotThisPlan: the plan in WORK is not PLAN; says how, naming an input
 # that changed since it was planned.
 whyNotThisPlan() {
-  local again="remove $WORK to start over"
+  local again="remove $WORK to start over" changed
   [ "$(head -n 4 "$WORK/tasks.txt")" = "$(head -n 4 <<<"$PLAN")" ] ||
     fail "$WORK: planned for other arguments (MODE, N or RANGES): $again"
-  local -A now
-  local i line task from to size mtime input
-  for i in "${!INPUT_PATHS[@]}"; do now[${INPUT_PATHS[i]}]=${INPUT_STATES[i]}; done
-  while IFS= read -r line; do
-    read -r task from to size mtime _ <<<"$line"
-    input=${line#"$task $from $to $size $mtime "}
-    if [ -n "${now[$input]:-}" ] && [ "${now[$input]}" != "$size $mtime" ]; then
-      fail "$input: changed since $WORK was planned (size and modification time were $size $mtime, now ${now[$input]}): $again"
-    fi
-  done < <(tail -n +5 "$WORK/tasks.txt")
+  # The first input whose size and modification time in the plan there
+  # are not those in PLAN.
+  changed=$(LC_ALL=C awk '
+    # A plan line: its input into input, "SIZE MTIME" into state.
+    function parse(s, i, k) {
+      for (k = 0; k < 3; k++) { i = index(s, " "); s = substr(s, i + 1) }
+      i = index(s, " "); state = substr(s, 1, i - 1); s = substr(s, i + 1)
+      i = index(s, " "); state = state " " substr(s, 1, i - 1); input = substr(s, i + 1)
+    }
+    FNR <= 4 { next }
+    FILENAME == ARGV[1] { parse($0); now[input] = state; next }
+    { parse($0) }
+    (input in now) && now[input] != state { print input; print state; print now[input]; exit }' \
+    <(printf '%s\n' "$PLAN") "$WORK/tasks.txt")
+  if [ -n "$changed" ]; then
+    local said
+    mapfile -t said <<<"$changed"
+    fail "${said[0]}: changed since $WORK was planned (size and modification time were ${said[1]}, now ${said[2]}): $again"
+  fi
   fail "$WORK: planned for other inputs or another PARTBYTES: $again"
 }
 

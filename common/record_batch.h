@@ -99,6 +99,11 @@ struct RecordBatch {
     // What a batch holds beside the texts of more than 16 bytes.
     static constexpr std::size_t Bytes = Capacity * (4 * 8 + sizeof(std::size_t));
 
+    // The arrays are filled before they are read: a merge of many sources
+    // makes a batch for each, and zeroing them all would cost more than
+    // the merge of small ones.
+    RecordBatch() {}
+
     std::size_t size = 0;
     std::uint64_t words[Capacity], seconds[Capacity], sizes[Capacity];
     std::int64_t counts[Capacity];

@@ -171,6 +171,8 @@ public:
     // Beyond a full chunk of 8-byte keys larger batches save little: the
     // pages cost more to touch than the longer runs they avoid.
     static constexpr std::int64_t MostSortBytes = std::int64_t{1} << 30;
+    // Below this many windows a batch is sorted without the pairs.
+    static constexpr std::size_t SmallBatch = 4096;
 
     // Tells `console` the windows sorted as it goes: a quarter of each as
     // its pair is counted, a quarter as it is scattered into its bucket,
@@ -244,6 +246,14 @@ private:
     // the scratch: the sorted batch is the same whatever the threads.
     void sortBatch(std::size_t count) {
         constexpr std::size_t Pairs = std::size_t{1} << 16;
+        // A small batch (a small input, or a chunk's short end) is sorted
+        // whole: the pairs' counters would cost more than its keys.
+        if (count < SmallBatch) {
+            for (std::size_t i = 0; i < count; ++i)
+                keys_[i] = Key::at(windows_, batchStart_ + static_cast<std::int64_t>(i));
+            radixSort(keys_, count, scratch_, scratchCapacity_, KeyOrder{});
+            return;
+        }
         // A slice's pair counters take 512 KiB; they stay a small part of
         // the working memory, or there are fewer slices.
         std::size_t threads = static_cast<std::size_t>(table_.threads());

@@ -47,7 +47,18 @@ InputIdentity inputIdentity(const std::string& path) {
     std::int64_t blockBytes = std::min(identity.size, SampleBlockBytes);
     std::unique_ptr<char[]> block(new char[static_cast<std::size_t>(SampleBlockBytes)]);
     std::uint64_t state = mixStep(static_cast<std::uint64_t>(identity.size));
+    // A file of one block or less is every block: read once (a workflow of
+    // thousands of small inputs takes every identity twice).
+    std::uint64_t whole = 0;
+    if (blockBytes > 0 && blockBytes == identity.size) {
+        input.readAt(0, block.get(), blockBytes);
+        whole = partChecksum(block.get(), static_cast<std::size_t>(blockBytes));
+    }
     for (int i = 0; i < SampleBlocks && blockBytes > 0; ++i) {
+        if (blockBytes == identity.size) {
+            state = mixStep(state ^ whole);
+            continue;
+        }
         std::int64_t offset = (identity.size - blockBytes) / (SampleBlocks - 1) * i;
         if (i == SampleBlocks - 1) offset = identity.size - blockBytes;
         input.readAt(offset, block.get(), blockBytes);

@@ -118,7 +118,11 @@ void PartReader::loadBlocks() {
     while (last < page.size() && bytes + page[last].bytes <= static_cast<std::int64_t>(bufferBytes_))
         bytes += page[last++].bytes;
     if (static_cast<std::size_t>(bytes) > bufferCapacity_) {
-        bufferCapacity_ = std::max(static_cast<std::size_t>(bytes), bufferBytes_);
+        // A buffer of its share, which later loads reuse, but no larger than
+        // the body: a merge of thousands of small parts would otherwise
+        // take and touch a share for each.
+        std::size_t body = static_cast<std::size_t>(bounds_.indexOffset - bounds_.bodyOffset);
+        bufferCapacity_ = std::max(static_cast<std::size_t>(bytes), std::min(bufferBytes_, body));
         buffer_.reset();
         buffer_.reset(new char[bufferCapacity_]);
     }

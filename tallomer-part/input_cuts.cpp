@@ -3,6 +3,25 @@
 #include <sys/stat.h>
 
 #include "common/io_error.h"
+#include "common/number_text.h"
+
+namespace {
+
+std::optional<std::int64_t> parseOffset(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    return parseLeadingInteger(text);
+}
+
+}  // namespace
+
+std::optional<PartRange> parsePartRange(const std::string& from, const std::string& to) {
+    std::optional<std::int64_t> start = parseOffset(from);
+    if (!start) return std::nullopt;
+    if (to == "end") return PartRange{*start, std::nullopt};
+    std::optional<std::int64_t> end = parseOffset(to);
+    if (!end) return std::nullopt;
+    return PartRange{*start, *end};
+}
 
 bool countedWhole(const StoredInput& input) {
     return input.compression() != Compression::None || input.isStream() || input.path() == "-";

@@ -27,30 +27,10 @@
 #include "formats/part_file.h"
 #include "input/stored_input.h"
 #include "tallomer-part/input_cuts.h"
+#include "tallomer-part/input_list.h"
 
 namespace {
 constexpr const char* Program = "tallomer-part";
-
-struct Range {
-    std::int64_t from = 0;
-    std::optional<std::int64_t> to;  // none: to the input's end
-};
-
-// A byte offset: decimal digits only, so that "1e9" or "-5" is refused, not
-// read as 1 or as a count from the end.
-std::optional<std::int64_t> parseOffset(const std::string& text) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-    return parseLeadingInteger(text);
-}
-
-std::optional<Range> parseRange(const std::string& from, const std::string& to) {
-    std::optional<std::int64_t> start = parseOffset(from);
-    if (!start) return std::nullopt;
-    if (to == "end") return Range{*start, std::nullopt};
-    std::optional<std::int64_t> end = parseOffset(to);
-    if (!end) return std::nullopt;
-    return Range{*start, *end};
-}
 
 // The input's path made absolute and normal ("./a" and "a" alike), so that
 // every part of one input names it the same. Links are not resolved: a
@@ -78,7 +58,7 @@ struct Counted {
 };
 
 // A plain file: any range, read at its offsets.
-Counted countFileRange(NGramCountTable& table, const Arguments& arguments, const Range& range,
+Counted countFileRange(NGramCountTable& table, const Arguments& arguments, const PartRange& range,
                        const MemoryCheck& checkMemory, ProgressLine& progress) {
     // Taken before and after counting: a file edited, replaced or grown
     // meanwhile would give a part of no one version.
@@ -110,8 +90,9 @@ Counted streamCounted(const std::string& path, std::int64_t size) {
 // A compressed file or a stream: read once, front to back, so counted
 // whole. A compressed file keeps its own identity, with the size of its
 // data, which its part covers.
-Counted countWhole(NGramCountTable& table, const Arguments& arguments, const Range& range, StoredInput& input,
-                   std::int64_t decoderMemory, const MemoryCheck& checkMemory, ProgressLine& progress) {
+Counted countWhole(NGramCountTable& table, const Arguments& arguments, const PartRange& range,
+                   StoredInput& input, std::int64_t decoderMemory, const MemoryCheck& checkMemory,
+                   ProgressLine& progress) {
     // Standard input is a stream even when it comes from a file: it has no
     // name to check the file by.
     bool stream = input.isStream() || arguments.input == "-";
@@ -132,10 +113,26 @@ Counted countWhole(NGramCountTable& table, const Arguments& arguments, const Ran
     return {identity, absoluteName(arguments.input), 0, size};
 }
 
-void countRangeAndWrite(const Arguments& arguments, const Range& range, std::int64_t budget,
+// What a count may use, taken once at start: the memory limits, the budget
+// within them and the CPUs.
+struct Resources {
+    MemoryLimits limits;
+    std::int64_t budget;
+    int cpus;
+};
+
+Resources takeResources() {
+    Resources resources{currentMemoryLimits(), 0, usableCpus()};
+    shareAllocatorArenas(resources.limits);
+    resources.budget = budgetWithin(resources.limits);
+    return resources;
+}
+
+void countRangeAndWrite(const Arguments& arguments, const PartRange& range, const Resources& resources,
                         const MemoryCheck& checkMemory) {
     ReplacementFile::checkCanBeMade(arguments.output);
-    NGramCountTable table({budget, temporaryFolderOrTmpdir(arguments.output), 64, usableCpus()});
+    std::int64_t budget = resources.budget;
+    NGramCountTable table({budget, temporaryFolderOrTmpdir(arguments.output), 64, resources.cpus});
     // On standard error when it is a terminal; erased before any failure
     // is reported.
     ProgressLine progress(Program);
@@ -198,10 +195,71 @@ int checkModeAndN(const char* mode, const char* n, const char* input) {
         std::cout << "whole" << std::endl;
     return checkStandardOutput(Program);
 }
+
+// `tallomer-part MODE N @LIST`: the answer of the three-argument form for
+// every input the list names, one line each in order, with what planning
+// needs besides (see describeListedInput), from one process. Stops at the
+// first input that fails.
+int describeListedInputs(const char* mode, const char* n, const std::string& list) {
+    ParsedArguments parsed = parseArguments(mode, n, "", "");
+    if (!parsed.arguments) {
+        reportArgumentError(Program, parsed.error);
+        return 1;
+    }
+    std::vector<ListLine> lines;
+    if (int failed =
+            runReportingFailures(Program, list, "out of memory", [&] { lines = readListLines(list); }))
+        return failed;
+    for (const ListLine& line : lines)
+        if (int failed = runReportingFailures(Program, line.text, "out of memory", [&] {
+                std::cout << describeListedInput(line.text, parsed.arguments->mode) << '\n';
+            }))
+            return failed;
+    return checkStandardOutput(Program);
+}
+
+// Counts one part, as the counting form does, within the resources taken
+// at start.
+int countPart(const Arguments& arguments, const PartRange& range, const Resources& resources) {
+    MemoryCheck checkMemory = memoryCheckWithin(resources.limits, resources.budget, arguments.input);
+    return runReportingFailures(Program, arguments.input,
+                                "out of memory while counting: less memory is left than there was at start",
+                                [&] { countRangeAndWrite(arguments, range, resources, checkMemory); });
+}
+
+// `tallomer-part MODE N @LIST FOLDER`: each part the list names counted as
+// `tallomer-part MODE N INPUT FROM TO FOLDER/PART` counts it, one after the
+// other in one process; stops at the first that fails, the parts before it
+// complete. Every line is checked before the first is counted.
+int countListedParts(const char* mode, const char* n, const std::string& list, const std::string& folder) {
+    ParsedArguments parsed = parseArguments(mode, n, "", "");
+    if (!parsed.arguments) {
+        reportArgumentError(Program, parsed.error);
+        return 1;
+    }
+    if (folder.empty()) {
+        reportArgumentError(Program, "the part folder must not be empty");
+        return 1;
+    }
+    std::vector<ListedPart> parts;
+    if (int failed = runReportingFailures(Program, list, "out of memory", [&] {
+            parts = parseListedParts(list, folder, readListLines(list));
+        }))
+        return failed;
+    Resources resources = takeResources();
+    for (const ListedPart& part : parts) {
+        Arguments arguments{parsed.arguments->mode, parsed.arguments->n, part.input, part.part};
+        if (int failed = countPart(arguments, part.range, resources)) return failed;
+    }
+    return checkStandardOutput(Program);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
     cleanUpTemporaryFilesOnSignals();
+    bool list = argc >= 4 && argv[3][0] == '@';
+    if (list && argc == 4) return describeListedInputs(argv[1], argv[2], argv[3] + 1);
+    if (list && argc == 5) return countListedParts(argv[1], argv[2], argv[3] + 1, argv[4]);
     if (argc == 3 || argc == 4) return checkModeAndN(argv[1], argv[2], argc == 4 ? argv[3] : nullptr);
     if (argc != 7) {
         printUsageBlock(
@@ -214,21 +272,12 @@ int main(int argc, char** argv) {
         reportArgumentError(Program, parsed.error);
         return 1;
     }
-    std::optional<Range> range = parseRange(argv[4], argv[5]);
+    std::optional<PartRange> range = parsePartRange(argv[4], argv[5]);
     if (!range) {
         reportArgumentError(Program, "the range \"" + std::string(argv[4]) + "\" \"" + argv[5] +
                                          "\" must be two byte offsets (decimal), or an offset and end");
         return 1;
     }
-    const Arguments& arguments = *parsed.arguments;
-    MemoryLimits limits = currentMemoryLimits();
-    shareAllocatorArenas(limits);
-    std::int64_t budget = budgetWithin(limits);
-    MemoryCheck checkMemory = memoryCheckWithin(limits, budget, arguments.input);
-    if (int failed =
-            runReportingFailures(Program, arguments.input,
-                                 "out of memory while counting: less memory is left than there was at start",
-                                 [&] { countRangeAndWrite(arguments, *range, budget, checkMemory); }))
-        return failed;
+    if (int failed = countPart(*parsed.arguments, *range, takeResources())) return failed;
     return checkStandardOutput(Program);
 }

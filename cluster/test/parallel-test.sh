@@ -2,7 +2,8 @@
 # parallel-test.sh [BUILD]: parallel-count against one tallomer run per input:
 # a list with CR LF line ends naming an input with tabs and spaces in its
 # name and an equal copy of another (two inputs, summed); many small inputs
-# counted by few part tasks, a removed part redone alone; compressed inputs
+# counted by few part tasks, planned by one tallomer-part run and counted
+# by one a task, a removed part redone alone; compressed inputs
 # among plain ones, each one part; one part task
 # failing on the first run and redone by the second; the files deciding what
 # a rerun redoes; inputs changed since planning refused by the part task and
@@ -63,9 +64,22 @@ done
 
 # Many small inputs: a part task counts consecutive parts until about
 # PARTBYTES are gathered, each into its own part file. 20 inputs of 4,000
-# bytes, parts of 50,000: two tasks, of 12 parts and of 8.
-export TALLOMER_BIN=$bin
+# bytes, parts of 50,000: two tasks, of 12 parts and of 8. Planning asks
+# tallomer-part twice whatever the inputs (MODE and N, then every input at
+# once), and a task twice (its inputs, then its parts), as each call's
+# first three arguments in calls tell.
+mkdir "$dir/counted"
+ln -s "$bin/tallomer-merge" "$dir/counted/tallomer-merge"
+cat >"$dir/counted/tallomer-part" <<SCRIPT
+#!/bin/sh
+echo "\$1 \$2 \$3" >>"$dir/counted/calls"
+exec "$bin/tallomer-part" "\$@"
+SCRIPT
+chmod +x "$dir/counted/tallomer-part"
+export TALLOMER_BIN=$dir/counted
 smallInputs "$dir/small" 80000
+# A time before 1970 with a fraction, which the plan writes as stat does.
+touch -d @-1.75 "$dir/small/03.txt"
 printf '%s\n' "$dir"/small/*.txt >"$dir/inputs"
 sumCounts "$dir"/small/*.counts >"$dir/expected"
 work=$dir/small.txt.work
@@ -74,6 +88,10 @@ check "many small inputs count" countSmall
 check "their summed count file" cmp "$dir/expected" "$dir/small.txt"
 check "20 parts in 2 part tasks" \
   test "$(find "$work/parts" -name '*.part' | wc -l) $(find "$work/logs" -name 'part-*.log' | wc -l)" = "20 2"
+check "tallomer-part run twice to plan and twice a task" \
+  test "$(sort "$dir/counted/calls" | uniq -c | sed 's/^ *//; s/ *$//' | paste -sd,)" = "1 c 5,5 c 5 @-"
+check "the plan holds each input's size and time as stat tells them" \
+  test "$(awk 'NR > 4 { print $4, $5 }' "$work/tasks.txt")" = "$(stat -L -c '%s %.9Y' "$dir"/small/*.txt)"
 # A part removed: its task runs again and counts that part alone.
 rm "$work/parts/5.part" "$work/ranges/1.txt" "$dir/small.txt"
 check "a run after a part was removed completes" countSmall

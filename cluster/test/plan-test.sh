@@ -27,6 +27,10 @@ printf '\n\r\n' >blank
 cp a.txt plain.gz
 printf 'a.txt\nplain.gz\n' >lying
 echo huge.txt >hugelist
+mkfifo fifo
+mkdir adir
+printf 'a.txt\nfifo\n' >fifolist
+printf 'adir\na.txt\n' >dirlist
 log=$dir/log
 
 # refused CODE MESSAGE ARG...: parallel-count ARG... exits with CODE and
@@ -62,6 +66,8 @@ refused 2 'must not hold a line end' c 3 $'out\n.txt' list 1000 2
 refused 2 'linked: lines 1 and 3 name the same file (a.txt and link.txt)' c 3 out.txt linked 1000 2
 refused 2 "respelled: lines 2 and 3 name the same file (a.txt and $dir/./a.txt)" c 3 out.txt respelled 1000 2
 refused 2 'none.txt: not a file (line 2 of missing)' c 3 out.txt missing 1000 2
+refused 2 'fifo: not a file (line 2 of fifolist)' c 3 out.txt fifolist 1000 2
+refused 2 'adir: not a file (line 1 of dirlist)' c 3 out.txt dirlist 1000 2
 refused 2 'blank: names no input' c 3 out.txt blank 1000 2
 # A name that promises a compression its bytes do not hold, as
 # tallomer-part says it.
