@@ -1,7 +1,8 @@
-// What every count starts from, for tallomer and tallomer-part alike: the
-// memory limits the process runs under, the budget within them, the check
-// that tells too little memory at start rather than after hours, and the
-// table that counts within that budget on the CPUs the process may use.
+// What every count starts from, for tallomer and tallomer-part alike, taken
+// once however many counts follow: the memory limits the process runs
+// under, the budget within them and the CPUs it may use; for each count,
+// the check that tells too little memory at start rather than after hours,
+// and the table that counts within that budget on those CPUs.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +14,13 @@
 
 class CountingSession {
 public:
-    // Reads the limits and shares the allocator's arenas among the threads
-    // within them; `input` is what a memory check names.
-    explicit CountingSession(const std::string& input);
+    // Reads the limits and the CPUs, and shares the allocator's arenas
+    // among the threads within the limits.
+    CountingSession();
 
     std::int64_t budget() const { return budget_; }
-    const MemoryCheck& checkMemory() const { return checkMemory_; }
+    // The check for a count of `input`, which its failure names.
+    MemoryCheck checkMemoryFor(const std::string& input) const;
 
     // The table for a count into `output`, its temporary runs in
     // `temporaryFolder`. Checks first that the output can be made: not
@@ -28,5 +30,5 @@ public:
 private:
     MemoryLimits limits_;
     std::int64_t budget_;
-    MemoryCheck checkMemory_;
+    int cpus_;
 };

@@ -5,20 +5,11 @@
 #include "common/io_error.h"
 #include "common/number_text.h"
 
-namespace {
-
-std::optional<std::int64_t> parseOffset(const std::string& text) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-    return parseLeadingInteger(text);
-}
-
-}  // namespace
-
 std::optional<PartRange> parsePartRange(const std::string& from, const std::string& to) {
-    std::optional<std::int64_t> start = parseOffset(from);
+    std::optional<std::int64_t> start = parseDigits(from);
     if (!start) return std::nullopt;
     if (to == "end") return PartRange{*start, std::nullopt};
-    std::optional<std::int64_t> end = parseOffset(to);
+    std::optional<std::int64_t> end = parseDigits(to);
     if (!end) return std::nullopt;
     return PartRange{*start, *end};
 }

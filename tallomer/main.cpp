@@ -31,13 +31,14 @@ int main(int argc, char** argv) {
     const Arguments& arguments = *parsed.arguments;
 
     std::cout << "Start..." << std::endl;
-    CountingSession session(arguments.input);
+    CountingSession session;
 #ifdef NGRAM_COUNTING_STATISTICS
     CountingStatistics statistics;
 #endif
     auto countAndWrite = [&] {
         NGramCountTable table = session.table(arguments.output, temporaryFolderFor(arguments.output));
-        countInput(table, arguments, ChunkSize, PrintedConsole(std::cout), session.checkMemory());
+        countInput(table, arguments, ChunkSize, PrintedConsole(std::cout),
+                   session.checkMemoryFor(arguments.input));
         table.writeCountFile(arguments.output);
 #ifdef NGRAM_COUNTING_STATISTICS
         statistics = table.countingStatistics();
