@@ -1,8 +1,11 @@
-"""Reading the count files that tallomer writes: their entries, distribution's
-histogram and entropy's figures."""
+"""Reading the count files that tallomer writes: their entries, the highest
+counts, the counts of given n-grams, distribution's histogram and entropy's
+figures."""
 
 from .entropy import Entropy, entropy
 from .format import CountFileError
+from .highest import top
 from .reading import histogram, read_counts
+from .search import find
 
-__all__ = ["CountFileError", "Entropy", "entropy", "histogram", "read_counts"]
+__all__ = ["CountFileError", "Entropy", "entropy", "find", "histogram", "read_counts", "top"]
