@@ -11,22 +11,39 @@ std::uint64_t back(std::uint64_t mask, std::uint64_t before, int bytes) {
     return mask << bytes | before >> (64 - bytes);
 }
 
-inline __attribute__((always_inline)) StepMasks stepMasks(const ByteClasses& now, const ByteClasses& before,
+// a + b + carry, and the carry out of bit 63 into `carry`.
+std::uint64_t addCarrying(std::uint64_t a, std::uint64_t b, std::uint64_t& carry) {
+    std::uint64_t sum;
+    bool out = __builtin_add_overflow(a, b, &sum);
+    out |= __builtin_add_overflow(sum, carry, &sum);
+    carry = out;
+    return sum;
+}
+
+inline __attribute__((always_inline)) StepMasks stepMasks(const ByteClasses& now, LineMasks::Carry& before,
                                                           int leastDigits) {
     StepMasks step;
     step.lineFeeds = now.lineFeeds;
-    std::uint64_t afterCr = now.lineFeeds & back(now.crs, before.crs, 1);
-    // Lines of nothing or of one byte hold no ';' and a digit.
-    std::uint64_t plain =
-        now.lineFeeds & (back(now.lineFeeds, before.lineFeeds, 1) | back(now.lineFeeds, before.lineFeeds, 2));
-    // Entries of k digits: CR at i - 1, digits from i - 2 back, ';' at
-    // i - 2 - k.
-    std::uint64_t run = afterCr;
-    for (int k = 1; k < std::min(leastDigits, 8); ++k) {
-        run &= back(now.digits, before.digits, k + 1);
-        step.entries |= run & back(now.separators, before.separators, k + 2);
-    }
-    step.passOver = plain | step.entries;
+    // Added to a mask, a bit after each ';' runs up through the ones above
+    // it and stops at the first zero: in the gaps between ';' and LF, it
+    // stops at the next ';' or LF, so an LF it reaches ends a line that
+    // holds a ';'; in the digits, it stops at the first byte after those
+    // that follow the ';'.
+    std::uint64_t afterSeparator = back(now.separators, before.bytes.separators, 1);
+    std::uint64_t gaps = ~(now.separators | now.lineFeeds);
+    std::uint64_t reached = addCarrying(gaps, afterSeparator, before.gapCarry) & ~gaps;
+    std::uint64_t noSeparator = now.lineFeeds & ~reached;
+    // Entries as the writer writes them, a ';', one digit or more, CR and
+    // LF; whose count has fewer digits than asked for when the byte that
+    // many before the CR is no digit.
+    std::uint64_t afterDigits = addCarrying(now.digits, afterSeparator, before.digitCarry) & ~now.digits;
+    std::uint64_t countEnds = afterDigits & ~afterSeparator & now.crs;
+    std::uint64_t entries = now.lineFeeds & back(countEnds, before.countEnds, 1);
+    if (leastDigits > 1)
+        step.entries = entries & ~back(now.digits, before.bytes.digits, std::min(leastDigits, 62) + 1);
+    step.passOver = noSeparator | step.entries;
+    before.bytes = now;
+    before.countEnds = countEnds;
     return step;
 }
 
@@ -57,13 +74,10 @@ inline ByteClasses classify(const char* data) {
     return bytes;
 }
 
-void narrowSteps(const char* data, std::size_t steps, int leastDigits, ByteClasses& before,
+void narrowSteps(const char* data, std::size_t steps, int leastDigits, LineMasks::Carry& before,
                  StepMasks* masks) {
-    for (std::size_t i = 0; i < steps; ++i) {
-        ByteClasses now = classify(data + 64 * i);
-        masks[i] = stepMasks(now, before, leastDigits);
-        before = now;
-    }
+    for (std::size_t i = 0; i < steps; ++i)
+        masks[i] = stepMasks(classify(data + 64 * i), before, leastDigits);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -71,7 +85,7 @@ void narrowSteps(const char* data, std::size_t steps, int leastDigits, ByteClass
 // Built for AVX2, and called only where it works: half the vector steps
 // of SSE2.
 __attribute__((target("avx2"))) void wideSteps(const char* data, std::size_t steps, int leastDigits,
-                                               ByteClasses& before, StepMasks* masks) {
+                                               LineMasks::Carry& before, StepMasks* masks) {
     for (std::size_t i = 0; i < steps; ++i) {
         ByteClasses now;
         for (int at = 0; at < 64; at += 32) {
@@ -87,13 +101,13 @@ __attribute__((target("avx2"))) void wideSteps(const char* data, std::size_t ste
                     static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(equal[j]))) << at;
         }
         masks[i] = stepMasks(now, before, leastDigits);
-        before = now;
     }
 }
 
 #else
 
-void wideSteps(const char* data, std::size_t steps, int leastDigits, ByteClasses& before, StepMasks* masks) {
+void wideSteps(const char* data, std::size_t steps, int leastDigits, LineMasks::Carry& before,
+               StepMasks* masks) {
     narrowSteps(data, steps, leastDigits, before, masks);
 }
 

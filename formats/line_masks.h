@@ -3,9 +3,9 @@
 //
 // Most lines of a count file are entries as the writer writes them, text,
 // ';', the count's digits, CR LF, and most counts are small; the others are
-// mostly the lines of texts with an LF, which a CR LF right after an LF
-// ends. A reader that wants only counts of at least some number of digits
-// passes over the lines these masks clear and looks at the rest one by one.
+// mostly the lines of texts with an LF, which seldom hold a ';'. A reader
+// that wants only counts of at least some number of digits passes over the
+// lines these masks clear and looks at the rest one by one.
 #pragma once
 
 #include <cstddef>
@@ -13,8 +13,8 @@
 
 struct StepMasks {
     std::uint64_t lineFeeds = 0;
-    // The LFs of lines that are not entries, or entries whose count has
-    // fewer digits than asked for, told by their last bytes alone.
+    // The LFs of lines that hold no ';' (no entries), or that end entries
+    // whose count has fewer digits than asked for.
     std::uint64_t passOver = 0;
     // Those of passOver that end entries.
     std::uint64_t entries = 0;
@@ -28,19 +28,25 @@ struct ByteClasses {
 // Whether the machine classifies 32 bytes at once (AVX2), else 16 (SSE2).
 bool wideStepsWork();
 
-// The steps of one block, in order: each step's masks also use the bytes of
-// the step before, up to 10 bytes back. A fresh LineMasks knows nothing
-// before its first step, so it passes over no line that starts there.
+// The steps of one block, in order, the first at a line's start: each
+// step's masks carry on from the step before.
 class LineMasks {
 public:
     explicit LineMasks(bool wide = wideStepsWork()) : wide_(wide) {}
 
     // The masks of the `steps` steps of 64 bytes at `data`, passing over
-    // entries whose count has fewer than `leastDigits` digits (at most 7
-    // are seen). Many steps a call: the masks come out in one go.
+    // entries whose count has fewer than `leastDigits` digits. Many steps a
+    // call: the masks come out in one go.
     void next(const char* data, std::size_t steps, int leastDigits, StepMasks* masks);
+
+    // What a step hands on to the next.
+    struct Carry {
+        ByteClasses bytes;
+        std::uint64_t countEnds = 0;
+        std::uint64_t gapCarry = 0, digitCarry = 0;
+    };
 
 private:
     bool wide_;
-    ByteClasses before_;
+    Carry before_;
 };
