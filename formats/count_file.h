@@ -18,6 +18,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "common/file_io.h"
@@ -98,6 +99,20 @@ enum class LineKind { NotAnEntry, Entry, CountTooLarge };
 
 // Classifies one line (its bytes without the LF); for an entry, sets count.
 inline LineKind classifyCountLine(std::string_view line, std::int64_t& count) {
+    // The line as the writer ends an entry, ';', up to 18 digits and CR, is
+    // read from its end: that ';' is the last, and its digits are the count.
+    // Every other line goes the general way below, with the same answer.
+    const char* begin = line.data();
+    const char* end = begin + line.size();
+    if (end != begin && end[-1] == '\r') --end;
+    const char* digits = end;
+    while (digits != begin && end - digits < 18 && digits[-1] >= '0' && digits[-1] <= '9') --digits;
+    if (digits != end && digits != begin && digits[-1] == ';') [[likely]] {
+        std::int64_t value = 0;
+        for (const char* digit = digits; digit != end; ++digit) value = value * 10 + (*digit - '0');
+        count = value;
+        return LineKind::Entry;
+    }
     std::size_t separator = line.rfind(';');
     if (separator == std::string_view::npos) return LineKind::NotAnEntry;
     LeadingInteger number = scanLeadingInteger(line.substr(separator + 1));
@@ -105,4 +120,27 @@ inline LineKind classifyCountLine(std::string_view line, std::int64_t& count) {
     if (!number.value) return LineKind::CountTooLarge;
     count = *number.value;
     return LineKind::Entry;
+}
+
+// The text of an entry from its bytes in the file: its lines, the last of
+// them its entry line, whose LF may be left off. Each line before the entry
+// line is a piece of the text that an LF ended, which the writer wrote as
+// CR LF: its CR before the LF is dropped, so a line written without one
+// reads the same. The entry line's piece ends at its last ';'. A text of one
+// line is a view into `entry`; a longer one is put together in `scratch`.
+inline std::string_view entryText(std::string_view entry, std::string& scratch) {
+    if (!entry.empty() && entry.back() == '\n') entry.remove_suffix(1);
+    std::size_t lastLineFeed = entry.rfind('\n');
+    std::size_t entryLine = lastLineFeed == std::string_view::npos ? 0 : lastLineFeed + 1;
+    std::string_view lastPiece = entry.substr(entryLine, entry.rfind(';') - entryLine);
+    if (entryLine == 0) return lastPiece;
+    scratch.clear();
+    for (std::string_view lines = entry.substr(0, entryLine); !lines.empty();) {
+        std::size_t lineFeed = lines.find('\n');
+        std::string_view piece = lines.substr(0, lineFeed);
+        if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
+        scratch.append(piece).push_back('\n');
+        lines.remove_prefix(lineFeed + 1);
+    }
+    return scratch.append(lastPiece);
 }

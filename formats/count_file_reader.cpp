@@ -6,11 +6,15 @@ void failCountTooLarge(const std::string& path, std::int64_t lineNumber) {
     throw IoError(path, "line " + std::to_string(lineNumber) + ": the count does not fit in 64 bits");
 }
 
-LineBlockReader::LineBlockReader(const std::string& path, std::int64_t blockSize)
-    : file_(path), buffer_(allocateBytes(std::clamp<std::int64_t>(file_.size(), 1, blockSize))) {}
+LineBlockReader::LineBlockReader(const std::string& path, std::int64_t blockSize, std::int64_t from)
+    : file_(path),
+      buffer_(allocateBytes(std::clamp<std::int64_t>(file_.size() - from, 1, blockSize))),
+      offset_(from),
+      blockStart_(from) {}
 
 std::string_view LineBlockReader::nextBlock() {
     // The unfinished line moves to the front; the file's next bytes follow it.
+    blockStart_ += tailStart_;
     std::int64_t filled = tailEnd_ - tailStart_;
     std::memmove(buffer_.data(), buffer_.data() + tailStart_, static_cast<std::size_t>(filled));
     tailStart_ = tailEnd_ = 0;

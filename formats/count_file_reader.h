@@ -48,11 +48,15 @@ std::int64_t forEachCount(std::string_view data, const std::string& path, TakeCo
 // longer than itself.
 class LineBlockReader {
 public:
-    explicit LineBlockReader(const std::string& path, std::int64_t blockSize = DefaultBlockSize);
+    // Reads from `from` on, a place where a line starts.
+    explicit LineBlockReader(const std::string& path, std::int64_t blockSize = DefaultBlockSize,
+                             std::int64_t from = 0);
 
     // The next lines of the file: every block but the last ends with an LF.
     // Empty at the end of the file. Valid until the next call.
     std::string_view nextBlock();
+    // Where the last block starts in the file.
+    std::int64_t blockStart() const { return blockStart_; }
     void close() { file_.close(); }
 
     static constexpr std::int64_t DefaultBlockSize = 1 << 20;
@@ -60,7 +64,8 @@ public:
 private:
     InputFile file_;
     ByteBuffer buffer_;
-    std::int64_t offset_ = 0;     // of the next byte to read from the file
+    std::int64_t offset_;         // of the next byte to read from the file
+    std::int64_t blockStart_;     // the file offset of the buffer's first byte
     std::int64_t tailStart_ = 0;  // the unfinished line after the last block
     std::int64_t tailEnd_ = 0;
 };

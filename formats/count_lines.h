@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string_view>
 
 #include "formats/count_file.h"
@@ -25,6 +26,19 @@ public:
 
 private:
     OutputFile& file_;
+};
+
+// Writes each block to a stream, such as standard output; a failed write
+// shows in the stream's state.
+class StreamSink final : public BlockSink {
+public:
+    explicit StreamSink(std::ostream& stream) : stream_(stream) {}
+    void take(std::string_view bytes) override {
+        stream_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+
+private:
+    std::ostream& stream_;
 };
 
 class CountLines {

@@ -41,6 +41,20 @@ std::string writtenEntries(const std::vector<std::pair<std::string, std::int64_t
 
 std::string countFileOf(const Counts& table) { return writtenEntries({table.begin(), table.end()}); }
 
+EntryList awkwardEntries(std::size_t entries, unsigned seed) {
+    std::mt19937 generator(seed);
+    Counts table;
+    while (table.size() < entries) {
+        std::string text = randomBytes("ab;\n\r \xE9\xFF", generator() % 8, generator());
+        unsigned kind = generator() % 100;
+        std::int64_t count = kind < 80   ? 1 + generator() % 3
+                             : kind < 97 ? generator() % 5'000'000
+                                         : -static_cast<std::int64_t>(generator() % 1000);
+        table.emplace(std::move(text), count);
+    }
+    return {table.begin(), table.end()};
+}
+
 std::vector<std::int64_t> countsReadFor(const std::string& text, std::int64_t count) {
     std::vector<std::int64_t> counts;
     std::size_t start = 0;

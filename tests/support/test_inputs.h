@@ -37,6 +37,14 @@ std::string writtenEntries(const std::vector<std::pair<std::string, std::int64_t
 // The count file of a table: its entries in the order of their texts.
 std::string countFileOf(const Counts& table);
 
+using EntryList = std::vector<std::pair<std::string, std::int64_t>>;
+
+// `entries` distinct entries in the order of their texts, awkward for a
+// reader: texts of 0 to 7 bytes holding LF, CR, ';', blanks and high bytes
+// but no digit (so no line of a text reads as an entry), counts mostly 1 to
+// 3 (many equal), some up to millions, a few 0 or negative.
+EntryList awkwardEntries(std::size_t entries, unsigned seed);
+
 // The counts a reader must find for one entry as the writer writes it: one
 // for every LF-ended part of the text that holds ';' followed by a number
 // (read the strtoll way, a second opinion on the reader's rule), then the
