@@ -10,6 +10,7 @@
 #include "counting/chunk_reader.h"
 #include "counting/ngram_count_table.h"
 #include "counting/word_chunk.h"
+#include "counting/word_exchange.h"
 #include "counting/word_ngrams.h"
 
 ChunkPlan planChunks(std::int64_t fileSize, std::int64_t chunkSize) {
@@ -109,7 +110,9 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource
     }
     if (arguments.mode == Mode::Words) {
         table.shareWordCounting();
-        table.reserveMemory(reserved + scanBytes * static_cast<std::int64_t>(table.wordTables() - 1));
+        auto threads = static_cast<std::int64_t>(table.wordTables());
+        table.reserveMemory(reserved + scanBytes * (threads - 1) +
+                            wordExchangeMemory(table.wordTables(), arguments.n) * threads);
     }
 
     ChunkTally tally(console);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/parallel.h"
+#include "counting/word_exchange.h"
 #include "counting/word_scanner.h"
 
 namespace {
@@ -59,20 +60,24 @@ private:
 
 void scanWordChunk(NGramCountTable& table, const char* chunk, std::int64_t length, std::int32_t n,
                    const CountingConsole& console) {
-    std::vector<WordScanSlice> slices = sliceWordScan(chunk, length, n, table.wordTables());
-    if (slices.size() == 1) {
+    std::size_t threads = table.wordTables();
+    std::vector<WordScanSlice> slices = sliceWordScan(chunk, length, n, threads);
+    if (threads == 1) {
         scanWordSlice(
             chunk, length, n, slices[0], console,
             [&](const std::string_view* texts, std::size_t count) { table.addNGrams(0, texts, count); });
         return;
     }
+    // A thread without a slice (the bytes offered fewer places to cut) only
+    // counts its table's texts.
     std::vector<std::int64_t> dots(slices.size());
-    runInParallel(slices.size(), [&](std::size_t i) {
+    WordExchange exchange(table, n);
+    runInParallel(threads, [&](std::size_t i) {
         SliceConsole sliceConsole(console);
-        scanWordSlice(
-            chunk, length, n, slices[i], sliceConsole,
-            [&](const std::string_view* texts, std::size_t count) { table.addNGrams(i, texts, count); });
-        dots[i] = sliceConsole.dotsTold();
+        exchange.run(i, [&](const WordTextsSink& sink) {
+            if (i < slices.size()) scanWordSlice(chunk, length, n, slices[i], sliceConsole, sink);
+        });
+        if (i < slices.size()) dots[i] = sliceConsole.dotsTold();
     });
     for (std::int64_t sliceDots : dots) console.dots(sliceDots);
 }

@@ -1,5 +1,6 @@
 // A chunk's word n-grams counted by several threads at once: the chunk's
-// scan is cut into slices, each counted into a word table of its own.
+// scan is cut into slices, one per thread, and each thread hands the texts
+// of its slice to the word tables that own them (counting/word_exchange.h).
 //
 // The scan is a walk over positions: from p, the scan either finds a word
 // and goes on where it ended (always a separator), or finds none and goes
@@ -27,7 +28,7 @@ std::vector<WordScanSlice> sliceWordScan(const char* chunk, std::int64_t length,
                                          std::size_t count);
 
 // Counts the word n-grams of one chunk, scanned on its own, into the
-// table: with as many slices, on as many threads, as the table has word
-// tables. The dots are told in the whole scan's order, on this thread.
+// table: with as many slices and threads as the table has word tables. The
+// dots are told in the whole scan's order, on this thread.
 void scanWordChunk(NGramCountTable& table, const char* chunk, std::int64_t length, std::int32_t n,
                    const CountingConsole& console);
