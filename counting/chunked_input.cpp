@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -111,14 +112,16 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource
     if (arguments.mode == Mode::Words) {
         table.shareWordCounting();
         auto threads = static_cast<std::int64_t>(table.wordTables());
-        table.reserveMemory(reserved + scanBytes * (threads - 1) +
-                            wordExchangeMemory(table.wordTables(), arguments.n) * threads);
+        std::int64_t exchange = wordExchangeMemory(table.wordTables(), arguments.n, table.workingMemory());
+        table.reserveMemory(reserved + (scanBytes + exchange) * threads - scanBytes);
     }
 
     ChunkTally tally(console);
     ChunkReader reader(source, std::move(chunk), std::move(ahead),
                        [&](std::int64_t length) { tally.chunkCounted(length); });
     CharacterScanner characters(table);
+    std::optional<WordChunks> words;
+    if (arguments.mode == Mode::Words) words.emplace(table, arguments.n);
     FilledChunk filled;
     for (std::int64_t k = 0; chunks < 0 ? !filled.last : k < chunks; ++k) {
         announce(k);
@@ -126,7 +129,7 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource
         if (arguments.mode == Mode::Characters)
             characters.scanChunk(bytes, filled.length, filled.available, arguments.n, tally);
         else
-            scanWordChunk(table, bytes, filled.length, arguments.n, tally);
+            words->count(bytes, filled.length, tally);
     }
 }
 
