@@ -58,8 +58,11 @@ namespace {
 
 // A second chunk buffer, for reading the next chunk while this one is
 // counted, pays when another CPU reads it and the budget keeps most of its
-// room for counting.
-bool readsAhead(const NGramCountTable& table, std::int64_t chunkBytes) {
+// room for counting. Word mode counts on every CPU, and a chunk read in
+// pieces (a file's) is read by all of them at once: there a second buffer
+// would only take memory and the first touch of its pages.
+bool readsAhead(const NGramCountTable& table, Mode mode, const ChunkSource& source, std::int64_t chunkBytes) {
+    if (mode == Mode::Words && source.readsInPieces()) return false;
     return table.threads() > 1 && table.workingMemory() >= 4 * chunkBytes;
 }
 
@@ -101,7 +104,7 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource
     }
     std::int64_t reserved = chunkBytes + scanBytes + heldAside;
     table.reserveMemory(reserved);
-    if (chunks != 0 && chunks != 1 && readsAhead(table, chunkBytes)) {
+    if (chunks != 0 && chunks != 1 && readsAhead(table, arguments.mode, source, chunkBytes)) {
         try {
             ahead = allocateBytes(chunkBytes);
             table.reserveMemory(reserved += chunkBytes);
@@ -117,8 +120,9 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource
     }
 
     ChunkTally tally(console);
-    ChunkReader reader(source, std::move(chunk), std::move(ahead),
-                       [&](std::int64_t length) { tally.chunkCounted(length); });
+    ChunkReader reader(
+        source, std::move(chunk), std::move(ahead), [&](std::int64_t length) { tally.chunkCounted(length); },
+        static_cast<std::size_t>(table.threads()));
     CharacterScanner characters(table);
     std::optional<WordChunks> words;
     if (arguments.mode == Mode::Words) words.emplace(table, arguments.n);
