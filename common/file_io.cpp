@@ -66,13 +66,18 @@ InputFile::~InputFile() {
     if (file_) std::fclose(file_);
 }
 
-void InputFile::readAt(std::int64_t offset, char* destination, std::int64_t length) {
-    if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) throw IoError(path_, systemReason());
-    std::size_t got = std::fread(destination, 1, static_cast<std::size_t>(length), file_);
-    if (got == static_cast<std::size_t>(length)) return;
-    if (std::ferror(file_)) throw IoError(path_, systemReason());
-    throw IoError(path_, "file shrank while being read (got " + std::to_string(got) + " of " +
-                             std::to_string(length) + " bytes at offset " + std::to_string(offset) + ")");
+void InputFile::readAt(std::int64_t offset, char* destination, std::int64_t length) const {
+    for (std::int64_t got = 0; got < length;) {
+        ssize_t read = ::pread(fileno(file_), destination + got, static_cast<std::size_t>(length - got),
+                               static_cast<off_t>(offset + got));
+        if (read < 0 && errno == EINTR) continue;
+        if (read < 0) throw IoError(path_, systemReason());
+        if (read == 0)
+            throw IoError(path_, "file shrank while being read (got " + std::to_string(got) + " of " +
+                                     std::to_string(length) + " bytes at offset " + std::to_string(offset) +
+                                     ")");
+        got += read;
+    }
 }
 
 void InputFile::close() {

@@ -31,7 +31,8 @@ public:
 
     std::int64_t size() const { return size_; }
     // Reads exactly `length` bytes at `offset`; a short read is an error.
-    void readAt(std::int64_t offset, char* destination, std::int64_t length);
+    // Threads may read at once.
+    void readAt(std::int64_t offset, char* destination, std::int64_t length) const;
     void close();
 
 private:

@@ -22,27 +22,35 @@ struct FilledChunk {
 };
 
 // Where the chunks come from. fill() is called for k = 0, 1, ... in
-// order, on one thread at a time.
+// order, on one thread at a time, which may share the reading out among
+// up to `threads` threads.
 class ChunkSource {
 public:
     virtual ~ChunkSource() = default;
-    virtual FilledChunk fill(std::int64_t k, char* into) = 0;
+    virtual FilledChunk fill(std::int64_t k, char* into, std::size_t threads) = 0;
+    // Whether fill() shares the reading out.
+    virtual bool readsInPieces() const { return false; }
     // Makes a fill in flight on another thread end soon (it may throw):
     // its chunk is wanted no more.
     virtual void stop() {}
 };
 
-// The plan's chunks of a file.
+// The plan's chunks of a file, each read in pieces of at least
+// `leastPiece` bytes, one a thread.
 class FileChunks final : public ChunkSource {
 public:
-    FileChunks(InputFile& input, const ChunkPlan& plan, std::int64_t lookahead)
-        : input_(input), plan_(plan), lookahead_(lookahead) {}
-    FilledChunk fill(std::int64_t k, char* into) override;
+    static constexpr std::int64_t LeastPiece = std::int64_t{4} << 20;
+    FileChunks(InputFile& input, const ChunkPlan& plan, std::int64_t lookahead,
+               std::int64_t leastPiece = LeastPiece)
+        : input_(input), plan_(plan), lookahead_(lookahead), leastPiece_(leastPiece) {}
+    FilledChunk fill(std::int64_t k, char* into, std::size_t threads) override;
+    bool readsInPieces() const override { return true; }
 
 private:
     InputFile& input_;
     const ChunkPlan& plan_;
     std::int64_t lookahead_;
+    std::int64_t leastPiece_;
 };
 
 // The chunks of a stream, as a whole run's chunks of a file of its bytes:
@@ -53,7 +61,7 @@ class StreamChunks final : public ChunkSource {
 public:
     StreamChunks(ByteStream& stream, std::int64_t chunkSize, std::int64_t lookahead)
         : stream_(stream), chunkSize_(chunkSize), lookahead_(lookahead) {}
-    FilledChunk fill(std::int64_t k, char* into) override;
+    FilledChunk fill(std::int64_t k, char* into, std::size_t threads) override;
     void stop() override;
     // The bytes the stream held, once the last chunk is filled.
     std::int64_t size() const { return size_; }
@@ -73,10 +81,12 @@ using ChunkCounted = std::function<void(std::int64_t length)>;
 
 class ChunkReader {
 public:
-    // Reads ahead when `second` holds a buffer as large as `first`. A chunk
-    // is taken as counted when the next is asked for, the last one when
-    // the reader goes.
-    ChunkReader(ChunkSource& source, ByteBuffer first, ByteBuffer second, ChunkCounted counted = {});
+    // Reads ahead when `second` holds a buffer as large as `first`; a chunk
+    // that the caller waits for is read by up to `threads` threads. A chunk
+    // is taken as counted when the next is asked for, the last one when the
+    // reader goes.
+    ChunkReader(ChunkSource& source, ByteBuffer first, ByteBuffer second, ChunkCounted counted = {},
+                std::size_t threads = 1);
     // Stops a read in flight and waits for it: its chunk and its failure,
     // if any, are no one's now, and a stream's writer who pauses must not
     // hold up the failure that ends the count.
@@ -100,5 +110,6 @@ private:
     FilledChunk filled_;  // of the chunk read ahead
     std::exception_ptr failure_;
     ChunkCounted counted_;
+    std::size_t threads_;
     std::int64_t handedOut_ = 0;  // the length of the chunk handed out last, not yet told
 };

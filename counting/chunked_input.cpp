@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -10,6 +11,7 @@
 #include "counting/chunk_reader.h"
 #include "counting/ngram_count_table.h"
 #include "counting/word_chunk.h"
+#include "counting/word_exchange.h"
 #include "counting/word_ngrams.h"
 
 ChunkPlan planChunks(std::int64_t fileSize, std::int64_t chunkSize) {
@@ -56,8 +58,11 @@ namespace {
 
 // A second chunk buffer, for reading the next chunk while this one is
 // counted, pays when another CPU reads it and the budget keeps most of its
-// room for counting.
-bool readsAhead(const NGramCountTable& table, std::int64_t chunkBytes) {
+// room for counting. Word mode counts on every CPU, and a chunk read in
+// pieces (a file's) is read by all of them at once: there a second buffer
+// would only take memory and the first touch of its pages.
+bool readsAhead(const NGramCountTable& table, Mode mode, const ChunkSource& source, std::int64_t chunkBytes) {
+    if (mode == Mode::Words && source.readsInPieces()) return false;
     return table.threads() > 1 && table.workingMemory() >= 4 * chunkBytes;
 }
 
@@ -99,7 +104,7 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource
     }
     std::int64_t reserved = chunkBytes + scanBytes + heldAside;
     table.reserveMemory(reserved);
-    if (chunks != 0 && chunks != 1 && readsAhead(table, chunkBytes)) {
+    if (chunks != 0 && chunks != 1 && readsAhead(table, arguments.mode, source, chunkBytes)) {
         try {
             ahead = allocateBytes(chunkBytes);
             table.reserveMemory(reserved += chunkBytes);
@@ -109,13 +114,18 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource
     }
     if (arguments.mode == Mode::Words) {
         table.shareWordCounting();
-        table.reserveMemory(reserved + scanBytes * static_cast<std::int64_t>(table.wordTables() - 1));
+        auto threads = static_cast<std::int64_t>(table.wordTables());
+        std::int64_t exchange = wordExchangeMemory(table.wordTables(), arguments.n, table.workingMemory());
+        table.reserveMemory(reserved + (scanBytes + exchange) * threads - scanBytes);
     }
 
     ChunkTally tally(console);
-    ChunkReader reader(source, std::move(chunk), std::move(ahead),
-                       [&](std::int64_t length) { tally.chunkCounted(length); });
+    ChunkReader reader(
+        source, std::move(chunk), std::move(ahead), [&](std::int64_t length) { tally.chunkCounted(length); },
+        static_cast<std::size_t>(table.threads()));
     CharacterScanner characters(table);
+    std::optional<WordChunks> words;
+    if (arguments.mode == Mode::Words) words.emplace(table, arguments.n);
     FilledChunk filled;
     for (std::int64_t k = 0; chunks < 0 ? !filled.last : k < chunks; ++k) {
         announce(k);
@@ -123,7 +133,7 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource
         if (arguments.mode == Mode::Characters)
             characters.scanChunk(bytes, filled.length, filled.available, arguments.n, tally);
         else
-            scanWordChunk(table, bytes, filled.length, arguments.n, tally);
+            words->count(bytes, filled.length, tally);
     }
 }
 

@@ -39,9 +39,18 @@ std::int64_t NGramCountTable::wordTableShare() const {
 
 void NGramCountTable::shareWordCounting() {
     std::int64_t useful = std::max<std::int64_t>(runs_.working() / LeastWordTableShare, 1);
-    auto tables = static_cast<std::size_t>(std::min<std::int64_t>(runs_.threads(), useful));
-    while (words_.size() < tables) words_.push_back(std::make_unique<WordTable>());
+    splitWordTables(static_cast<std::size_t>(std::min<std::int64_t>(runs_.threads(), useful)));
 }
+
+// The tables added hash under the first one's key.
+void NGramCountTable::splitWordTables(std::size_t tables) {
+    while (words_.size() < tables) {
+        words_.push_back(std::make_unique<WordTable>());
+        words_.back()->key = words_[0]->key;
+    }
+}
+
+const HashKey& NGramCountTable::wordHashKey() const { return words_[0]->key; }
 
 // Sorts the table into a run and empties it, keeping its arrays (their
 // pages are already touched). The run is at most the texts and their
@@ -100,27 +109,37 @@ void NGramCountTable::addNGram(std::string_view text) {
 }
 
 void NGramCountTable::addNGrams(std::size_t table, const std::string_view* texts, std::size_t count) {
-    // A pipeline: a text's home slot is fetched 2 x PrefetchDistance texts
-    // ahead, and for a long text the record that slot names PrefetchDistance
-    // ahead, so both have usually arrived when the text is counted.
     constexpr std::size_t Batch = 256;
     std::uint64_t hashes[Batch];
     WordTable& words = *words_[table];
     hashAgain(words);
     for (std::size_t start = 0; start < count; start += Batch) {
-        const std::string_view* batchTexts = texts + start;
         std::size_t batch = std::min(Batch, count - start);
-        for (std::size_t i = 0; i < batch; ++i) {
-            hashes[i] = words.hash(batchTexts[i]);
-            if (i < 2 * PrefetchDistance) words.prefetch(batchTexts[i], hashes[i]);
-        }
-        for (std::size_t i = 0; i < batch; ++i) {
-            std::size_t slotAhead = i + 2 * PrefetchDistance, recordAhead = i + PrefetchDistance;
-            if (slotAhead < batch) words.prefetch(batchTexts[slotAhead], hashes[slotAhead]);
-            if (recordAhead < batch && batchTexts[recordAhead].size() > MaxMediumLength)
-                words.longTexts.prefetchRecord(hashes[recordAhead]);
-            addHashed(words, batchTexts[i], hashes[i]);
-        }
+        for (std::size_t i = 0; i < batch; ++i) hashes[i] = words.hash(texts[start + i]);
+        countHashed(words, texts + start, hashes, batch);
+    }
+}
+
+void NGramCountTable::addHashedNGrams(std::size_t table, const std::string_view* texts,
+                                      const std::uint64_t* hashes, std::size_t count) {
+    WordTable& words = *words_[table];
+    hashAgain(words);
+    countHashed(words, texts, hashes, count);
+}
+
+// A pipeline: a text's home slot is fetched 2 x PrefetchDistance texts
+// ahead, and for a long text the record that slot names PrefetchDistance
+// ahead, so both have usually arrived when the text is counted.
+void NGramCountTable::countHashed(WordTable& words, const std::string_view* texts,
+                                  const std::uint64_t* hashes, std::size_t count) {
+    for (std::size_t i = 0; i < std::min(count, 2 * PrefetchDistance); ++i)
+        words.prefetch(texts[i], hashes[i]);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::size_t slotAhead = i + 2 * PrefetchDistance, recordAhead = i + PrefetchDistance;
+        if (slotAhead < count) words.prefetch(texts[slotAhead], hashes[slotAhead]);
+        if (recordAhead < count && texts[recordAhead].size() > MaxMediumLength)
+            words.longTexts.prefetchRecord(hashes[recordAhead]);
+        addHashed(words, texts[i], hashes[i]);
     }
 }
 
@@ -167,6 +186,8 @@ void NGramCountTable::visitCountsInOrder(const std::function<void(std::string_vi
 CountingStatistics NGramCountTable::countingStatistics() const { return runs_.statistics(); }
 
 WordTable& TableForTests::words(NGramCountTable& table) { return *table.words_[0]; }
+
+void TableForTests::splitWords(NGramCountTable& table, std::size_t tables) { table.splitWordTables(tables); }
 
 void TableForTests::forEach(NGramCountTable& table,
                             const std::function<void(std::string_view, std::int64_t)>& visit) {

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "counting/text_hash.h"
 #include "runs/run_store.h"
 #include "runs/split_points.h"
 
@@ -70,12 +71,18 @@ public:
 
     // Word tables for threads that count at once: as many as the threads,
     // fewer when the working memory cannot give each a useful share (at
-    // least one). Thread i counts into table i only, and the tables share
-    // the working memory.
+    // least one). They split the texts by their hash under one key
+    // (counting/word_table.h: hashWordText, wordTableOwning), so that
+    // together they hold each text about once; thread i counts into table
+    // i only, and the tables share the working memory.
     std::size_t wordTables() const { return words_.size(); }
     void shareWordCounting();
+    const HashKey& wordHashKey() const;
     // addNGrams into word table `table`.
     void addNGrams(std::size_t table, const std::string_view* texts, std::size_t count);
+    // The same, the texts' hashes under wordHashKey() given.
+    void addHashedNGrams(std::size_t table, const std::string_view* texts, const std::uint64_t* hashes,
+                         std::size_t count);
 
     // The bytes a producer of sorted runs may hold for its own buffers, and
     // the threads it may share its work among.
@@ -104,7 +111,10 @@ public:
 
 private:
     friend struct TableForTests;
+    void splitWordTables(std::size_t tables);
     void addHashed(WordTable& words, std::string_view text, std::uint64_t hash);
+    void countHashed(WordTable& words, const std::string_view* texts, const std::uint64_t* hashes,
+                     std::size_t count);
     void spill(WordTable& words);
     std::int64_t wordTableShare() const;
     std::size_t heldSources() const { return held_ ? 1 : 0; }

@@ -12,6 +12,8 @@
 // What the tests may reach of a table.
 struct TableForTests {
     static WordTable& words(NGramCountTable& table);
+    // Word tables for `tables` threads, whatever the budget.
+    static void splitWords(NGramCountTable& table, std::size_t tables);
     static void forEach(NGramCountTable& table,
                         const std::function<void(std::string_view, std::int64_t)>& visit);
 };

@@ -1,5 +1,6 @@
 // A chunk's word n-grams counted by several threads at once: the chunk's
-// scan is cut into slices, each counted into a word table of its own.
+// scan is cut into slices, and each thread scans slices and hands their
+// texts to the word tables that own them (counting/word_exchange.h).
 //
 // The scan is a walk over positions: from p, the scan either finds a word
 // and goes on where it ended (always a separator), or finds none and goes
@@ -15,9 +16,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "counting/ngram_count_table.h"
+#include "counting/word_exchange.h"
 #include "counting/word_ngrams.h"
 
 // The whole scan cut into at most `count` consecutive slices of about
@@ -26,8 +29,23 @@
 std::vector<WordScanSlice> sliceWordScan(const char* chunk, std::int64_t length, std::int32_t n,
                                          std::size_t count);
 
-// Counts the word n-grams of one chunk, scanned on its own, into the
-// table: with as many slices, on as many threads, as the table has word
-// tables. The dots are told in the whole scan's order, on this thread.
+// Counts the word n-grams of chunks, each scanned on its own, into the
+// table: on as many threads as the table has word tables, which the table
+// must not change meanwhile. The dots are told in the whole scan's order,
+// on the calling thread.
+class WordChunks {
+public:
+    WordChunks(NGramCountTable& table, std::int32_t n);
+    ~WordChunks();
+    void count(const char* chunk, std::int64_t length, const CountingConsole& console);
+
+private:
+    NGramCountTable& table_;
+    std::int32_t n_;
+    // Between threads, its batches kept from chunk to chunk.
+    std::unique_ptr<WordExchange> exchange_;
+};
+
+// One chunk counted as WordChunks counts it.
 void scanWordChunk(NGramCountTable& table, const char* chunk, std::int64_t length, std::int32_t n,
                    const CountingConsole& console);

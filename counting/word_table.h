@@ -243,6 +243,23 @@ struct LongTable : SlotArray<LongSlot> {
     }
 };
 
+// The word table's hash of a text: of its packed key up to 16 bytes, of its
+// bytes beyond.
+inline std::uint64_t hashWordText(const HashKey& key, std::string_view text) {
+    if (text.size() > MaxMediumLength) return hashText(key, text.data(), text.size());
+    if (text.size() > MaxPackedLength) return PackedKey<2>::of(text).hash(key);
+    return text.empty() ? 0 : PackedKey<1>::of(text).hash(key);
+}
+
+// Of word tables that split the texts by their hash under one key, the one
+// that counts a text of this hash. It reads bits 24 to 39, apart from the
+// long slots' check (the top 24); a table's hashes are spread over its home
+// slots as one table's are while it has far fewer than 2^40 / `tables`
+// slots.
+inline std::size_t wordTableOwning(std::uint64_t hash, std::size_t tables) {
+    return static_cast<std::size_t>((hash >> 24 & 0xFFFF) * tables >> 16);
+}
+
 struct WordTable {
     HashKey key = drawKey();
     std::int64_t emptyTextCount = 0;
@@ -253,11 +270,7 @@ struct WordTable {
     // not hashed; an add first hashes them again.
     bool sorted = false;
 
-    std::uint64_t hash(std::string_view text) const {
-        if (text.size() > MaxMediumLength) return hashText(key, text.data(), text.size());
-        if (text.size() > MaxPackedLength) return PackedKey<2>::of(text).hash(key);
-        return text.empty() ? 0 : PackedKey<1>::of(text).hash(key);
-    }
+    std::uint64_t hash(std::string_view text) const { return hashWordText(key, text); }
     [[gnu::always_inline]] void prefetch(std::string_view text, std::uint64_t hash) const {
         if (text.size() > MaxMediumLength)
             longTexts.prefetch(hash);

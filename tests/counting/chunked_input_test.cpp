@@ -175,24 +175,27 @@ TEST(CountInputRange, RefusesRangesThatAreNoShareOfAWholeRun) {
     }
 }
 
-// Reading ahead hands out the bytes that reading in turn does, and a chunk
-// that cannot be read fails when its turn comes, not while the one before
-// is counted.
+// Reading ahead, or in pieces on several threads, hands out the bytes that
+// reading in turn does, and a chunk that cannot be read fails when its turn
+// comes, not while the one before is counted.
 TEST(ChunkReader, ReadingAheadChangesNoByteAndNoFailure) {
     TempDir dir;
     std::string bytes = "0123456789abcdefghijklmnopqrstuvwxyz";
-    writeFile(dir.path("input"), bytes);
-    for (bool ahead : {false, true}) {
-        InputFile input(dir.path("input"));
-        ChunkPlan plan = planChunks(30, 10);  // four chunks, the last empty
-        FileChunks chunks(input, plan, 2);
-        ChunkReader reader(chunks, allocateBytes(12), ahead ? allocateBytes(12) : ByteBuffer{});
-        FilledChunk filled;
-        EXPECT_EQ(std::string(reader.next(filled), 12), bytes.substr(0, 12)) << ahead;
-        std::filesystem::resize_file(dir.path("input"), 25);
-        EXPECT_EQ(std::string(reader.next(filled), 12), bytes.substr(10, 12)) << ahead;
-        EXPECT_THROW(reader.next(filled), IoError) << "chunk 2 ends past the shrunk file; ahead " << ahead;
-    }
+    for (bool ahead : {false, true})
+        for (std::size_t threads : {1, 3}) {
+            writeFile(dir.path("input"), bytes);
+            InputFile input(dir.path("input"));
+            ChunkPlan plan = planChunks(30, 10);  // four chunks, the last empty
+            FileChunks chunks(input, plan, 2, 3);
+            ChunkReader reader(chunks, allocateBytes(12), ahead ? allocateBytes(12) : ByteBuffer{}, {},
+                               threads);
+            FilledChunk filled;
+            std::string what = (ahead ? "ahead, " : "") + std::to_string(threads) + " threads";
+            EXPECT_EQ(std::string(reader.next(filled), 12), bytes.substr(0, 12)) << what;
+            std::filesystem::resize_file(dir.path("input"), 25);
+            EXPECT_EQ(std::string(reader.next(filled), 12), bytes.substr(10, 12)) << what;
+            EXPECT_THROW(reader.next(filled), IoError) << "chunk 2 ends past the shrunk file; " << what;
+        }
 }
 
 // A chunk is told counted when the next is asked for, the last when the
