@@ -142,4 +142,4 @@ class _Search:
                                  "so they cannot be searched", self._number_of_line(start))
 
     def _number_of_line(self, offset):
-        return int(np.count_nonzero(self.file.bytes[:offset] == 10)) + 1
+        return int(np.count_nonzero(np.frombuffer(self.data, np.uint8, offset) == 10)) + 1
