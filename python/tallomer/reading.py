@@ -4,8 +4,9 @@ import os
 
 import numpy as np
 
-from .format import CountFileError, entry_text
+from .format import CountFileError
 from .scan import CountFile
+from .texts import block_texts
 
 
 def read_counts(path):
@@ -17,13 +18,8 @@ def read_counts(path):
     path and line for a count beyond 64 bits or a text that no count
     follows at the end of the file, and not a regular file."""
     with CountFile(path) as counts_file:
-        data = counts_file.data
         for block in counts_file.blocks():
-            starts = block.text_starts()
-            texts = [data[start:end] for start, end in zip(starts.tolist(), block.separators().tolist())]
-            for index in np.flatnonzero(starts < block.line_starts()).tolist():
-                texts[index] = entry_text(texts[index])
-            yield from zip(texts, block.counts.tolist())
+            yield from zip(block_texts(counts_file.data, block), block.counts.tolist())
 
 
 def count_arrays(path):
@@ -45,12 +41,13 @@ class CountOfCounts:
         self.other = {}
 
     def add(self, values):
-        small = (values >= 0) & (values < self.SMALL)
-        self.small += np.bincount(values[small], minlength=self.SMALL)
-        if not small.all():
+        if values.min() < 0 or values.max() >= self.SMALL:
+            small = (values >= 0) & (values < self.SMALL)
             keys, numbers = np.unique(values[~small], return_counts=True)
             for key, number in zip(keys.tolist(), numbers.tolist()):
                 self.other[key] = self.other.get(key, 0) + number
+            values = values[small]
+        self.small += np.bincount(values, minlength=self.SMALL)
 
     def items(self):
         """(value, number of entries) for every value that occurs, ascending."""
