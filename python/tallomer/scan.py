@@ -1,4 +1,4 @@
-"""A count file's entries found a block at a time, with numpy over an mmap.
+"""A count file's entries found a block at a time, with numpy.
 
 Most lines of a count file are simple entries: ';', a few digits and CR LF
 (or LF) at their end. Those are found and read for a whole block at once:
@@ -64,7 +64,7 @@ class Block:
 
     def __init__(self, position, size, lines, line_ends):
         self.position, self.size, self.lines, self.line_ends = position, size, lines, line_ends
-        self.has_cr = self.is_entry = self.values = self.longer = self.counts = None
+        self.has_cr = self.is_entry = self.values = self.longer = self.counts = self.last = None
         self._found_lines, self._found_separators = [], []
         self.start = 0
         self.first_line = 1
@@ -79,8 +79,8 @@ class Block:
     def finish(self):
         self.counts = self.values[self.is_entry]
         self.values = self.longer = None
-        # The last entry's line: argmax finds the first True.
-        self.last = self.line_ends.size - 1 - int(np.argmax(self.is_entry[::-1])) if self.counts.size else None
+        if self.counts.size:  # the last entry's line: argmax finds the first True
+            self.last = self.line_ends.size - 1 - int(np.argmax(self.is_entry[::-1]))
 
     def last_entry(self):
         """(the end of the block's last entry, its line number)."""
@@ -118,13 +118,17 @@ class CountFile:
             raise CountFileError(self.path, "not a regular file: a count file is read by its size")
         self.size = info.st_size
         self.data = None
-        self.file = open(self.path, "rb", buffering=0)  # pylint: disable=consider-using-with
-        if self.size == 0:
-            if self.file.read(1):
-                self.file.close()
-                raise CountFileError(self.path, "its size says 0 bytes, yet it reads bytes (a pseudo-file)")
-        else:
-            self.data = mmap.mmap(self.file.fileno(), 0, access=mmap.ACCESS_READ)
+        self.file = open(self.path, "rb", buffering=0)
+        try:
+            if self.size == 0:
+                if self.file.read(1):
+                    raise CountFileError(self.path, "its size says 0 bytes, yet it reads bytes "
+                                         "(a pseudo-file)")
+            else:
+                self.data = mmap.mmap(self.file.fileno(), 0, access=mmap.ACCESS_READ)
+        except BaseException:
+            self.file.close()
+            raise
 
     def __enter__(self):
         return self
@@ -169,8 +173,9 @@ class CountFile:
             if block.counts.size:
                 entry_end, entry_line = block.last_entry()
                 yield block
+        buffer = _buffer(_PAD + BLOCK_BYTES)[_PAD:]
         for position in range(entry_end, self.size, BLOCK_BYTES):
-            tail = self.read(position, min(position + BLOCK_BYTES, self.size), _buffer(_PAD + BLOCK_BYTES)[_PAD:])
+            tail = self.read(position, min(position + BLOCK_BYTES, self.size), buffer)
             if np.any((tail != _LF) & (tail != _CR)):
                 raise unfinished_text(self.path, entry_line + 1)
 
