@@ -1,5 +1,6 @@
 """A count file's entries and counts, read by the rule of format.py."""
 
+import itertools
 import os
 
 import numpy as np
@@ -17,9 +18,15 @@ def read_counts(path):
     needs a few tens of MB. Raises CountFileError (a ValueError) naming the
     path and line for a count beyond 64 bits or a text that no count
     follows at the end of the file, and not a regular file."""
+    # Flattened by chain, in C: a generator resumed for every entry would
+    # cost a sixth of the time.
+    return itertools.chain.from_iterable(_entries_by_block(path))
+
+
+def _entries_by_block(path):
     with CountFile(path) as counts_file:
         for block in counts_file.blocks():
-            yield from zip(block_texts(counts_file.data, block), block.counts.tolist())
+            yield zip(block_texts(counts_file.data, block), block.counts.tolist())
 
 
 def count_arrays(path):
