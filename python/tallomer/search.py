@@ -30,7 +30,8 @@ def find(path, ngrams):
     ngrams = list(ngrams)
     for ngram in ngrams:
         if not isinstance(ngram, (bytes, bytearray)):
-            raise TypeError(f"an n-gram is bytes, not {type(ngram).__name__}: encode it as the corpus is encoded")
+            raise TypeError(f"an n-gram is bytes, not {type(ngram).__name__}: "
+                            "encode it as the corpus is encoded")
     with CountFile(path) as counts_file:
         if counts_file.size == 0:
             return [0] * len(ngrams)
@@ -142,4 +143,4 @@ class _Search:
                                  "so they cannot be searched", self._number_of_line(start))
 
     def _number_of_line(self, offset):
-        return int(np.count_nonzero(self.file.bytes[:offset] == 10)) + 1
+        return int(np.count_nonzero(np.frombuffer(self.data, np.uint8, offset) == 10)) + 1

@@ -42,10 +42,12 @@ CASES = [
     ("blank lines before and after", b"\n\r\n\na;3\n\n", [(b"\n\n\na", 3)]),
     ("signs, blanks and junk after the digits", b"a;+3\r\nb;-4\r\nc; \t12\r\nd;5x\r\ne;007\r\n",
      [(b"a", 3), (b"b", -4), (b"c", 12), (b"d", 5), (b"e", 7)]),
-    ("tails without a number", b"a;x5\r\nb;\r\nc;+-3\r\nd;- 3\r\ne;9\r\n", [(b"a;x5\nb;\nc;+-3\nd;- 3\ne", 9)]),
+    ("tails without a number", b"a;x5\r\nb;\r\nc;+-3\r\nd;- 3\r\ne;9\r\n",
+     [(b"a;x5\nb;\nc;+-3\nd;- 3\ne", 9)]),
     ("huge counts", b"a;9223372036854775807\r\nb;-9223372036854775808\r\nc;000000000000000000000000042\r\n"
      b"d;123456789012345678\r\ne;1234567890123456789\r\n",
-     [(b"a", INT64_MAX), (b"b", -INT64_MAX - 1), (b"c", 42), (b"d", 123456789012345678), (b"e", 1234567890123456789)]),
+     [(b"a", INT64_MAX), (b"b", -INT64_MAX - 1), (b"c", 42), (b"d", 123456789012345678),
+      (b"e", 1234567890123456789)]),
     ("a total beyond 64 bits", b"a;9223372036854775807\r\nb;1\r\n", [(b"a", INT64_MAX), (b"b", 1)]),
     ("a count of 0", b"a;0\r\nb;2\r\n", [(b"a", 0), (b"b", 2)]),
     ("counts summing to 0", b"a;5\r\nb;-5\r\n", [(b"a", 5), (b"b", -5)]),
@@ -108,8 +110,10 @@ def program_figures(path, tmp_path):
     return report, histograms
 
 
-@pytest.mark.parametrize("name, data, expected", [case for case in CASES if not isinstance(case[2], Unfinished)],
-                         ids=[case[0] for case in CASES if not isinstance(case[2], Unfinished)])
+READ_BY_THE_PROGRAMS = [case for case in CASES if not isinstance(case[2], Unfinished)]
+
+
+@pytest.mark.parametrize("name, data, expected", READ_BY_THE_PROGRAMS, ids=[case[0] for case in READ_BY_THE_PROGRAMS])
 def test_entropy_and_histogram_equal_the_programs(tmp_path, name, data, expected):
     path = tmp_path / "counts.txt"
     path.write_bytes(data)
