@@ -40,8 +40,7 @@ int main(int argc, char** argv) {
         }
         double seconds = std::chrono::duration<double>(scanning).count();
         std::cout << "word scan w " << n << ": " << static_cast<double>(input.size()) / 1e6 / seconds
-                  << " MB/s (" << seconds << " s), " << texts << " texts, " << textBytes << " text bytes, "
-                  << dots.str().size() << " dots\n";
+                  << " MB/s (" << seconds << " s), " << texts << " texts, " << textBytes << " text bytes\n";
     } catch (const IoError& error) {
         reportFailure("word_scan", error.path, error.what());
         return 2;
