@@ -1,8 +1,7 @@
-// The k-way summing merges side by side on the same sources: the parts
-// named, read from their files, and the same entries as sorted runs in
-// memory. Prints, for each, the best of the rounds (five unless told) in
-// CPU nanoseconds per entry read (CPU time, which a machine busy with other
-// work stretches less than wall time) and the entries written.
+// The k-way summing merge (runs/count_merge.h) on the parts named, read
+// from their files, and on the same entries as sorted runs in memory. Prints, for each, the best of the
+// rounds (five unless told) in CPU nanoseconds per entry read (CPU time, which a machine busy with other work
+// stretches less than wall time) and the entries written.
 //   kway_merge [-ROUNDS] PART...
 #include <time.h>
 
@@ -15,7 +14,6 @@
 
 #include "common/report.h"
 #include "formats/part_file.h"
-#include "runs/batch_merge.h"
 #include "runs/count_merge.h"
 #include "runs/run_format.h"
 
@@ -28,22 +26,12 @@ struct Outcome {
 using Sources = std::vector<std::unique_ptr<CountSource>>;
 using Merge = std::function<Outcome(const std::vector<CountSource*>&)>;
 
-Outcome heapMerge(const std::vector<CountSource*>& sources) {
+Outcome merge(const std::vector<CountSource*>& sources) {
     Outcome outcome;
     mergeCounts(sources, [&](std::string_view, std::int64_t count) {
         ++outcome.distinct;
         outcome.total += count;
     });
-    return outcome;
-}
-
-Outcome treeMerge(const std::vector<CountSource*>& sources) {
-    Outcome outcome;
-    BatchMerge(sources).run([](std::int64_t sum, std::int64_t count) { return sum + count; },
-                            [&](std::string_view, std::int64_t count) {
-                                ++outcome.distinct;
-                                outcome.total += count;
-                            });
     return outcome;
 }
 
@@ -114,10 +102,8 @@ int main(int argc, char** argv) {
         };
         std::printf("%zu sources, %lld entries\n", paths.size(), static_cast<long long>(entries));
         std::vector<Case> cases;
-        cases.push_back({"parts, heap", openParts, heapMerge});
-        cases.push_back({"parts, loser tree", openParts, treeMerge});
-        cases.push_back({"memory runs, heap", openRuns, heapMerge});
-        cases.push_back({"memory runs, loser tree", openRuns, treeMerge});
+        cases.push_back({"parts", openParts, merge});
+        cases.push_back({"memory runs", openRuns, merge});
         timeInTurns(cases, entries, rounds);
     } catch (const IoError& error) {
         reportFailure("kway_merge", error.path, error.what());

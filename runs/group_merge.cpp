@@ -4,7 +4,7 @@
 
 #include "common/output_file.h"
 #include "formats/count_lines.h"
-#include "runs/batch_merge.h"
+#include "runs/count_merge.h"
 #include "runs/merge_policy.h"
 
 namespace {
@@ -107,7 +107,8 @@ private:
             open.push_back(opener(limits_.bufferBytes));
             sources.push_back(open.back().get());
         }
-        BatchMerge(sources).run(
+        mergeCountsWith(
+            sources,
             [this](std::int64_t sum, std::int64_t count) {
                 if (__builtin_add_overflow(sum, count, &sum)) [[unlikely]]
                     overflow();
