@@ -30,6 +30,24 @@ ThreadedMergePlan planThreadedMerge(std::size_t sources, int cpus, std::int64_t 
     return plan;
 }
 
+namespace {
+
+MergeTotals writeMergedCounts(const std::vector<SourceOpener>& sources, const MergeLimits& limits,
+                              BlockSink& sink, const std::string& outputPath) {
+    MergeTotals totals;
+    CountLines lines(sink);
+    totals.temporaryBytesPeak =
+        mergeInGroups(sources, limits, outputPath, [&](std::string_view text, std::int64_t count) {
+            lines.add(text, count);
+            ++totals.distinct;
+            totals.total += static_cast<std::uint64_t>(count);
+        });
+    lines.finish();
+    return totals;
+}
+
+}  // namespace
+
 MergeTotals writeMergedPieces(std::size_t sources, const PieceOpener& open, const ThreadedMergePlan& plan,
                               OutputFile& output, const std::string& outputPath) {
     auto openersOf = [&](std::size_t piece) {
@@ -39,7 +57,10 @@ MergeTotals writeMergedPieces(std::size_t sources, const PieceOpener& open, cons
                 [&open, piece, source](std::size_t bytes) { return open(piece, source, bytes); });
         return openers;
     };
-    if (plan.pieces == 1) return writeMergedCounts(openersOf(0), plan.limits, output, outputPath);
+    if (plan.pieces == 1) {
+        OutputFileSink sink(output);
+        return writeMergedCounts(openersOf(0), plan.limits, sink, outputPath);
+    }
 
     OrderedOutput ordered(output, plan.pieces, plan.window, plan.heldBytes, plan.limits.temporaryFolder);
     std::vector<MergeTotals> totals(plan.pieces);

@@ -14,6 +14,15 @@
 #include "common/output_file.h"
 #include "runs/group_merge.h"
 
+struct MergeTotals {
+    std::int64_t distinct = 0;
+    // Within 64 bits: each count is, and their sum is at most the bytes of
+    // all inputs.
+    std::uint64_t total = 0;
+    // The most bytes the temporary runs of group merges took at once.
+    std::int64_t temporaryBytesPeak = 0;
+};
+
 // How a merge is shared out: its threads, the pieces the range is cut into,
 // how many may be under way at once, and what each thread and the held
 // pieces may use.
