@@ -54,6 +54,9 @@ struct MergeLimits {
 // run written) fit the descriptors and their smallest buffers the memory,
 // at least LeastMergeWidth, but never past `mostWidth`; each buffer the
 // share of the memory of one source of a merge that wide and its run.
+// `sourcesOpen`: the sources' files are open already (a reader shares its
+// file's descriptor), so that only the runs of the groups, at most half
+// the width, and the run written take descriptors.
 MergeLimits mergeLimitsFor(std::size_t sources, std::int64_t memory, std::string temporaryFolder,
                            std::size_t merges = 1, std::size_t otherFiles = 0,
-                           std::size_t mostWidth = MostOpenFiles);
+                           std::size_t mostWidth = MostOpenFiles, bool sourcesOpen = false);
