@@ -20,8 +20,6 @@ public:
 
     void write(std::string_view bytes) { out_.write(bytes); }
     void write(char byte) { out_.write(byte); }
-    // Writes the bytes with every LF as CR LF, the line end of text files.
-    void writeText(std::string_view bytes);
     void writeDecimal(std::int64_t value);
     void writeLineEnd() { write("\r\n"); }
     char* room(std::size_t bytes) { return out_.room(bytes); }

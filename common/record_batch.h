@@ -93,11 +93,16 @@ inline void keyBytes(const TextKey& key, char* to) {
     std::memcpy(to, words, 16);
 }
 
-// Up to Capacity entries, in the arrays a merge reads one entry at a time.
+// Up to Capacity entries, in the arrays a merge reads one entry at a time,
+// and the bytes of their long texts up to about LongTextBytes: a merge
+// holds a batch a source, so a batch of long texts holds fewer of them.
 struct RecordBatch {
     static constexpr std::size_t Capacity = 256;
-    // What a batch holds beside the texts of more than 16 bytes.
-    static constexpr std::size_t Bytes = Capacity * (4 * 8 + sizeof(std::size_t));
+    // A batch is full once its long texts take this much (and one more
+    // text, which may be of any size).
+    static constexpr std::size_t LongTextBytes = 16 << 10;
+    // What a batch holds beside the last of its long texts.
+    static constexpr std::size_t Bytes = Capacity * (4 * 8 + sizeof(std::size_t)) + LongTextBytes;
 
     // The arrays are filled before they are read: a merge of many sources
     // makes a batch for each, and zeroing them all would cost more than
@@ -114,7 +119,7 @@ struct RecordBatch {
         size = 0;
         longTexts.clear();
     }
-    bool full() const { return size == Capacity; }
+    bool full() const { return size == Capacity || longTexts.size() >= LongTextBytes; }
     TextKey key(std::size_t i) const { return {words[i], seconds[i], sizes[i]}; }
     // The whole text of entry i when it is longer than 16 bytes.
     std::string_view longText(std::size_t i) const { return {longTexts.data() + longAt[i], sizes[i]}; }

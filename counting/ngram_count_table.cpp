@@ -13,7 +13,6 @@
 #include "counting/table_for_tests.h"
 #include "counting/table_sort.h"
 #include "counting/word_table.h"
-#include "formats/count_file.h"
 #include "runs/run_store.h"
 
 namespace {
@@ -170,11 +169,7 @@ void NGramCountTable::writeCountFile(const std::string& path) {
     // their failures leave no count file behind.
     runs_.mergeDownTo(othersThanRuns());
     OutputFile file(path);
-    if (std::size_t threads = finalMergeThreads(); threads > 1)
-        writeInRanges(file, threads);
-    else
-        mergeEverything(
-            [&](std::string_view text, std::int64_t count) { writeCountEntry(file, text, count); });
+    writeMerged(file, path);
     file.close();
 }
 

@@ -122,9 +122,8 @@ private:
     template <typename Visit>
     void mergeEverything(Visit&& visit);
     void sortWordTables();
-    // The final merge cut into key ranges, one per thread at a time.
-    std::size_t finalMergeThreads() const;
-    void writeInRanges(OutputFile& file, std::size_t threads);
+    // The final merge into the count file, on as many threads as it may.
+    void writeMerged(OutputFile& file, const std::string& path);
 
     RunStore runs_;
     std::vector<std::unique_ptr<WordTable>> words_;

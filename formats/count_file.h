@@ -1,4 +1,5 @@
-// The count file's format, written and read here and nowhere else.
+// The count file's format, written (formats/count_lines.h) and read here
+// and nowhere else.
 //
 // Each entry is its text, ';', the count in decimal and CR LF; an LF inside
 // the text also goes out as CR LF, every other byte as it is. Texts are not
@@ -24,9 +25,6 @@
 #include "common/file_io.h"
 #include "common/number_text.h"
 #include "common/output_file.h"
-
-// Writes one entry.
-void writeCountEntry(OutputFile& file, std::string_view text, std::int64_t count);
 
 namespace count_file_detail {
 

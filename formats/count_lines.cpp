@@ -4,14 +4,16 @@
 #include <cstring>
 
 CountLines::CountLines(BlockSink& sink, std::size_t blockBytes)
-    : sink_(sink), blockBytes_(std::max(blockBytes, 2 * ShortCountLine)), block_(new char[blockBytes_]) {
-    at_ = block_.get();
-    end_ = at_ + blockBytes_;
+    : sink_(sink), block_{std::string(std::max(blockBytes, 2 * ShortCountLine), '\0')} {
+    at_ = block_.bytes.data();
+    end_ = at_ + block_.bytes.size();
 }
 
 void CountLines::handOver() {
-    if (at_ != block_.get()) sink_.take({block_.get(), static_cast<std::size_t>(at_ - block_.get())});
-    at_ = block_.get();
+    block_.used = static_cast<std::size_t>(at_ - block_.bytes.data());
+    if (block_.used > 0) sink_.take(block_);
+    at_ = block_.bytes.data();
+    end_ = at_ + block_.bytes.size();
 }
 
 void CountLines::put(std::string_view bytes) {

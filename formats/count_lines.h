@@ -1,28 +1,43 @@
-// Count-file entries formatted into blocks of memory, each full block handed
-// to a sink: the file itself, or memory that keeps a merge's pieces in
-// order.
+// The writer of count-file lines, the one every count file goes through:
+// entries formatted into blocks of memory, each full block handed to a
+// sink, the file itself or what keeps a threaded merge's ranges in order
+// (runs/ordered_output.h), which may keep the block and give another.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <ostream>
+#include <string>
 #include <string_view>
 
 #include "formats/count_file.h"
+
+// A block of count-file bytes: the first `used` of `bytes`, whose size is
+// the block's room.
+struct CountBlock {
+    std::string bytes;
+    std::size_t used = 0;
+    std::string_view view() const { return {bytes.data(), used}; }
+};
 
 // Takes the bytes of the count file in order, a block at a time.
 class BlockSink {
 public:
     virtual ~BlockSink() = default;
-    virtual void take(std::string_view bytes) = 0;
+    // Writes the block's bytes, or keeps the block and leaves another of the
+    // same room in its place; either way the block comes back empty.
+    virtual void take(CountBlock& block) = 0;
 };
 
-// Writes each block to an output file.
+// Writes each block to an output file (a block of half its buffer or more
+// goes to the file without a copy).
 class OutputFileSink final : public BlockSink {
 public:
     explicit OutputFileSink(OutputFile& file) : file_(file) {}
-    void take(std::string_view bytes) override { file_.write(bytes); }
+    void take(CountBlock& block) override {
+        file_.write(block.view());
+        block.used = 0;
+    }
 
 private:
     OutputFile& file_;
@@ -33,8 +48,9 @@ private:
 class StreamSink final : public BlockSink {
 public:
     explicit StreamSink(std::ostream& stream) : stream_(stream) {}
-    void take(std::string_view bytes) override {
-        stream_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    void take(CountBlock& block) override {
+        stream_.write(block.bytes.data(), static_cast<std::streamsize>(block.used));
+        block.used = 0;
     }
 
 private:
@@ -67,8 +83,7 @@ private:
     void put(std::string_view bytes);
 
     BlockSink& sink_;
-    std::size_t blockBytes_;
-    std::unique_ptr<char[]> block_;
+    CountBlock block_;
     char* at_;
     char* end_;
 };

@@ -21,6 +21,7 @@
 #include "common/output_file.h"
 #include "formats/count_file.h"
 #include "formats/count_file_reader.h"
+#include "formats/count_lines.h"
 
 namespace {
 
@@ -59,14 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::vector<std::int64_t> written;
     {
         OutputFile file(scratchPath());
+        OutputFileSink sink(file);
+        CountLines lines(sink, 0);
         for (std::size_t start = 0; start <= input.size();) {
             std::size_t end = std::min(input.find('\0', start), input.size());
             std::string_view text = input.substr(start, end - start);
             anyLineFeed |= text.find('\n') != std::string_view::npos;
             written.push_back(static_cast<std::int64_t>(written.size() % 3 + 1));
-            writeCountEntry(file, text, written.back());
+            lines.add(text, written.back());
             start = end + 1;
         }
+        lines.finish();
         file.close();
     }
 

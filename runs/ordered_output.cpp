@@ -19,10 +19,10 @@ bool OrderedOutput::waitForTurn(std::size_t piece) {
     return !failure_;
 }
 
-void OrderedOutput::take(std::size_t index, std::string_view bytes) {
+void OrderedOutput::take(std::size_t index, CountBlock& block) {
     Piece& piece = pieces_[index];
     bool inMemory = false;
-    std::string block;
+    std::string replacement;
     {
         std::lock_guard<std::mutex> hold(lock_);
         if (failure_) throw Stopped();
@@ -30,12 +30,12 @@ void OrderedOutput::take(std::size_t index, std::string_view bytes) {
         if (head_ == index) piece.direct = true;
         // Held in memory while the limit allows; once a piece has spilled,
         // all its later bytes go after the spilled ones.
-        if (!piece.direct && !piece.spilled &&
-            held_ + static_cast<std::int64_t>(bytes.size()) <= heldLimit_) {
-            held_ += static_cast<std::int64_t>(bytes.size());
+        auto room = static_cast<std::int64_t>(block.bytes.size());
+        if (!piece.direct && !piece.spilled && held_ + room <= heldLimit_) {
+            held_ += room;
             inMemory = true;
-            if (!spare_.empty()) {
-                block = std::move(spare_.back());
+            if (!spare_.empty() && spare_.back().size() == block.bytes.size()) {
+                replacement = std::move(spare_.back());
                 spare_.pop_back();
             }
         }
@@ -43,21 +43,23 @@ void OrderedOutput::take(std::size_t index, std::string_view bytes) {
     // Only this thread touches the piece until it is done.
     if (piece.direct) {
         writeHeld(piece);
-        output_.write(bytes);
+        output_.write(block.view());
     } else if (inMemory) {
-        block.assign(bytes);
-        piece.blocks.push_back(std::move(block));
+        if (replacement.empty()) replacement.assign(block.bytes.size(), '\0');
+        piece.blocks.push_back({std::move(block.bytes), block.used});
+        block.bytes = std::move(replacement);
     } else {
         if (!piece.spilled) piece.spilled = std::make_unique<TemporaryFile>(temporaryFolder_);
-        piece.spilled->write(bytes.data(), bytes.size());
+        piece.spilled->write(block.bytes.data(), block.used);
     }
+    block.used = 0;
 }
 
 void OrderedOutput::writeHeld(Piece& piece) {
     std::int64_t freed = 0;
-    for (std::string& block : piece.blocks) {
-        output_.write(block);
-        freed += static_cast<std::int64_t>(block.size());
+    for (CountBlock& block : piece.blocks) {
+        output_.write(block.view());
+        freed += static_cast<std::int64_t>(block.bytes.size());
     }
     if (piece.spilled) {
         piece.spilled->finish();
@@ -71,10 +73,10 @@ void OrderedOutput::writeHeld(Piece& piece) {
     }
     if (!piece.blocks.empty()) {
         // Kept for the next held blocks: fresh memory costs the kernel
-        // more than the copy.
+        // more than keeping it.
         std::lock_guard<std::mutex> hold(lock_);
         held_ -= freed;
-        for (std::string& block : piece.blocks) spare_.push_back(std::move(block));
+        for (CountBlock& block : piece.blocks) spare_.push_back(std::move(block.bytes));
         piece.blocks.clear();
     }
 }

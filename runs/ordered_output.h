@@ -1,11 +1,11 @@
 // One output written by several threads at once, in pieces: each piece's
 // blocks come from one thread, in order, and the output takes the pieces
 // in their order. The piece being written goes straight to the output; the
-// others are held in memory, up to a limit shared by all of them, and
-// beyond it in a temporary file of their own, copied in when their turn
-// comes. A piece may start only within `window` pieces of the one being
-// written, so at most window - 1 pieces are held at once: memory at most
-// the limit, temporary disk at most those pieces' bytes.
+// others are held in memory (the blocks themselves, their writer given
+// another), up to a limit shared by all of them, and beyond it in a
+// temporary file of their own, copied in when their turn comes. A piece may start only within `window` pieces
+// of the one being written, so at most window - 1 pieces are held at once: memory at most the limit,
+// temporary disk at most those pieces' bytes.
 #pragma once
 
 #include <condition_variable>
@@ -33,8 +33,8 @@ public:
 
     // Waits until the piece may start; false once a thread has failed.
     bool waitForTurn(std::size_t piece);
-    // The next bytes of the piece, from the thread writing it.
-    void take(std::size_t piece, std::string_view bytes);
+    // The next block of the piece, from the thread writing it (BlockSink).
+    void take(std::size_t piece, CountBlock& block);
     // The piece is complete.
     void finish(std::size_t piece);
     // Keeps the first failure and wakes and stops the other threads.
@@ -43,7 +43,7 @@ public:
 
 private:
     struct Piece {
-        std::vector<std::string> blocks;         // held in memory, then...
+        std::vector<CountBlock> blocks;          // held in memory, then...
         std::unique_ptr<TemporaryFile> spilled;  // ...the rest
         bool direct = false, done = false;
     };
@@ -75,7 +75,7 @@ void producePiecesInOrder(OrderedOutput& output, std::size_t pieces, std::size_t
 class PieceSink final : public BlockSink {
 public:
     PieceSink(OrderedOutput& output, std::size_t piece) : output_(output), piece_(piece) {}
-    void take(std::string_view bytes) override { output_.take(piece_, bytes); }
+    void take(CountBlock& block) override { output_.take(piece_, block); }
 
 private:
     OrderedOutput& output_;

@@ -79,10 +79,13 @@ void RunReader::skipTowards(std::string_view from) {
     left_ = run_.entries - point.entriesBefore;
     std::memcpy(current_.keepAndResize(0, point.previous.size()), point.previous.data(),
                 point.previous.size());
+    TextKey key = textKey(point.previous);
+    key_ = KeyBytes{key.word} << 64 | key.second;
 }
 
-bool RunReader::next() {
-    if (left_ == 0) return false;
+// One entry into current_ and key_; returns its count. Inline in next()
+// and nextBatch(): a call per entry costs more than most entries' work.
+[[gnu::always_inline]] inline std::int64_t RunReader::readEntry() {
     --left_;
     std::uint64_t shared, rest;
     if (!readShortRecordStart(next_, end_, shared, rest)) {
@@ -90,23 +93,40 @@ bool RunReader::next() {
         rest = varint();
     }
     char* out = current_.keepAndResize(shared, shared + rest) + shared;
-    if (rest <= static_cast<std::size_t>(end_ - next_)) {
+    if (rest <= static_cast<std::size_t>(end_ - next_)) [[likely]] {
+        auto restBytes = reinterpret_cast<const unsigned char*>(next_);
+        key_ = followingKey(key_, shared, restBytes, rest, end_ - next_ >= 16);
         copyShort(out, next_, rest);
         next_ += rest;
-        rest = 0;
-    }
-    while (rest > 0) {
-        if (next_ == end_) refill();
-        std::size_t part = std::min(rest, static_cast<std::size_t>(end_ - next_));
-        std::memcpy(out, next_, part);
-        out += part;
-        next_ += part;
-        rest -= part;
+    } else {
+        while (rest > 0) {
+            if (next_ == end_) refill();
+            std::size_t part = std::min(rest, static_cast<std::size_t>(end_ - next_));
+            std::memcpy(out, next_, part);
+            out += part;
+            next_ += part;
+            rest -= part;
+        }
+        TextKey key = textKey(current_.view());
+        key_ = KeyBytes{key.word} << 64 | key.second;
     }
     if (next_ != end_ && static_cast<unsigned char>(*next_) < 0x80)
-        count_ = static_cast<unsigned char>(*next_++);
-    else
-        count_ = static_cast<std::int64_t>(varint());
+        return static_cast<unsigned char>(*next_++);
+    return static_cast<std::int64_t>(varint());
+}
+
+bool RunReader::next() {
+    if (left_ == 0) return false;
+    count_ = readEntry();
     text_ = current_.view();
     return true;
+}
+
+bool RunReader::nextBatch(RecordBatch& batch) {
+    batch.clear();
+    while (!batch.full() && left_ > 0) {
+        std::int64_t count = readEntry();
+        batch.add(keyOf(key_, current_.view().size()), current_.view().data(), count);
+    }
+    return batch.size > 0;
 }

@@ -47,12 +47,14 @@ class RunReader final : public CountSource {
 public:
     RunReader(const Run& run, std::size_t bufferBytes);
     bool next() override;
+    bool nextBatch(RecordBatch& batch) override;
     void skipTowards(std::string_view from) override;
 
 private:
     unsigned char byte();
     std::uint64_t varint();
     void refill();
+    std::int64_t readEntry();
 
     const Run& run_;
     std::unique_ptr<char[]> buffer_;
@@ -62,4 +64,5 @@ private:
     const char* end_ = nullptr;
     std::int64_t left_;
     TextBuffer current_;
+    KeyBytes key_ = 0;  // of the current text
 };

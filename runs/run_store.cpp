@@ -6,18 +6,14 @@
 #include "runs/count_merge.h"
 #include "runs/merge_policy.h"
 
-RunStore::RunStore() : openFilesLeft_(openFilesLeft()) {}
+RunStore::RunStore() = default;
 
 void RunStore::clear() {
     openWriter_.reset();
     openRun_.reset();
     memoryRuns_.clear();
-    diskRuns_.clear();
+    disk_.reset();
     pool_.releaseSpare();
-    temporaryBytes_ = 0;
-    largestDiskRun_ = 0;
-    openFilesLeft_ = openFilesLeft();
-    statistics_ = {};
 }
 
 void RunStore::configure(const CountingLimits& limits) {
@@ -25,79 +21,50 @@ void RunStore::configure(const CountingLimits& limits) {
     limits_ = limits;
 }
 
-// A merge opens its sources and the run it writes.
-std::size_t RunStore::mergeWidth() const {
-    return std::max<std::size_t>(2, std::min(limits_.maxMergeWidth, openFilesLeft_ - 1));
+// A fifth of the memory for the buffers of a merge and the run it writes.
+MergeLimits RunStore::mergeLimits() const {
+    return mergeLimitsFor(limits_.maxMergeWidth, available() / 5, limits_.temporaryFolder, 1, 0,
+                          std::max<std::size_t>(limits_.maxMergeWidth, 2));
 }
-std::size_t RunStore::readBufferBytes() const { return readBufferShare(available() / 5, mergeWidth() + 1); }
+
 std::size_t RunStore::blockBytes() const {
     return static_cast<std::size_t>(std::clamp<std::int64_t>(runsLimit() / 64, 64 << 10, 4 << 20));
 }
 
-std::unique_ptr<Run> RunStore::newDiskRun() {
-    ++statistics_.runsSpilled;
-    return std::make_unique<Run>(limits_.temporaryFolder);
+// A disk run holds a descriptor, and a merge opens its sources and the run
+// it writes: the pile keeps fewer runs than a merge reads.
+RunPile& RunStore::disk() {
+    if (!disk_) {
+        MergeLimits limits = mergeLimits();
+        disk_ = std::make_unique<RunPile>(limits, limits.width, overflowPath_);
+    }
+    return *disk_;
 }
 
-void RunStore::noteDiskBytes(std::int64_t change) {
-    temporaryBytes_ += change;
-    statistics_.temporaryBytesPeak = std::max(statistics_.temporaryBytesPeak, temporaryBytes_);
+CountingStatistics RunStore::statistics() const {
+    if (!disk_) return {};
+    return {disk_->runsMade(), disk_->bytesPeak()};
 }
 
-// Merges the first `group` runs into `into`, then drops them.
-std::unique_ptr<Run> RunStore::mergeAway(std::vector<std::unique_ptr<Run>>& runs, std::size_t group,
-                                         std::unique_ptr<Run> into) {
+std::unique_ptr<Run> RunStore::mergedMemoryRuns(std::unique_ptr<Run> into) {
     std::vector<std::unique_ptr<CountSource>> readers;
     std::vector<CountSource*> sources;
-    for (std::size_t i = 0; i < group; ++i) {
-        readers.push_back(std::make_unique<RunReader>(*runs[i], readBufferBytes()));
+    for (const auto& run : memoryRuns_) {
+        readers.push_back(std::make_unique<RunReader>(*run, 0));
         sources.push_back(readers.back().get());
     }
     RunWriter writer(*into);
     mergeCounts(sources, [&](std::string_view text, std::int64_t count) { writer.add(text, count); });
     writer.finish();
     readers.clear();
-    runs.erase(runs.begin(), runs.begin() + static_cast<std::ptrdiff_t>(group));
+    memoryRuns_.clear();
     return into;
-}
-
-void RunStore::addDiskRun(std::unique_ptr<Run> run) {
-    noteDiskBytes(run->size());
-    largestDiskRun_ = std::max(largestDiskRun_, run->size());
-    diskRuns_.push_back(std::move(run));
-}
-
-// Merges the first `group` disk runs into one.
-void RunStore::mergeDiskRuns(std::size_t group) {
-    std::int64_t freed = 0;
-    for (std::size_t i = 0; i < group; ++i) freed += diskRuns_[i]->size();
-    addDiskRun(mergeAway(diskRuns_, group, newDiskRun()));
-    noteDiskBytes(-freed);
-}
-
-// Too many runs: the smaller half is merged, so a text is merged again
-// only once the runs of its size have piled up.
-void RunStore::mergeSmallerDiskRuns() {
-    std::stable_sort(diskRuns_.begin(), diskRuns_.end(),
-                     [](const auto& a, const auto& b) { return a->size() < b->size(); });
-    mergeDiskRuns(std::max<std::size_t>(2, diskRuns_.size() / 2));
-}
-
-void RunStore::boundDiskRuns() {
-    for (;;) {
-        if (diskRuns_.size() >= 2 && diskRuns_.size() + 1 >= mergeWidth())
-            mergeSmallerDiskRuns();
-        else if (diskRuns_.size() >= 2 && temporaryBytes_ > 2 * largestDiskRun_)
-            mergeDiskRuns(std::min(diskRuns_.size(), mergeWidth()));
-        else
-            return;
-    }
 }
 
 void RunStore::spillMemoryRuns() {
     if (memoryRuns_.empty()) return;
-    addDiskRun(mergeAway(memoryRuns_, memoryRuns_.size(), newDiskRun()));
-    boundDiskRuns();
+    RunPile& disk = this->disk();
+    disk.add(mergedMemoryRuns(disk.newRun()));
 }
 
 // Many small runs cost the final merge more than one larger run.
@@ -107,15 +74,15 @@ void RunStore::compactMemoryRuns() {
         spillMemoryRuns();
         return;
     }
-    std::unique_ptr<Run> merged = std::make_unique<Run>(pool_, blockBytes());
-    memoryRuns_.push_back(mergeAway(memoryRuns_, memoryRuns_.size(), std::move(merged)));
+    std::unique_ptr<Run> merged = mergedMemoryRuns(std::make_unique<Run>(pool_, blockBytes()));
+    memoryRuns_.push_back(std::move(merged));
 }
 
 // Merging the memory runs out to disk instead of writing a run there would
 // read and write their entries once more.
 void RunStore::begin(std::int64_t largestBytes) {
     if (pool_.inUse() + largestBytes > runsLimit())
-        openRun_ = newDiskRun();
+        openRun_ = disk().newRun();
     else
         openRun_ = std::make_unique<Run>(pool_, blockBytes());
     openWriter_ = std::make_unique<RunWriter>(*openRun_);
@@ -125,8 +92,7 @@ void RunStore::end() {
     openWriter_->finish();
     openWriter_.reset();
     if (openRun_->onDisk()) {
-        addDiskRun(std::move(openRun_));
-        boundDiskRuns();
+        disk().add(std::move(openRun_));
     } else {
         memoryRuns_.push_back(std::move(openRun_));
         compactMemoryRuns();
@@ -134,13 +100,17 @@ void RunStore::end() {
 }
 
 void RunStore::mergeDownTo(std::size_t others) {
-    std::size_t width = mergeWidth();
-    while (diskRuns_.size() + memoryRuns_.size() + others > width) {
-        if (diskRuns_.size() < 2) {
+    std::size_t width = mergeLimits().width;
+    for (;;) {
+        std::size_t onDisk = disk_ ? disk_->size() : 0;
+        if (onDisk + memoryRuns_.size() + others <= width) return;
+        if (onDisk >= 2) {
+            disk_->mergeSmallest(onDisk + memoryRuns_.size() + others - width + 1);
+        } else if (!memoryRuns_.empty()) {
             spillMemoryRuns();
-            continue;
+        } else {
+            return;  // the others alone are more than a merge reads
         }
-        mergeDiskRuns(std::min(width, diskRuns_.size()));
     }
 }
 
@@ -150,23 +120,29 @@ void RunStore::addRun(CountSource& source, std::int64_t largestBytes) {
     end();
 }
 
+std::vector<const Run*> RunStore::allRuns() const {
+    std::vector<const Run*> runs;
+    if (disk_)
+        for (const auto& run : disk_->runs()) runs.push_back(run.get());
+    for (const auto& run : memoryRuns_) runs.push_back(run.get());
+    return runs;
+}
+
 void RunStore::openAll(std::vector<std::unique_ptr<CountSource>>& readers, std::size_t merges) const {
-    std::size_t bytes = readBufferBytes();
-    if (merges > 1) bytes = std::max<std::size_t>(bytes / (2 * merges), 4 << 10);
-    for (auto* runs : {&diskRuns_, &memoryRuns_})
-        for (auto& run : *runs) readers.push_back(std::make_unique<RunReader>(*run, bytes));
+    std::size_t bytes = mergeLimits().bufferBytes;
+    if (merges > 1) bytes = std::max<std::size_t>(bytes / (2 * merges), SmallestReadBuffer);
+    for (const Run* run : allRuns()) readers.push_back(std::make_unique<RunReader>(*run, bytes));
 }
 
 void RunStore::sampleTexts(std::vector<WeightedText>& texts) const {
-    for (auto* runs : {&diskRuns_, &memoryRuns_})
-        for (auto& run : *runs) {
-            std::int64_t before = 0;
-            std::string text;
-            for (const RunCheckpoint& point : run->checkpoints) {
-                texts.push_back({std::move(text), point.entriesBefore - before});
-                text = point.previous;
-                before = point.entriesBefore;
-            }
-            texts.push_back({std::move(text), run->entries - before});
+    for (const Run* run : allRuns()) {
+        std::int64_t before = 0;
+        std::string text;
+        for (const RunCheckpoint& point : run->checkpoints) {
+            texts.push_back({std::move(text), point.entriesBefore - before});
+            text = point.previous;
+            before = point.entriesBefore;
         }
+        texts.push_back({std::move(text), run->entries - before});
+    }
 }

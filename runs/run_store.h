@@ -1,12 +1,12 @@
 // The sorted runs of one count, the share of the memory budget each use of
 // memory gets, and what spilling cost.
 //
-// Disk runs are merged as they come, not only at the end: each holds a file
-// open, and spills of the same texts (repeated input) would each take disk
-// again. So there are never as many as one merge opens, and together they
-// take at most about twice the largest run made so far, which is at most
-// about the count file's size (a run's record is never longer than the
-// text's line), and a merge writes one more.
+// Disk runs are merged as they come, not only at the end (runs/group_merge.h):
+// each holds a file open, and spills of the same texts (repeated input)
+// would each take disk again. So there are never as many as one merge
+// opens, and together they take at most about twice the largest run, which
+// is at most about the count file's size (a run's record is never longer
+// than the text's line), and a merge writes one more.
 #pragma once
 
 #include <algorithm>
@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "runs/group_merge.h"
 #include "runs/run_format.h"
 #include "runs/split_points.h"
 
@@ -65,6 +66,8 @@ public:
     // Readers of every run, for the final merge; when `merges` of them read
     // at once, their readers share half the buffers' memory.
     void openAll(std::vector<std::unique_ptr<CountSource>>& readers, std::size_t merges = 1) const;
+    // Every run, for a merge that opens them itself.
+    std::vector<const Run*> allRuns() const;
     // The memory of the final merge's buffers.
     std::int64_t mergeMemory() const { return available() / 5; }
     const std::string& temporaryFolder() const { return limits_.temporaryFolder; }
@@ -72,35 +75,27 @@ public:
     // the next.
     void sampleTexts(std::vector<WeightedText>& texts) const;
 
-    CountingStatistics statistics() const { return statistics_; }
+    CountingStatistics statistics() const;
     int threads() const { return std::max(limits_.threads, 1); }
 
 private:
     std::int64_t available() const { return std::max<std::int64_t>(limits_.budget - reserved_, 0); }
     std::int64_t runsLimit() const { return std::max<std::int64_t>(available() / 5 * 2, 64 << 10); }
-    std::size_t mergeWidth() const;
-    std::size_t readBufferBytes() const;
+    // The width and buffers of the store's merges, as of now.
+    MergeLimits mergeLimits() const;
     std::size_t blockBytes() const;
-    std::unique_ptr<Run> newDiskRun();
-    void noteDiskBytes(std::int64_t change);
-    std::unique_ptr<Run> mergeAway(std::vector<std::unique_ptr<Run>>& runs, std::size_t group,
-                                   std::unique_ptr<Run> into);
-    void addDiskRun(std::unique_ptr<Run> run);
-    void mergeDiskRuns(std::size_t group);
-    void mergeSmallerDiskRuns();
-    void boundDiskRuns();
+    // The disk runs, made afresh when the limits change.
+    RunPile& disk();
+    std::unique_ptr<Run> mergedMemoryRuns(std::unique_ptr<Run> into);
     void spillMemoryRuns();
     void compactMemoryRuns();
 
     BlockPool pool_;  // before the runs, which give their blocks back to it
     CountingLimits limits_{std::int64_t{1} << 40, "/tmp", 64};
     std::int64_t reserved_ = 0;
-    std::vector<std::unique_ptr<Run>> memoryRuns_, diskRuns_;
+    std::vector<std::unique_ptr<Run>> memoryRuns_;
+    std::unique_ptr<RunPile> disk_;
     std::unique_ptr<Run> openRun_;
     std::unique_ptr<RunWriter> openWriter_;
-    std::int64_t temporaryBytes_ = 0;
-    std::int64_t largestDiskRun_ = 0;
-    // Descriptors that runs may hold open at once.
-    std::size_t openFilesLeft_;
-    CountingStatistics statistics_;
+    std::string overflowPath_ = "temporary file";
 };

@@ -1,56 +1,106 @@
 #include "runs/threaded_merge.h"
 
 #include <algorithm>
-#include <vector>
 
-#include "runs/merge_policy.h"
+#include "formats/count_lines.h"
+#include "runs/group_merge.h"
 #include "runs/ordered_output.h"
 
-ThreadedMergePlan planThreadedMerge(std::size_t sources, int cpus, std::int64_t memoryBudget,
-                                    const std::string& temporaryFolder) {
+namespace {
+
+// Ranges held ahead of their turn past this much a thread go to temporary
+// files: held blocks are reused once written, and more fresh memory costs
+// more in page faults than it saves.
+constexpr std::int64_t MostHeldBytesPerThread = std::int64_t{64} << 20;
+// The sources a thread is given buffers for at the least, when choosing
+// how many threads the memory allows: more merge in groups.
+constexpr std::size_t LeastSourcesPerThread = 64;
+// Ranges a thread at least, and in all at most.
+constexpr std::size_t LeastRangesPerThread = 4, MostRanges = 4096;
+
+MergeTotals mergeRange(std::size_t sources, const RangeOpener& open, const KeyRange& range,
+                       const ThreadedMergePlan& plan, BlockSink& sink, const std::string& outputPath) {
+    std::vector<SourceOpener> openers;
+    for (std::size_t source = 0; source < sources; ++source)
+        openers.push_back([&open, &range, source](std::size_t bytes) { return open(source, range, bytes); });
+    MergeTotals totals;
+    CountLines lines(sink);
+    totals.temporaryBytesPeak =
+        mergeInGroups(openers, plan.limits, outputPath, [&](std::string_view text, std::int64_t count) {
+            lines.add(text, count);
+            ++totals.distinct;
+            totals.total += static_cast<std::uint64_t>(count);
+        });
+    lines.finish();
+    return totals;
+}
+
+}  // namespace
+
+ThreadedMergePlan planThreadedMerge(std::size_t sources, std::size_t cpus, std::int64_t memory,
+                                    std::string temporaryFolder, bool sourcesOpen) {
     ThreadedMergePlan plan;
-    std::int64_t held = memoryBudget / 4;
-    // A thread's smallest share: its sources' buffers, its block, and the
-    // buffer of a piece that spills.
-    std::int64_t smallest =
-        static_cast<std::int64_t>(std::min<std::size_t>(sources, 64) * (SmallestReadBuffer + SourceBytes)) +
-        MergeOwnBytes + CountLines::BlockBytes;
-    std::int64_t fitting = std::max<std::int64_t>((memoryBudget - held) / smallest, 1);
-    plan.threads = static_cast<std::size_t>(std::clamp<std::int64_t>(fitting, 1, std::max(cpus, 1)));
+    cpus = std::max<std::size_t>(cpus, 1);
+    std::int64_t held = std::min(memory / 4, MostHeldBytesPerThread * static_cast<std::int64_t>(cpus));
+    std::int64_t smallest = static_cast<std::int64_t>(std::min(sources, LeastSourcesPerThread) *
+                                                      (SmallestReadBuffer + SourceBytes)) +
+                            MergeOwnBytes;
+    std::int64_t fitting = std::max<std::int64_t>((memory - held) / smallest, 1);
+    plan.threads =
+        static_cast<std::size_t>(std::clamp<std::int64_t>(fitting, 1, static_cast<std::int64_t>(cpus)));
     if (plan.threads == 1) {
-        plan.limits = mergeLimitsFor(sources, memoryBudget, temporaryFolder);
+        plan.limits =
+            mergeLimitsFor(sources, memory, std::move(temporaryFolder), 1, 0, MostOpenFiles, sourcesOpen);
         return plan;
     }
-    plan.pieces = 4 * plan.threads;
+    auto threads = static_cast<std::int64_t>(plan.threads);
     plan.window = 2 * plan.threads;
-    plan.heldBytes = held;
-    std::int64_t share = (memoryBudget - held) / static_cast<std::int64_t>(plan.threads) - MergeOwnBytes -
-                         static_cast<std::int64_t>(CountLines::BlockBytes);
-    plan.limits = mergeLimitsFor(sources, share, temporaryFolder, plan.threads, plan.window);
+    plan.heldBytes = std::min(memory / 4, MostHeldBytesPerThread * threads);
+    std::int64_t share = (memory - plan.heldBytes) / threads - MergeOwnBytes;
+    // A held range that spills holds a descriptor.
+    plan.limits = mergeLimitsFor(sources, share, std::move(temporaryFolder), plan.threads, plan.window,
+                                 MostOpenFiles, sourcesOpen);
     return plan;
 }
 
-MergeTotals writeMergedPieces(std::size_t sources, const PieceOpener& open, const ThreadedMergePlan& plan,
-                              OutputFile& output, const std::string& outputPath) {
-    auto openersOf = [&](std::size_t piece) {
-        std::vector<SourceOpener> openers;
-        for (std::size_t source = 0; source < sources; ++source)
-            openers.push_back(
-                [&open, piece, source](std::size_t bytes) { return open(piece, source, bytes); });
-        return openers;
-    };
-    if (plan.pieces == 1) return writeMergedCounts(openersOf(0), plan.limits, output, outputPath);
+std::size_t rangesFor(const ThreadedMergePlan& plan, std::int64_t outputBytes) {
+    if (plan.threads == 1) return 1;
+    auto threads = static_cast<std::int64_t>(plan.threads);
+    std::int64_t wanted =
+        std::max<std::int64_t>(outputBytes, 0) / std::max<std::int64_t>(plan.heldBytes, 1) * 2 * threads;
+    return static_cast<std::size_t>(
+        std::clamp<std::int64_t>(wanted, static_cast<std::int64_t>(LeastRangesPerThread) * threads,
+                                 static_cast<std::int64_t>(MostRanges)));
+}
 
-    OrderedOutput ordered(output, plan.pieces, plan.window, plan.heldBytes, plan.limits.temporaryFolder);
-    std::vector<MergeTotals> totals(plan.pieces);
-    producePiecesInOrder(ordered, plan.pieces, plan.threads, [&](std::size_t piece, BlockSink& sink) {
-        totals[piece] = writeMergedCounts(openersOf(piece), plan.limits, sink, outputPath);
-    });
+std::vector<KeyRange> piecesOf(const SplitPoints& points, std::int64_t k, std::int64_t ranges,
+                               std::size_t pieces) {
+    std::vector<KeyRange> cut;
+    auto each = static_cast<std::int64_t>(pieces);
+    for (std::int64_t j = 1; j <= each; ++j) cut.push_back(points.range((k - 1) * each + j, ranges * each));
+    return cut;
+}
+
+MergeTotals writeMergedRanges(std::size_t sources, const RangeOpener& open,
+                              const std::vector<KeyRange>& ranges, const ThreadedMergePlan& plan,
+                              OutputFile& output, const std::string& outputPath) {
+    std::vector<MergeTotals> totals(ranges.size());
+    if (plan.threads == 1 || ranges.size() == 1) {
+        OutputFileSink sink(output);
+        for (std::size_t range = 0; range < ranges.size(); ++range)
+            totals[range] = mergeRange(sources, open, ranges[range], plan, sink, outputPath);
+    } else {
+        OrderedOutput ordered(output, ranges.size(), plan.window, plan.heldBytes,
+                              plan.limits.temporaryFolder);
+        producePiecesInOrder(ordered, ranges.size(), plan.threads, [&](std::size_t range, BlockSink& sink) {
+            totals[range] = mergeRange(sources, open, ranges[range], plan, sink, outputPath);
+        });
+    }
     MergeTotals sum;
-    for (const MergeTotals& piece : totals) {
-        sum.distinct += piece.distinct;
-        sum.total += piece.total;
-        sum.temporaryBytesPeak = std::max(sum.temporaryBytesPeak, piece.temporaryBytesPeak);
+    for (const MergeTotals& range : totals) {
+        sum.distinct += range.distinct;
+        sum.total += range.total;
+        sum.temporaryBytesPeak = std::max(sum.temporaryBytesPeak, range.temporaryBytesPeak);
     }
     return sum;
 }

@@ -1,7 +1,12 @@
-// A merge of many sources shared out over threads: the key range is cut
-// into pieces, each merged and formatted by one thread, and the pieces are
-// written to the output in order (runs/ordered_output.h). The output is
-// the same bytes for any number of threads.
+// The merge of sorted sources into count-file lines, shared out over
+// threads by key ranges: the texts are cut into ranges at split points
+// taken from the sources' own keys (runs/split_points.h), each range is
+// merged (runs/group_merge.h) and formatted (formats/count_lines.h) by one
+// thread, every source read from the range's start, and the ranges are
+// written in order (runs/ordered_output.h). The same bytes for any number
+// of threads: the ranges part the texts, and each range's merge lists its
+// texts in order. tallomer's final merge and tallomer-merge both go
+// through it; with one thread it is one range written straight out.
 #pragma once
 
 #include <cstddef>
@@ -9,32 +14,61 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/count_source.h"
 #include "common/output_file.h"
-#include "runs/group_merge.h"
+#include "runs/merge_policy.h"
+#include "runs/split_points.h"
 
-// How a merge is shared out: its threads, the pieces the range is cut into,
-// how many may be under way at once, and what each thread and the held
-// pieces may use.
+struct MergeTotals {
+    std::int64_t distinct = 0;
+    // Within 64 bits: each count is, and their sum is at most the bytes of
+    // all inputs.
+    std::uint64_t total = 0;
+    // The most bytes the temporary runs of group merges took at once.
+    std::int64_t temporaryBytesPeak = 0;
+};
+
+// How a merge is shared out: its threads, how many ranges may be under way
+// at once, what each thread's merge may use, and the memory for the ranges
+// formatted ahead of their turn.
 struct ThreadedMergePlan {
-    std::size_t threads = 1, pieces = 1, window = 1;
-    MergeLimits limits;  // of each thread
+    std::size_t threads = 1, window = 1;
+    MergeLimits limits;
     std::int64_t heldBytes = 0;
 };
 
-// The threads of `cpus` that the memory budget gives each its buffers (at
-// the smallest, for up to 64 sources) with a quarter of the budget left
-// for the pieces held, and the pieces: one for one thread, else four a
-// thread, of which twice the threads may be under way.
-ThreadedMergePlan planThreadedMerge(std::size_t sources, int cpus, std::int64_t memoryBudget,
-                                    const std::string& temporaryFolder);
+// The threads of `cpus` that `memory` gives each the smallest buffers (for
+// up to 64 sources) beside the ranges held, a quarter of the memory and at
+// most 64 MiB a thread; of which twice the threads of ranges may be under
+// way. `sourcesOpen`: the sources' files are open already and shared by
+// every reader (parts kept open, runs), so that only the runs of group
+// merges and the held ranges spilled take descriptors.
+ThreadedMergePlan planThreadedMerge(std::size_t sources, std::size_t cpus, std::int64_t memory,
+                                    std::string temporaryFolder, bool sourcesOpen);
 
-// Opens source `source` of the merge restricted to piece `piece`.
-using PieceOpener = std::function<std::unique_ptr<CountSource>(std::size_t piece, std::size_t source,
+// The ranges a merge whose output is about `outputBytes` is cut into: one
+// for one thread; else ranges of about half what a thread may hold ahead
+// of its turn, so that they seldom spill, at least four a thread (a slow
+// range holds up no more than the window), at most 4096.
+std::size_t rangesFor(const ThreadedMergePlan& plan, std::int64_t outputBytes);
+
+// Range k of K of the texts the split points weigh, cut into `pieces`
+// ranges: pieces (k - 1) * pieces + 1 to k * pieces of K * pieces ranges,
+// whose ends are those of the K ranges (the quantiles of the same weights)
+// and more between them.
+std::vector<KeyRange> piecesOf(const SplitPoints& points, std::int64_t k, std::int64_t ranges,
+                               std::size_t pieces);
+
+// A reader of source `source` over the range, through a buffer of
+// `bufferBytes`: its entries from range.from on, before range.to.
+using RangeOpener = std::function<std::unique_ptr<CountSource>(std::size_t source, const KeyRange& range,
                                                                std::size_t bufferBytes)>;
 
-// Writes the merge of `sources` sources, piece after piece, to the output.
-// The first failure of any thread is thrown once all have stopped.
-MergeTotals writeMergedPieces(std::size_t sources, const PieceOpener& open, const ThreadedMergePlan& plan,
+// Writes the merge of the sources, range after range, to the output. The
+// first failure of any thread is thrown once all have stopped; a sum past
+// 64 bits is an IoError naming outputPath.
+MergeTotals writeMergedRanges(std::size_t sources, const RangeOpener& open,
+                              const std::vector<KeyRange>& ranges, const ThreadedMergePlan& plan,
                               OutputFile& output, const std::string& outputPath);

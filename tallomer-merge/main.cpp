@@ -27,22 +27,22 @@ namespace {
 
 constexpr const char* Program = "tallomer-merge";
 
+// The key ranges of range k of K that the threads merge one at a time, and
+// the bytes of the parts in all of them, as the sample weighs them. The
+// sample is freed on return.
 struct Pieces {
     std::vector<KeyRange> ranges;
-    std::int64_t bytes = 0;  // of the parts in them, as the sample weighs them
+    std::int64_t bytes = 0;
 };
 
-// Range k of K cut into `pieces`: pieces (k - 1) * pieces + 1 to k * pieces
-// of K * pieces ranges, whose split points are those of the K ranges and
-// more between them. The sample is freed on return.
-Pieces piecesOf(std::vector<WeightedText> sample, const KeyRangeChoice& choice, std::size_t pieces) {
+Pieces piecesFor(std::vector<WeightedText> sample, const KeyRangeChoice& choice,
+                 const ThreadedMergePlan& plan) {
     SplitPoints points(std::move(sample));
-    Pieces cut;
-    std::int64_t each = static_cast<std::int64_t>(pieces);
-    for (std::int64_t j = 1; j <= each; ++j)
-        cut.ranges.push_back(points.range((choice.k - 1) * each + j, choice.ranges * each));
-    cut.bytes = points.weightIn(points.range(choice.k, choice.ranges));
-    return cut;
+    Pieces pieces;
+    pieces.bytes = points.weightIn(points.range(choice.k, choice.ranges));
+    // The parts' records are about the size of the count file's lines.
+    pieces.ranges = piecesOf(points, choice.k, choice.ranges, rangesFor(plan, pieces.bytes));
+    return pieces;
 }
 
 void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
@@ -55,19 +55,19 @@ void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
     ProgressLine progress(Program);
     PartIndexes indexes = readPartIndexes(paths, memoryBudget(), MostSampledTexts, &progress);
     if (std::optional<IoError> problem = coverageProblem(indexes.parts)) throw *problem;
-    ThreadedMergePlan plan =
-        planThreadedMerge(paths.size(), usableCpus(), memoryBudget(), temporaryFolderOrTmpdir(outputPath));
-    Pieces pieces = piecesOf(std::move(indexes.firstTexts), choice, plan.pieces);
+    ThreadedMergePlan plan = planThreadedMerge(paths.size(), static_cast<std::size_t>(usableCpus()),
+                                               memoryBudget(), temporaryFolderOrTmpdir(outputPath), false);
+    Pieces pieces = piecesFor(std::move(indexes.firstTexts), choice, plan);
     OutputFile output(outputPath);
-    auto open = [&](std::size_t piece, std::size_t part,
+    auto open = [&](std::size_t part, const KeyRange& range,
                     std::size_t bufferBytes) -> std::unique_ptr<CountSource> {
         auto reader = std::make_unique<PartReader>(paths[part], bufferBytes);
-        reader->restrictTo(pieces.ranges[piece].from, pieces.ranges[piece].to);
+        reader->restrictTo(range.from, range.to);
         if (!progress.active()) return reader;
         return std::make_unique<PartProgress>(std::move(reader), progress);
     };
     progress.startPhase("merging", pieces.bytes);
-    MergeTotals totals = writeMergedPieces(paths.size(), open, plan, output, outputPath);
+    MergeTotals totals = writeMergedRanges(paths.size(), open, pieces.ranges, plan, output, outputPath);
     output.close();
     progress.finish();
     std::cout << outputPath << ": " << totals.distinct << " distinct n-grams, " << totals.total

@@ -8,6 +8,7 @@
 #include <climits>
 
 #include "common/output_file.h"
+#include "formats/count_lines.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_inputs.h"
 
@@ -29,18 +30,28 @@ Sources runsOf(const std::vector<Counts>& tables) {
 
 struct Merged {
     std::string countFile;
-    MergeTotals totals;
+    std::int64_t distinct = 0;
+    std::uint64_t total = 0;
+    std::int64_t temporaryBytesPeak = 0;
 };
 
-Merged merge(const Sources& runs, std::size_t openAtOnce, const TempDir& dir) {
+Merged merge(const Sources& runs, std::size_t width, const TempDir& dir) {
     std::vector<SourceOpener> openers;
-    for (const auto& run : runs)
-        openers.push_back([run](std::size_t bytes) { return std::make_unique<RunReader>(*run, bytes); });
+    for (const auto& run : runs) openers.push_back(openerOf(*run));
+    Merged merged;
     OutputFile output(dir.path("counts"));
-    MergeTotals totals =
-        writeMergedCounts(openers, {openAtOnce, 4096, dir.path("")}, output, dir.path("counts"));
+    OutputFileSink sink(output);
+    CountLines lines(sink);
+    merged.temporaryBytesPeak = mergeInGroups(openers, {width, 4096, dir.path("")}, dir.path("counts"),
+                                              [&](std::string_view text, std::int64_t count) {
+                                                  lines.add(text, count);
+                                                  ++merged.distinct;
+                                                  merged.total += static_cast<std::uint64_t>(count);
+                                              });
+    lines.finish();
     output.close();
-    return {readFile(dir.path("counts")), totals};
+    merged.countFile = readFile(dir.path("counts"));
+    return merged;
 }
 
 TEST(Merge, GroupsGiveTheSameBytesAsOneMerge) {
@@ -53,12 +64,12 @@ TEST(Merge, GroupsGiveTheSameBytesAsOneMerge) {
     }
     Sources runs = runsOf(tables);
     std::string expected = countFileOf(sum);
-    for (std::size_t openAtOnce : {64, 6, 7}) {
+    for (std::size_t width : {64, 6, 7}) {
         TempDir dir;
-        Merged merged = merge(runs, openAtOnce, dir);
-        EXPECT_TRUE(merged.countFile == expected) << "open at once " << openAtOnce;
-        EXPECT_EQ(merged.totals.distinct, static_cast<std::int64_t>(sum.size()));
-        EXPECT_EQ(merged.totals.total, 40u * 300u - (0 + 1 + 2 + 3 + 4) * 8u);
+        Merged merged = merge(runs, width, dir);
+        EXPECT_TRUE(merged.countFile == expected) << "width " << width;
+        EXPECT_EQ(merged.distinct, static_cast<std::int64_t>(sum.size()));
+        EXPECT_EQ(merged.total, 40u * 300u - (0 + 1 + 2 + 3 + 4) * 8u);
         EXPECT_EQ(filesIn(dir.path("")), std::vector<std::string>{"counts"}) << "a temporary file was left";
     }
 }
@@ -91,8 +102,8 @@ TEST(Merge, GroupRunsTakeAFewTimesTheOutputOnDisk) {
         Merged merged = merge(runsOf(c.tables), 40, dir);
         EXPECT_TRUE(merged.countFile == countFileOf(sum)) << c.what;
         std::int64_t outputBytes = runsOf({sum}).front()->size();
-        EXPECT_GT(merged.totals.temporaryBytesPeak, 0) << c.what;
-        EXPECT_LE(merged.totals.temporaryBytesPeak, 4 * outputBytes) << c.what;
+        EXPECT_GT(merged.temporaryBytesPeak, 0) << c.what;
+        EXPECT_LE(merged.temporaryBytesPeak, 4 * outputBytes) << c.what;
     }
 }
 
@@ -100,12 +111,12 @@ TEST(Merge, ASumPastSixtyFourBitsIsRefused) {
     // Spread over many sources, so that a group's run holds a large sum.
     std::vector<Counts> tables(12, Counts{{"a", 1}, {"big", LLONG_MAX / 10}, {"z", 1}});
     Sources runs = runsOf(tables);
-    for (std::size_t openAtOnce : {64, 6}) {
+    for (std::size_t width : {64, 6}) {
         TempDir dir;
         writeFile(dir.path("counts"), "old");
         try {
-            merge(runs, openAtOnce, dir);
-            FAIL() << "an overflowing sum was written, open at once " << openAtOnce;
+            merge(runs, width, dir);
+            FAIL() << "an overflowing sum was written, width " << width;
         } catch (const IoError& error) {
             EXPECT_EQ(error.path, dir.path("counts"));
             EXPECT_NE(std::string(error.what()).find("9223372036854775807"), std::string::npos);
@@ -123,10 +134,10 @@ TEST(Merge, OpensNoMoreThanTheOpenFileLimitAllows) {
     setrlimit(RLIMIT_NOFILE, &few);
     MergeLimits limits = mergeLimitsFor(1000, std::int64_t{1} << 30, "/tmp");
     setrlimit(RLIMIT_NOFILE, &files);
-    EXPECT_LE(limits.openAtOnce, 40u);
-    EXPECT_GE(limits.openAtOnce, 6u);
+    EXPECT_LE(limits.width, 40u);
+    EXPECT_GE(limits.width, 6u);
     MergeLimits tight = mergeLimitsFor(1000, 10 << 20, "/tmp");
-    EXPECT_LE(tight.openAtOnce * tight.bufferBytes, std::size_t{10} << 20);
+    EXPECT_LE(tight.width * tight.bufferBytes, std::size_t{10} << 20);
 }
 
 }  // namespace

@@ -1,36 +1,32 @@
-// The merge shared out over threads: the same bytes for any number of
-// threads, pieces held in memory or spilled, sources in groups; the first
-// failure of any thread is the merge's.
+// The merge shared out over threads: the sums of the sources, the same
+// bytes for any number of threads, ranges held in memory or spilled,
+// sources in groups and their runs merged again; the first failure of any
+// thread is the merge's.
 #include "runs/threaded_merge.h"
 
 #include <gtest/gtest.h>
 
+#include "runs/key_range_source.h"
+#include "runs/run_format.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_inputs.h"
 
 namespace {
 
-// A run's entries from `from` up to `to` (empty: to the end).
-class RangeReader final : public CountSource {
+// A run's entries, failing once it reaches "b".
+class FailingReader final : public CountSource {
 public:
-    RangeReader(const Run& run, std::size_t bufferBytes, std::string from, std::string to, bool failing)
-        : reader_(run, bufferBytes), from_(std::move(from)), to_(std::move(to)), failing_(failing) {}
+    FailingReader(const Run& run, std::size_t bufferBytes) : reader_(run, bufferBytes) {}
     bool next() override {
-        while (reader_.next()) {
-            if (failing_ && reader_.text() >= "b") throw IoError("broken source", "damaged");
-            if (reader_.text() < from_) continue;
-            if (!to_.empty() && reader_.text() >= to_) return false;
-            text_ = reader_.text();
-            count_ = reader_.count();
-            return true;
-        }
-        return false;
+        if (!reader_.next()) return false;
+        if (reader_.text() >= "b") throw IoError("broken source", "damaged");
+        text_ = reader_.text();
+        count_ = reader_.count();
+        return true;
     }
 
 private:
     RunReader reader_;
-    std::string from_, to_;
-    bool failing_;
 };
 
 struct Fixture {
@@ -58,49 +54,58 @@ Fixture sources(std::size_t count) {
     return fixture;
 }
 
-// The pieces' split points: every n-th text of the sum, so that some
-// pieces are empty when there are many.
-std::vector<std::string> splits(const Counts& sum, std::size_t pieces) {
-    std::vector<std::string> points{""};
-    std::size_t i = 0, step = std::max<std::size_t>(sum.size() / pieces, 1);
-    for (const auto& entry : sum)
-        if (++i % step == 0 && points.size() < pieces) points.push_back(entry.first);
-    while (points.size() < pieces) points.push_back(points.back());
-    points.push_back("");
-    return points;
+// The ranges of the plan's threads, cut at the texts of the sum, each
+// weighted 1.
+std::vector<KeyRange> rangesOf(const Counts& sum, const ThreadedMergePlan& plan) {
+    if (plan.threads == 1) return {KeyRange{}};
+    std::vector<WeightedText> texts;
+    for (const auto& entry : sum) texts.push_back({entry.first, 1});
+    return piecesOf(SplitPoints(std::move(texts)), 1, 1, 4 * plan.threads);
 }
 
-std::string merged(const Fixture& fixture, ThreadedMergePlan plan, const TempDir& dir,
-                   int failingSource = -1) {
-    std::vector<std::string> points = splits(fixture.sum, plan.pieces);
-    PieceOpener open = [&](std::size_t piece, std::size_t source, std::size_t bytes) {
-        return std::make_unique<RangeReader>(*fixture.runs[source], bytes, points[piece], points[piece + 1],
-                                             static_cast<int>(source) == failingSource);
+struct Merged {
+    std::string countFile;
+    MergeTotals totals;
+};
+
+Merged merged(const Fixture& fixture, const ThreadedMergePlan& plan, const TempDir& dir,
+              int failingSource = -1) {
+    RangeOpener open = [&](std::size_t source, const KeyRange& range,
+                           std::size_t bytes) -> std::unique_ptr<CountSource> {
+        const Run& run = *fixture.runs[source];
+        if (static_cast<int>(source) == failingSource) return std::make_unique<FailingReader>(run, bytes);
+        return std::make_unique<KeyRangeSource>(std::make_unique<RunReader>(run, bytes), range);
     };
     OutputFile output(dir.path("counts"));
-    MergeTotals totals = writeMergedPieces(fixture.runs.size(), open, plan, output, dir.path("counts"));
+    std::vector<KeyRange> ranges = rangesOf(fixture.sum, plan);
+    MergeTotals totals =
+        writeMergedRanges(fixture.runs.size(), open, ranges, plan, output, dir.path("counts"));
     output.close();
-    EXPECT_EQ(totals.distinct, static_cast<std::int64_t>(fixture.sum.size()));
-    return readFile(dir.path("counts"));
+    return {readFile(dir.path("counts")), totals};
 }
 
-TEST(ThreadedMerge, GivesTheSameBytesForAnyThreads) {
+TEST(ThreadedMerge, GivesTheSumsOfTheSourcesForAnyThreadsAndWidth) {
     const Fixture fixture = sources(30);
     const std::string expected = countFileOf(fixture.sum);
     struct Case {
         const char* what;
-        std::size_t openAtOnce;
+        std::size_t width;
         std::int64_t heldBytes;
     } const cases[] = {
         {"in memory", 64, std::int64_t{1} << 30},
-        {"pieces spilled, sources in groups", 6, 0},
+        // Groups of 3 sources, their runs merged again as they pile up.
+        {"width 6, ranges spilled", 6, 0},
     };
     for (const Case& c : cases)
         for (std::size_t threads : {1, 2, 3, 7}) {
             TempDir dir;
-            ThreadedMergePlan plan{threads, threads == 1 ? 1 : 4 * threads, 2 * threads,
-                                   MergeLimits{c.openAtOnce, 4096, dir.path("")}, c.heldBytes};
-            EXPECT_TRUE(merged(fixture, plan, dir) == expected) << c.what << ", threads " << threads;
+            ThreadedMergePlan plan{threads, 2 * threads, MergeLimits{c.width, 4096, dir.path("")},
+                                   c.heldBytes};
+            Merged result = merged(fixture, plan, dir);
+            EXPECT_TRUE(result.countFile == expected) << c.what << ", threads " << threads;
+            EXPECT_EQ(result.totals.distinct, static_cast<std::int64_t>(fixture.sum.size()));
+            EXPECT_EQ(result.totals.temporaryBytesPeak > 0, c.width < 30)
+                << c.what << ", threads " << threads;
             EXPECT_EQ(filesIn(dir.path("")), std::vector<std::string>{"counts"})
                 << "a temporary file was left";
         }
@@ -111,7 +116,7 @@ TEST(ThreadedMerge, TheFirstFailureEndsTheMergeAndKeepsTheOldOutput) {
     for (std::size_t threads : {1, 3}) {
         TempDir dir;
         writeFile(dir.path("counts"), "old");
-        ThreadedMergePlan plan{threads, 4 * threads, 2 * threads, MergeLimits{64, 4096, dir.path("")}, 0};
+        ThreadedMergePlan plan{threads, 2 * threads, MergeLimits{64, 4096, dir.path("")}, 0};
         try {
             merged(fixture, plan, dir, 5);
             FAIL() << "a damaged source was merged, threads " << threads;
@@ -124,12 +129,13 @@ TEST(ThreadedMerge, TheFirstFailureEndsTheMergeAndKeepsTheOldOutput) {
 }
 
 TEST(ThreadedMerge, UsesFewerThreadsWhenTheBudgetCannotGiveEachItsBuffers) {
-    ThreadedMergePlan roomy = planThreadedMerge(8, 4, std::int64_t{1} << 30, "/tmp");
+    ThreadedMergePlan roomy = planThreadedMerge(8, 4, std::int64_t{1} << 30, "/tmp", false);
     EXPECT_EQ(roomy.threads, 4u);
-    ThreadedMergePlan tight = planThreadedMerge(8, 4, 8 << 20, "/tmp");
+    EXPECT_GE(rangesFor(roomy, std::int64_t{1} << 30), 16u);
+    ThreadedMergePlan tight = planThreadedMerge(8, 4, 8 << 20, "/tmp", false);
     EXPECT_LT(tight.threads, 4u);
     EXPECT_GE(tight.threads, 1u);
-    EXPECT_EQ(tight.threads == 1, tight.pieces == 1);
+    EXPECT_EQ(tight.threads == 1, rangesFor(tight, std::int64_t{1} << 30) == 1);
 }
 
 }  // namespace

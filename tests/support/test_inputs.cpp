@@ -8,6 +8,7 @@
 
 #include "common/output_file.h"
 #include "formats/count_file.h"
+#include "formats/count_lines.h"
 #include "tests/support/run_program.h"
 
 std::string randomBytes(std::string_view alphabet, std::size_t length, unsigned seed) {
@@ -34,7 +35,11 @@ Counts everyWindow(const std::string& bytes, int n, std::size_t windows) {
 std::string writtenEntries(const std::vector<std::pair<std::string, std::int64_t>>& entries) {
     TempDir dir;
     OutputFile file(dir.path("counts"));
-    for (const auto& [text, count] : entries) writeCountEntry(file, text, count);
+    // Blocks of the least room, so that entries cross them.
+    OutputFileSink sink(file);
+    CountLines lines(sink, 0);
+    for (const auto& [text, count] : entries) lines.add(text, count);
+    lines.finish();
     file.close();
     return readFile(dir.path("counts"));
 }

@@ -1,8 +1,8 @@
-#include "runs/batch_merge.h"
+#include "runs/count_merge.h"
 
 #include <algorithm>
 
-BatchMerge::BatchMerge(const std::vector<CountSource*>& sources) {
+LoserTree::LoserTree(const std::vector<CountSource*>& sources) {
     leaves_ = 2;
     while (leaves_ < sources.size()) leaves_ *= 2;
     sources_ = sources;
@@ -15,7 +15,7 @@ BatchMerge::BatchMerge(const std::vector<CountSource*>& sources) {
     losers_.assign(leaves_, 0);
 }
 
-void BatchMerge::refill(std::uint32_t leaf) {
+void LoserTree::refill(std::uint32_t leaf) {
     RecordBatch& batch = batches_[leaf];
     at_[leaf] = 0;
     if (!sources_[leaf]->nextBatch(batch)) {
@@ -27,13 +27,13 @@ void BatchMerge::refill(std::uint32_t leaf) {
     sizes_[leaf] = batch.sizes[0];
 }
 
-bool BatchMerge::longBefore(std::uint32_t a, std::uint32_t b) const {
+bool LoserTree::longBefore(std::uint32_t a, std::uint32_t b) const {
     if (sizes_[a] == Finished || sizes_[b] == Finished) return sizes_[b] == Finished && sizes_[a] != Finished;
     return longText(a).substr(16) < longText(b).substr(16);
 }
 
 // Plays every match from the leaves up, keeping each one's loser.
-void BatchMerge::build() {
+void LoserTree::build() {
     for (std::uint32_t leaf = 0; leaf < leaves_; ++leaf)
         if (sources_[leaf]) refill(leaf);
     std::vector<std::uint32_t> winners(2 * leaves_);
