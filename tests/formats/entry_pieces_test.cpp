@@ -39,7 +39,10 @@ std::vector<Read> readPieces(const std::string& path, const std::vector<std::int
 std::vector<Read> written(const EntryList& entries) {
     struct Sizes final : BlockSink {
         std::int64_t bytes = 0;
-        void take(std::string_view block) override { bytes += static_cast<std::int64_t>(block.size()); }
+        void take(CountBlock& block) override {
+            bytes += static_cast<std::int64_t>(block.used);
+            block.used = 0;
+        }
     } sizes;
     std::vector<Read> expected;
     for (const auto& [text, count] : entries) {
