@@ -155,7 +155,7 @@ void NGramCountTable::holdSortedCounts(std::unique_ptr<HeldCounts> held) { held_
 std::unique_ptr<HeldCounts> NGramCountTable::releaseHeldCounts() {
     if (!held_) return nullptr;
     std::unique_ptr<HeldCounts> held = std::move(held_);
-    runs_.addRun(*held->open(), held->largestRunBytes());
+    runs_.addRun(*held);
     return held;
 }
 

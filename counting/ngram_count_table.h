@@ -35,14 +35,12 @@ inline constexpr std::int64_t LeastCountingMemory = std::int64_t{8} << 20;
 
 // A producer's last sorted list may stay in the producer's buffer, read by
 // the final merge as it is, instead of being copied into a run. The table
-// owns the list, buffer and all, from holdSortedCounts() on.
-class HeldCounts {
+// owns the list, buffer and all, from holdSortedCounts() on. Its pieces
+// become a run on every thread.
+class HeldCounts : public PiecewiseSource {
 public:
-    virtual ~HeldCounts() = default;
     // A reader from the list's start.
     virtual std::unique_ptr<CountSource> open() const = 0;
-    // A bound on the bytes of the list as a run.
-    virtual std::int64_t largestRunBytes() const = 0;
     // About `count` texts of the list, evenly spread, each weighted by the
     // entries from it to the next.
     virtual void sampleTexts(std::size_t count, std::vector<WeightedText>& texts) const = 0;

@@ -131,16 +131,25 @@ struct SortBuffers {
 };
 
 // A sorted batch left in its buffer for the final merge: the buffer goes to
-// the count table with it and comes back when the table writes it as a run.
+// the count table with it and comes back when the table writes it as a run,
+// in pieces of about PieceKeys keys cut where the text changes.
 template <std::size_t Words>
 struct HeldKeys final : HeldCounts {
+    static constexpr std::size_t PieceKeys = std::size_t{1} << 16;
+
     HeldKeys(LargePages pages, std::size_t count) : keys(std::move(pages)), count(count) {}
     const WindowKey<Words>* data() const { return reinterpret_cast<const WindowKey<Words>*>(keys.data); }
     std::unique_ptr<CountSource> open() const override {
         return std::make_unique<SortedKeys<Words>>(data(), count);
     }
-    std::int64_t largestRunBytes() const override {
-        return SortedKeys<Words>::largestRunBytes(data(), count);
+    std::size_t pieces() const override { return (count + PieceKeys - 1) / PieceKeys; }
+    std::unique_ptr<CountSource> piece(std::size_t index) const override {
+        std::size_t from = pieceStart(index);
+        return std::make_unique<SortedKeys<Words>>(data() + from, pieceStart(index + 1) - from);
+    }
+    std::int64_t largestPieceBytes(std::size_t index) const override {
+        std::size_t from = pieceStart(index);
+        return SortedKeys<Words>::largestRunBytes(data() + from, pieceStart(index + 1) - from);
     }
     void sampleTexts(std::size_t samples, std::vector<WeightedText>& texts) const override {
         std::size_t stride = std::max<std::size_t>(count / std::max<std::size_t>(samples, 1), 1);
@@ -151,6 +160,19 @@ struct HeldKeys final : HeldCounts {
     }
     LargePages keys;
     std::size_t count;
+
+private:
+    // The first key of its text at or after index x PieceKeys: equal keys
+    // stay in one piece.
+    std::size_t pieceStart(std::size_t index) const {
+        std::size_t at = std::min(index * PieceKeys, count);
+        if (at == 0 || at == count) return at;
+        const WindowKey<Words>& before = data()[at - 1];
+        return static_cast<std::size_t>(
+            std::partition_point(data() + at, data() + count,
+                                 [&](const WindowKey<Words>& key) { return key == before; }) -
+            data());
+    }
 };
 
 // The windows of a chunk in batches of consecutive windows, as many as the

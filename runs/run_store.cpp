@@ -120,6 +120,12 @@ void RunStore::addRun(CountSource& source, std::int64_t largestBytes) {
     end();
 }
 
+void RunStore::addRun(const PiecewiseSource& source) {
+    begin(largestRunBytes(source, threads()));
+    writePieces(*openRun_, source, threads());
+    end();
+}
+
 std::vector<const Run*> RunStore::allRuns() const {
     std::vector<const Run*> runs;
     if (disk_)

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "runs/group_merge.h"
+#include "runs/piecewise_run.h"
 #include "runs/run_format.h"
 #include "runs/split_points.h"
 
@@ -59,6 +60,8 @@ public:
     void end();
     // The whole of a source as one run.
     void addRun(CountSource& source, std::int64_t largestBytes);
+    // A list in pieces as one run, its pieces coded on every thread.
+    void addRun(const PiecewiseSource& source);
 
     // Merges disk runs in groups until every run fits in one merge with
     // `others` more sources.
