@@ -2,6 +2,12 @@
 # and the plan of the work folder, so both engines run the very same tasks.
 # shellcheck shell=bash
 
+# MIN_COUNT: the C of --min-count=C (parseMinCount), or empty: every
+# tallomer-merge leaves out of OUTPUT the n-grams counted fewer than C times
+# in all the inputs together. It is in the plan, on the RANGES line, so that
+# a rerun never joins ranges merged with another threshold.
+MIN_COUNT=
+
 # More parts than this is a PARTBYTES typed too small: planning and every
 # task's look-up in the plan would take longer than the counting.
 readonly MAX_PARTS=100000
@@ -55,12 +61,19 @@ findPrograms() {
 }
 
 # wholeNumber NAME VALUE MAX: VALUE must be decimal digits without a leading
-# 0 and at most MAX (of 18 digits at most), checked as text first: bash
-# arithmetic wraps at 2^63 and reads a leading 0 as octal.
+# 0 and at most MAX, compared as text (the longer is larger, of equal
+# lengths the later in order): bash arithmetic wraps at 2^63 and reads a
+# leading 0 as octal.
 wholeNumber() {
-  if ! [[ $2 =~ ^[1-9][0-9]*$ ]] || [ ${#2} -gt ${#3} ] || (($2 > $3)); then
+  if ! [[ $2 =~ ^[1-9][0-9]*$ ]] || [ ${#2} -gt ${#3} ] || { [ ${#2} -eq ${#3} ] && [[ $2 > $3 ]]; }; then
     refuse "$1 \"$2\" must be a whole number from 1 to $3"
   fi
+}
+
+# parseMinCount C: MIN_COUNT, the count tallomer-merge takes (1 to 2^63 - 1).
+parseMinCount() {
+  wholeNumber --min-count "$1" 9223372036854775807
+  MIN_COUNT=$1
 }
 
 # parseCounting MODE N OUTPUT INPUTLIST PARTBYTES RANGES: checks all that can
@@ -129,7 +142,7 @@ readInputs() {
   esac
   # shellcheck disable=SC2034 # the number of part tasks, for the callers
   read -r PARTS TASKS <<<"${planned%%$'\n'*}"
-  PLAN=$(printf '%s\n' "$MODE" "$N" "$RANGES" "$OUTPUT")$'\n'${planned#*$'\n'}
+  PLAN=$(printf '%s\n' "$MODE" "$N" "$RANGES${MIN_COUNT:+ --min-count=$MIN_COUNT}" "$OUTPUT")$'\n'${planned#*$'\n'}
 }
 
 # planInputs NAMES: the plan's parts from the list's lines (the file NAMES,
@@ -220,7 +233,7 @@ planInputs() {
 whyNotThisPlan() {
   local again="remove $WORK to start over" changed
   [ "$(head -n 4 "$WORK/tasks.txt")" = "$(head -n 4 <<<"$PLAN")" ] ||
-    fail "$WORK: planned for other arguments (MODE, N or RANGES): $again"
+    fail "$WORK: planned for other arguments (MODE, N, RANGES or --min-count): $again"
   # The first input whose size and modification time in the plan there
   # are not those in PLAN.
   changed=$(LC_ALL=C awk '

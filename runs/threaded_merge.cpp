@@ -19,7 +19,8 @@ constexpr std::size_t LeastSourcesPerThread = 64;
 constexpr std::size_t LeastRangesPerThread = 4, MostRanges = 4096;
 
 MergeTotals mergeRange(std::size_t sources, const RangeOpener& open, const KeyRange& range,
-                       const ThreadedMergePlan& plan, BlockSink& sink, const std::string& outputPath) {
+                       const ThreadedMergePlan& plan, std::int64_t leastCount, BlockSink& sink,
+                       const std::string& outputPath) {
     std::vector<SourceOpener> openers;
     for (std::size_t source = 0; source < sources; ++source)
         openers.push_back([&open, &range, source](std::size_t bytes) { return open(source, range, bytes); });
@@ -27,6 +28,12 @@ MergeTotals mergeRange(std::size_t sources, const RangeOpener& open, const KeyRa
     CountLines lines(sink);
     totals.temporaryBytesPeak =
         mergeInGroups(openers, plan.limits, outputPath, [&](std::string_view text, std::int64_t count) {
+            // The sum is final here: every source's count of the text is in it.
+            if (count < leastCount) {
+                ++totals.leftOutDistinct;
+                totals.leftOutTotal += static_cast<std::uint64_t>(count);
+                return;
+            }
             lines.add(text, count);
             ++totals.distinct;
             totals.total += static_cast<std::uint64_t>(count);
@@ -83,23 +90,25 @@ std::vector<KeyRange> piecesOf(const SplitPoints& points, std::int64_t k, std::i
 
 MergeTotals writeMergedRanges(std::size_t sources, const RangeOpener& open,
                               const std::vector<KeyRange>& ranges, const ThreadedMergePlan& plan,
-                              OutputFile& output, const std::string& outputPath) {
+                              OutputFile& output, const std::string& outputPath, std::int64_t leastCount) {
     std::vector<MergeTotals> totals(ranges.size());
     if (plan.threads == 1 || ranges.size() == 1) {
         OutputFileSink sink(output);
         for (std::size_t range = 0; range < ranges.size(); ++range)
-            totals[range] = mergeRange(sources, open, ranges[range], plan, sink, outputPath);
+            totals[range] = mergeRange(sources, open, ranges[range], plan, leastCount, sink, outputPath);
     } else {
         OrderedOutput ordered(output, ranges.size(), plan.window, plan.heldBytes,
                               plan.limits.temporaryFolder);
         producePiecesInOrder(ordered, ranges.size(), plan.threads, [&](std::size_t range, BlockSink& sink) {
-            totals[range] = mergeRange(sources, open, ranges[range], plan, sink, outputPath);
+            totals[range] = mergeRange(sources, open, ranges[range], plan, leastCount, sink, outputPath);
         });
     }
     MergeTotals sum;
     for (const MergeTotals& range : totals) {
         sum.distinct += range.distinct;
         sum.total += range.total;
+        sum.leftOutDistinct += range.leftOutDistinct;
+        sum.leftOutTotal += range.leftOutTotal;
         sum.temporaryBytesPeak = std::max(sum.temporaryBytesPeak, range.temporaryBytesPeak);
     }
     return sum;

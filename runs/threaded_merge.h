@@ -6,7 +6,9 @@
 // written in order (runs/ordered_output.h). The same bytes for any number
 // of threads: the ranges part the texts, and each range's merge lists its
 // texts in order. tallomer's final merge and tallomer-merge both go
-// through it; with one thread it is one range written straight out.
+// through it; with one thread it is one range written straight out. A
+// least count leaves out the texts whose sum is below it, in the range's
+// own thread, so the bytes stay the same for any number of threads.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +28,9 @@ struct MergeTotals {
     // Within 64 bits: each count is, and their sum is at most the bytes of
     // all inputs.
     std::uint64_t total = 0;
+    // The texts left out below the least count, and their counts.
+    std::int64_t leftOutDistinct = 0;
+    std::uint64_t leftOutTotal = 0;
     // The most bytes the temporary runs of group merges took at once.
     std::int64_t temporaryBytesPeak = 0;
 };
@@ -66,9 +71,10 @@ std::vector<KeyRange> piecesOf(const SplitPoints& points, std::int64_t k, std::i
 using RangeOpener = std::function<std::unique_ptr<CountSource>(std::size_t source, const KeyRange& range,
                                                                std::size_t bufferBytes)>;
 
-// Writes the merge of the sources, range after range, to the output. The
-// first failure of any thread is thrown once all have stopped; a sum past
-// 64 bits is an IoError naming outputPath.
+// Writes the merge of the sources, range after range, to the output, the
+// texts whose summed count is below `leastCount` left out (1 keeps all).
+// The first failure of any thread is thrown once all have stopped; a sum
+// past 64 bits is an IoError naming outputPath.
 MergeTotals writeMergedRanges(std::size_t sources, const RangeOpener& open,
                               const std::vector<KeyRange>& ranges, const ThreadedMergePlan& plan,
-                              OutputFile& output, const std::string& outputPath);
+                              OutputFile& output, const std::string& outputPath, std::int64_t leastCount = 1);

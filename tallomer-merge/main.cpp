@@ -1,6 +1,7 @@
 // tallomer-merge: sums the part files of one or more inputs into the count
 // file tallomer would write for them, or into the k-th of K key ranges of
-// it, so that K tasks can write one count file together.
+// it, so that K tasks can write one count file together; with --min-count,
+// the texts whose summed count is below it are left out.
 #include <iostream>
 #include <string>
 #include <vector>
@@ -45,7 +46,7 @@ Pieces piecesFor(std::vector<WeightedText> sample, const KeyRangeChoice& choice,
     return pieces;
 }
 
-void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
+void mergeRange(const MergeOptions& options, const KeyRangeChoice& choice, const std::string& outputPath,
                 const std::vector<std::string>& paths) {
     if (std::optional<std::string> part = partThatIsTheOutput(outputPath, paths))
         throw IoError(outputPath, "is the part " + shownPath(*part) + ", which the merge would replace");
@@ -67,11 +68,16 @@ void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
         return std::make_unique<PartProgress>(std::move(reader), progress);
     };
     progress.startPhase("merging", pieces.bytes);
-    MergeTotals totals = writeMergedRanges(paths.size(), open, pieces.ranges, plan, output, outputPath);
+    MergeTotals totals = writeMergedRanges(paths.size(), open, pieces.ranges, plan, output, outputPath,
+                                           options.minCount.value_or(1));
     output.close();
     progress.finish();
     std::cout << outputPath << ": " << totals.distinct << " distinct n-grams, " << totals.total
-              << " in all, range " << choice.k << "/" << choice.ranges << std::endl;
+              << " in all, range " << choice.k << "/" << choice.ranges;
+    if (options.minCount)
+        std::cout << ", left out below " << *options.minCount << ": " << totals.leftOutDistinct
+                  << " distinct n-grams, " << totals.leftOutTotal << " in all";
+    std::cout << std::endl;
 }
 
 }  // namespace
@@ -79,20 +85,29 @@ void mergeRange(const KeyRangeChoice& choice, const std::string& outputPath,
 int main(int argc, char** argv) {
     cleanUpTemporaryFilesOnSignals();
     shareAllocatorArenas(currentMemoryLimits());
-    if (argc < 4) {
-        printUsageBlock("tallomer-merge [k/K key range] [output file] [part file or @list file]...", false);
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    ParsedOptions parsed = parseOptions(arguments);
+    if (!parsed.error.empty()) {
+        reportArgumentError(Program, parsed.error);
         return 1;
     }
-    ParsedRange range = parseRange(argv[1]);
+    arguments.erase(arguments.begin(), arguments.begin() + static_cast<std::ptrdiff_t>(parsed.used));
+    if (arguments.size() < 3) {
+        printUsageBlock(
+            "tallomer-merge [--min-count=C] [k/K key range] [output file] [part file or @list file]...",
+            false);
+        return 1;
+    }
+    ParsedRange range = parseRange(arguments[0]);
     if (!range.range) {
         reportArgumentError(Program, range.error);
         return 1;
     }
-    std::string output = argv[2];
+    std::string output = arguments[1];
     std::vector<std::string> paths;
     if (int failed = runReportingFailures(Program, output, "out of memory while merging", [&] {
-            paths = expandPartLists({argv + 3, argv + argc});
-            if (!paths.empty()) mergeRange(*range.range, output, paths);
+            paths = expandPartLists({arguments.begin() + 2, arguments.end()});
+            if (!paths.empty()) mergeRange(parsed.options, *range.range, output, paths);
         }))
         return failed;
     if (paths.empty()) {

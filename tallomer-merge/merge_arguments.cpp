@@ -8,6 +8,26 @@
 #include "common/file_io.h"
 #include "common/number_text.h"
 
+ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
+    constexpr std::string_view MinCount = "--min-count=";
+    ParsedOptions parsed;
+    for (; parsed.used < arguments.size() && arguments[parsed.used].starts_with("--"); ++parsed.used) {
+        const std::string& option = arguments[parsed.used];
+        if (!option.starts_with(MinCount)) {
+            parsed.error = "unknown option \"" + option + "\": the one option is --min-count=C";
+            return parsed;
+        }
+        std::string_view text = std::string_view(option).substr(MinCount.size());
+        parsed.options.minCount = parseDigits(text);
+        if (!parsed.options.minCount || *parsed.options.minCount < 1) {
+            parsed.error = "--min-count \"" + std::string(text) +
+                           "\" must be a whole number from 1 to 9223372036854775807";
+            return parsed;
+        }
+    }
+    return parsed;
+}
+
 ParsedRange parseRange(const std::string& text) {
     std::size_t slash = text.find('/');
     std::optional<std::int64_t> k, ranges;

@@ -1,4 +1,5 @@
-// tallomer-merge's command line: the key range to write and the part paths.
+// tallomer-merge's command line: the options, the key range to write and
+// the part paths.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,22 @@
 struct KeyRangeChoice {
     std::int64_t k = 1, ranges = 1;
 };
+
+// The options, which come before the key range: --min-count=C, the least
+// summed count a text must have to be written (nothing: all are).
+struct MergeOptions {
+    std::optional<std::int64_t> minCount;
+};
+
+// The options at the start of `arguments` (those that begin with "--") and
+// how many they are; on an unknown option or a count that is not 1 to
+// 2^63 - 1 in decimal digits, the message says what is allowed.
+struct ParsedOptions {
+    MergeOptions options;
+    std::size_t used = 0;
+    std::string error;
+};
+ParsedOptions parseOptions(const std::vector<std::string>& arguments);
 
 // "k/K" in decimal digits; on anything else the message says what is
 // allowed.

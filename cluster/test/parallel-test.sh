@@ -6,9 +6,10 @@
 # by one a task, a removed part redone alone; compressed inputs
 # among plain ones, each one part; one part task
 # failing on the first run and redone by the second; the files deciding what
-# a rerun redoes; inputs changed since planning refused by the part task and
-# by a rerun; a run waiting for another's planning; two started at once; the
-# part tasks pinned to their share of the CPUs.
+# a rerun redoes; --min-count passed to the merges; inputs changed since
+# planning refused by the part task and by a rerun; a run waiting for
+# another's planning; two started at once; the part tasks pinned to their
+# share of the CPUs.
 #   BUILD: the folder of the built programs (default: build/)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -53,6 +54,16 @@ check "it redoes the removed part" test "$(attempts part-1)" = 2
 check "the same count file, outputs redone" cmp "$dir/expected" "$dir/out.txt"
 check "a run that is done again changes nothing" count
 check "the same count file, run again" cmp "$dir/expected" "$dir/out.txt"
+# --min-count reaches every range's merge: the count file less the n-grams
+# counted fewer times in all the inputs together; another threshold on the
+# same work folder is refused, not joined to ranges merged with this one.
+minCount() { "$here/../parallel-count" --min-count="$1" c 5 "$dir/min.txt" "$dir/inputs" 50000 3 >"$log" 2>&1; }
+check "a run with --min-count completes" minCount 3
+tr -d '\r' <"$dir/expected" | awk -F';' '$2 >= 3' | sed 's/$/\r/' >"$dir/expected-min"
+check "the count file without the counts below 3" cmp "$dir/expected-min" "$dir/min.txt"
+check "another --min-count is refused" fails minCount 4
+check "as another plan" grep -q "min.txt.work: planned for other arguments" "$log"
+
 # An input touched or grown (into as many parts) since planning: a rerun
 # refuses it, naming it, whatever is done already.
 grow() { echo >>"$1"; }

@@ -56,6 +56,10 @@ refused 1 'PARTBYTES "010"' c 3 out.txt list 010 2
 refused 1 'PARTBYTES "150000000" must be a multiple of 100000000' w 2 out.txt list 150000000 2
 refused 1 'RANGES "0"' c 3 out.txt list 1000 0
 refused 1 'RANGES "99999999999999999999"' c 3 out.txt list 1000 99999999999999999999
+refused 1 '--min-count "0" must be a whole number from 1 to 9223372036854775807' --min-count=0 c 3 out.txt list 1000 2
+refused 1 '--min-count "9223372036854775808"' --min-count=9223372036854775808 c 3 out.txt list 1000 2
+refused 1 '--min-count "9999999999999999999"' --min-count=9999999999999999999 c 3 out.txt list 1000 2
+refused 1 'usage: parallel-count \[--min-count=C\]' --min-cuont=2 c 3 out.txt list 1000 2
 refused 2 'more than 100000 parts' c 3 out.txt hugelist 1000 2
 # OUTPUT as tallomer would refuse it, and one the plan cannot hold.
 refused 2 'outdir: is a directory' c 3 outdir list 1000 2

@@ -3,11 +3,12 @@
 # own munge key and socket, private ports, everything in one temporary
 # folder), against tallomer runs: a character-mode run whose first part fails
 # (its dependants must end CANCELLED, not pending for ever) and then is
-# resubmitted with two CPUs a task, its logs appended to; wrong numbers of
-# CPUs refused, and what sbatch would refuse, refused before
-# submitting anything; a refused submission cancelling those before it; a
-# word-mode run over an input of a bit more than two chunks; and small
-# inputs and a compressed one counted by few part tasks.
+# resubmitted with two CPUs a task, its logs appended to, --min-count=1
+# passed to the merges; wrong numbers of CPUs refused, and what sbatch would
+# refuse, refused before submitting anything; a refused submission
+# cancelling those before it; a word-mode run over an input of a bit more
+# than two chunks; and small inputs and a compressed one counted by few part
+# tasks.
 #   BUILD: the folder of the built programs (default: build/)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -104,7 +105,7 @@ log=$dir/log/count.log
 # A % in OUTPUT, which sbatch's log names would read as a pattern.
 out="$dir/out %j.txt"
 count() {
-  TALLOMER_BIN=$dir/bin "$here/../slurm-count" --wait --part-mem=200M --merge-mem=200M "$@" \
+  TALLOMER_BIN=$dir/bin "$here/../slurm-count" --wait --part-mem=200M --merge-mem=200M --min-count=1 "$@" \
     c 5 "$out" "$dir/inputs" 100000 2 >"$log" 2>&1
 }
 # states NAME: the states of that job's tasks, one a line, sorted, unique.
@@ -125,6 +126,7 @@ check "the part tasks had two CPUs each" test "$(cpus "$(jobOf parts)")" = NumCP
 check "the merge tasks had two CPUs each" test "$(cpus "$(jobOf ranges)")" = NumCPUs=2
 check "the concatenation had one" test "$(cpus "$(jobOf concatenation)")" = NumCPUs=1
 check "the same count file as tallomer" cmp "$dir/expected" "$out"
+check "--min-count reached the merges" grep -q 'left out below 1: 0 distinct n-grams, 0 in all' "$out.work/logs/range-2.log"
 # Each attempt appends to the task's log: the failure stays readable.
 check "the failed part's log keeps its failure" grep -q 'failing on purpose' "$out.work/logs/part-0.log"
 check "a log per task, a line per attempt" \

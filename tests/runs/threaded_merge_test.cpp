@@ -1,7 +1,7 @@
 // The merge shared out over threads: the sums of the sources, the same
 // bytes for any number of threads, ranges held in memory or spilled,
-// sources in groups and their runs merged again; the first failure of any
-// thread is the merge's.
+// sources in groups and their runs merged again, texts below a least count
+// left out; the first failure of any thread is the merge's.
 #include "runs/threaded_merge.h"
 
 #include <gtest/gtest.h>
@@ -69,7 +69,7 @@ struct Merged {
 };
 
 Merged merged(const Fixture& fixture, const ThreadedMergePlan& plan, const TempDir& dir,
-              int failingSource = -1) {
+              int failingSource = -1, std::int64_t leastCount = 1) {
     RangeOpener open = [&](std::size_t source, const KeyRange& range,
                            std::size_t bytes) -> std::unique_ptr<CountSource> {
         const Run& run = *fixture.runs[source];
@@ -79,7 +79,7 @@ Merged merged(const Fixture& fixture, const ThreadedMergePlan& plan, const TempD
     OutputFile output(dir.path("counts"));
     std::vector<KeyRange> ranges = rangesOf(fixture.sum, plan);
     MergeTotals totals =
-        writeMergedRanges(fixture.runs.size(), open, ranges, plan, output, dir.path("counts"));
+        writeMergedRanges(fixture.runs.size(), open, ranges, plan, output, dir.path("counts"), leastCount);
     output.close();
     return {readFile(dir.path("counts")), totals};
 }
@@ -109,6 +109,37 @@ TEST(ThreadedMerge, GivesTheSumsOfTheSourcesForAnyThreadsAndWidth) {
             EXPECT_EQ(filesIn(dir.path("")), std::vector<std::string>{"counts"})
                 << "a temporary file was left";
         }
+}
+
+TEST(ThreadedMerge, LeavesOutTheTextsWhoseSumIsBelowTheLeastCount) {
+    const Fixture fixture = sources(12);
+    for (std::int64_t least : {std::int64_t{2}, std::int64_t{7}, std::int64_t{1} << 40}) {
+        Counts kept;
+        std::int64_t leftOut = 0;
+        std::uint64_t total = 0, leftOutTotal = 0;
+        for (const auto& [text, n] : fixture.sum) {
+            if (n >= least) {
+                kept[text] = n;
+                total += static_cast<std::uint64_t>(n);
+            } else {
+                ++leftOut;
+                leftOutTotal += static_cast<std::uint64_t>(n);
+            }
+        }
+        ASSERT_EQ(kept.empty(), least > 7) << "the fixture has texts on both sides of the least counts";
+        const std::string expected = countFileOf(kept);
+        for (std::size_t threads : {1, 2, 3, 7}) {
+            TempDir dir;
+            // Groups of 3 sources: the least count applies to the sum, not to a group's run.
+            ThreadedMergePlan plan{threads, 2 * threads, MergeLimits{6, 4096, dir.path("")}, 0};
+            Merged result = merged(fixture, plan, dir, -1, least);
+            EXPECT_TRUE(result.countFile == expected) << "least " << least << ", threads " << threads;
+            EXPECT_EQ(result.totals.distinct, static_cast<std::int64_t>(kept.size()));
+            EXPECT_EQ(result.totals.total, total);
+            EXPECT_EQ(result.totals.leftOutDistinct, leftOut);
+            EXPECT_EQ(result.totals.leftOutTotal, leftOutTotal);
+        }
+    }
 }
 
 TEST(ThreadedMerge, TheFirstFailureEndsTheMergeAndKeepsTheOldOutput) {

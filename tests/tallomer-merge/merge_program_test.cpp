@@ -1,7 +1,9 @@
 // tallomer-merge run as a user runs it, on parts written here: ranges that
 // concatenate to the whole count file, refusals that name the part and
-// leave the output alone, and merges in groups under a low open-file limit.
+// leave the output alone, merges in groups under a low open-file limit, and
+// the texts below --min-count left out.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,6 +90,63 @@ TEST(TallomerMerge, RangesConcatenatedAreTheWholeCountFile) {
         if (ranges == 5) {
             EXPECT_GT(empty, 0) << "more ranges than indexed texts leave some empty";
         }
+    }
+}
+
+// The texts whose count summed over all parts is below --min-count are left
+// out (a text below it in every part may be above it in all), the same
+// bytes whole or in ranges, on one CPU or all.
+TEST(TallomerMerge, MinCountLeavesOutTheTextsBelowItInAllPartsTogether) {
+    TempDir dir;
+    std::string input = randomBytes(Alphabet, 30'000, 8);
+    std::vector<std::string> parts = writeParts(dir, input, 4, {6'000, 6'001, 13'000, 21'000});
+    const Counts all = everyWindow(input, 4);
+    struct Case {
+        const char* what;
+        std::string option;
+        std::int64_t least;
+    } const cases[] = {
+        {"1 keeps all", "1", 1},
+        {"2", "2", 2},
+        {"leading zeros", "003", 3},
+        {"above every count", "9223372036854775807", LLONG_MAX},
+    };
+    for (const Case& c : cases) {
+        Counts kept;
+        std::int64_t leftOut = 0, leftOutTotal = 0, total = 0;
+        for (const auto& [text, n] : all) {
+            if (n >= c.least) {
+                kept[text] = n;
+                total += n;
+            } else {
+                ++leftOut;
+                leftOutTotal += n;
+            }
+        }
+        const std::string option = "--min-count=" + c.option, out = dir.path("out");
+        for (bool oneCpu : {true, false}) {
+            ProgramRun run =
+                runProgramPrepared(TALLOMER_MERGE_PROGRAM, concat({option, "1/1", out}, parts), [&] {
+                    cpu_set_t first;
+                    CPU_ZERO(&first);
+                    CPU_SET(0, &first);
+                    if (oneCpu) sched_setaffinity(0, sizeof first, &first);
+                });
+            ASSERT_EQ(run.exitCode, 0) << c.what << ": " << run.err;
+            EXPECT_EQ(run.out, out + ": " + std::to_string(kept.size()) + " distinct n-grams, " +
+                                   std::to_string(total) + " in all, range 1/1, left out below " +
+                                   std::to_string(c.least) + ": " + std::to_string(leftOut) +
+                                   " distinct n-grams, " + std::to_string(leftOutTotal) + " in all\n")
+                << c.what;
+            EXPECT_TRUE(readFile(out) == countFileOf(kept)) << c.what << (oneCpu ? ", one CPU" : "");
+        }
+        std::string joined;
+        for (int k = 1; k <= 3; ++k) {
+            ProgramRun run = merge(concat({option, std::to_string(k) + "/3", out}, parts));
+            ASSERT_EQ(run.exitCode, 0) << c.what << ": " << run.err;
+            joined += readFile(out);
+        }
+        EXPECT_TRUE(joined == countFileOf(kept)) << c.what << ", 3 ranges";
     }
 }
 
@@ -180,13 +239,21 @@ TEST(TallomerMerge, BadCommandLinesAreExitCodeOne) {
         {"no part", {"1/1", dir.path("out")}, true},
         {"a bad range", {"3/2", dir.path("out"), dir.path("p")}, false},
         {"a list of no part", {"1/1", dir.path("out"), listed(dir.path("empty"))}, false},
+        {"options and no part", {"--min-count=2", "1/1", dir.path("out")}, true},
+        {"an unknown option", {"--max-count=2", "1/1", dir.path("out"), dir.path("p")}, false},
+        {"--min-count without =", {"--min-count", "2", "1/1", dir.path("out"), dir.path("p")}, false},
     };
-    for (const Case& c : cases) {
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    for (const char* count : {"0", "-1", "", "x", "2x", "1e3", " 2", "+2", "9223372036854775808"})
+        all.push_back(
+            {count, {std::string("--min-count=") + count, "1/1", dir.path("out"), dir.path("p")}, false});
+    for (const Case& c : all) {
         ProgramRun run = merge(c.arguments);
         EXPECT_EQ(run.exitCode, 1) << c.what;
-        EXPECT_EQ(run.out, c.usage ? "Wrong Arguments.\nUsage:\ntallomer-merge [k/K key range] [output file] "
-                                     "[part file or @list file]...\n"
-                                   : "")
+        EXPECT_EQ(run.out, c.usage
+                               ? "Wrong Arguments.\nUsage:\ntallomer-merge [--min-count=C] [k/K key range] "
+                                 "[output file] [part file or @list file]...\n"
+                               : "")
             << c.what;
         EXPECT_EQ(run.err.empty(), c.usage) << c.what << ": " << run.err;
         EXPECT_FALSE(fileExists(dir.path("out"))) << c.what;
