@@ -150,13 +150,13 @@ void NGramCountTable::addSortedCount(std::string_view text, std::int64_t count) 
 
 void NGramCountTable::endSortedCounts() { runs_.end(); }
 
-void NGramCountTable::holdSortedCounts(std::unique_ptr<HeldCounts> held) { held_ = std::move(held); }
+void NGramCountTable::addSortedRun(CountSource& source, std::int64_t largestBytes) {
+    runs_.addRun(source, largestBytes);
+}
 
-std::unique_ptr<HeldCounts> NGramCountTable::releaseHeldCounts() {
-    if (!held_) return nullptr;
-    std::unique_ptr<HeldCounts> held = std::move(held_);
-    runs_.addRun(*held->open(), held->largestRunBytes());
-    return held;
+void NGramCountTable::holdSortedCounts(std::unique_ptr<HeldCounts> held) {
+    if (held_) runs_.addRun(*held_->open(), held_->largestRunBytes());
+    held_ = std::move(held);
 }
 
 // The tables are sorted at once, each by a thread of its own.

@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         std::memcpy(chunk.get(), text.data() + plan.start(k), static_cast<std::size_t>(available));
         scanner.scanChunk(chunk.get(), plan.length(k), available, n, CountingConsole());
     }
+    scanner.finish();
 
     std::map<std::string, std::int64_t> expected;
     for (std::int64_t p = 0; p + n <= length; ++p) {
