@@ -122,8 +122,6 @@ private:
     std::int64_t wordTableShare() const;
     std::size_t heldSources() const { return held_ ? 1 : 0; }
     std::size_t othersThanRuns() const;
-    template <typename Visit>
-    void mergeEverything(Visit&& visit);
     void sortWordTables();
     // The final merge into the count file, on as many threads as it may.
     void writeMerged(OutputFile& file, const std::string& path);

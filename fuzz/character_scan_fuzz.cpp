@@ -10,7 +10,7 @@
 
 #include "counting/character_ngrams.h"
 #include "counting/chunked_input.h"
-#include "counting/table_for_tests.h"
+#include "tests/support/table_for_tests.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     if (size < 2) return 0;

@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "counting/chunked_input.h"
-#include "counting/table_for_tests.h"
 #include "tests/counting/table_contents.h"
+#include "tests/support/table_for_tests.h"
 
 namespace {
 
