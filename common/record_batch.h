@@ -82,7 +82,8 @@ inline TextKey keyOf(KeyBytes bytes, std::size_t size) {
 
 inline TextKey textKey(std::string_view text) {
     char bytes[16] = {};
-    std::memcpy(bytes, text.data(), text.size() < 16 ? text.size() : 16);
+    // An empty view may point nowhere, which memcpy may not be given.
+    if (!text.empty()) std::memcpy(bytes, text.data(), text.size() < 16 ? text.size() : 16);
     return paddedTextKey(bytes, text.size());
 }
 

@@ -24,6 +24,10 @@ public:
     // counted as it goes. N is 1 to 19.
     void scanChunk(const char* data, std::int64_t chunkLength, std::int64_t available, int n,
                    const CountingConsole& console);
+    // After the last chunk: the table keeps the last batch sorted, which
+    // the scanner keeps until then, for the final merge to read where it
+    // lies.
+    void finish() { leaveLastBatch(table_, sortBuffers_); }
 
 private:
     NGramCountTable& table_;

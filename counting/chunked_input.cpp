@@ -135,6 +135,7 @@ void countChunks(NGramCountTable& table, const Arguments& arguments, ChunkSource
         else
             words->count(bytes, filled.length, tally);
     }
+    characters.finish();
 }
 
 // Reads and counts the plan's chunks of the file, telling the size and

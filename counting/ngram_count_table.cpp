@@ -10,7 +10,6 @@
 #include "common/output_file.h"
 #include "common/parallel.h"
 #include "counting/sorted_table.h"
-#include "counting/table_for_tests.h"
 #include "counting/table_sort.h"
 #include "counting/word_table.h"
 #include "runs/run_store.h"
@@ -80,25 +79,6 @@ std::size_t NGramCountTable::othersThanRuns() const {
     return tables + heldSources();
 }
 
-// Hands every counted text, in order, to visit: the runs and the table merged.
-template <typename Visit>
-void NGramCountTable::mergeEverything(Visit&& visit) {
-    sortWordTables();
-    std::vector<std::unique_ptr<SortedTable>> sorted(words_.size());
-    for (std::size_t i = 0; i < words_.size(); ++i)
-        if (words_[i]->distinct() > 0) sorted[i] = std::make_unique<SortedTable>(*words_[i]);
-    runs_.mergeDownTo(othersThanRuns());
-    std::vector<std::unique_ptr<CountSource>> readers;
-    if (held_) readers.push_back(held_->open());
-    runs_.openAll(readers);
-    std::vector<CountSource*> sources;
-    for (auto& reader : readers) sources.push_back(reader.get());
-    for (auto& table : sorted)
-        if (table) sources.push_back(table.get());
-    if (sources.empty()) return;
-    mergeCounts(sources, visit);
-}
-
 void NGramCountTable::reserveMemory(std::int64_t bytes) { runs_.reserve(bytes); }
 
 void NGramCountTable::addNGram(std::string_view text) {
@@ -150,13 +130,11 @@ void NGramCountTable::addSortedCount(std::string_view text, std::int64_t count) 
 
 void NGramCountTable::endSortedCounts() { runs_.end(); }
 
-void NGramCountTable::holdSortedCounts(std::unique_ptr<HeldCounts> held) { held_ = std::move(held); }
+void NGramCountTable::addSortedRun(const PiecewiseSource& source) { runs_.addRun(source); }
 
-std::unique_ptr<HeldCounts> NGramCountTable::releaseHeldCounts() {
-    if (!held_) return nullptr;
-    std::unique_ptr<HeldCounts> held = std::move(held_);
-    runs_.addRun(*held);
-    return held;
+void NGramCountTable::holdSortedCounts(std::unique_ptr<HeldCounts> held) {
+    if (held_) runs_.addRun(*held_);
+    held_ = std::move(held);
 }
 
 // The tables are sorted at once, each by a thread of its own.
@@ -173,50 +151,22 @@ void NGramCountTable::writeCountFile(const std::string& path) {
     file.close();
 }
 
+// The runs, the sorted word tables and the held list merged on this thread.
 void NGramCountTable::visitCountsInOrder(const std::function<void(std::string_view, std::int64_t)>& visit) {
+    sortWordTables();
+    std::vector<std::unique_ptr<SortedTable>> sorted(words_.size());
+    for (std::size_t i = 0; i < words_.size(); ++i)
+        if (words_[i]->distinct() > 0) sorted[i] = std::make_unique<SortedTable>(*words_[i]);
     runs_.mergeDownTo(othersThanRuns());
-    mergeEverything(visit);
+    std::vector<std::unique_ptr<CountSource>> readers;
+    if (held_) readers.push_back(held_->open());
+    runs_.openAll(readers);
+    std::vector<CountSource*> sources;
+    for (auto& reader : readers) sources.push_back(reader.get());
+    for (auto& table : sorted)
+        if (table) sources.push_back(table.get());
+    if (sources.empty()) return;
+    mergeCounts(sources, visit);
 }
 
 CountingStatistics NGramCountTable::countingStatistics() const { return runs_.statistics(); }
-
-WordTable& TableForTests::words(NGramCountTable& table) { return *table.words_[0]; }
-
-void TableForTests::splitWords(NGramCountTable& table, std::size_t tables) { table.splitWordTables(tables); }
-
-void TableForTests::forEach(NGramCountTable& table,
-                            const std::function<void(std::string_view, std::int64_t)>& visit) {
-    table.mergeEverything(visit);
-}
-
-std::uint64_t hashNGramText(NGramCountTable& table, std::string_view text) {
-    return TableForTests::words(table).hash(text);
-}
-
-void setHashSeed(NGramCountTable& table, std::uint64_t seed) {
-    WordTable& words = TableForTests::words(table);
-    words.release();
-    words.key = keyFromSeed(seed);
-}
-
-std::uint64_t totalProbeDistance(NGramCountTable& table) {
-    WordTable& words = TableForTests::words(table);
-    hashAgain(words);
-    return words.probeDistance();
-}
-
-std::string checkNGramCountTable(NGramCountTable& table) {
-    WordTable& words = TableForTests::words(table);
-    hashAgain(words);
-    return words.checkConsistency();
-}
-
-std::int64_t distinctNGrams(NGramCountTable& table) {
-    std::int64_t distinct = 0;
-    TableForTests::forEach(table, [&](std::string_view, std::int64_t) { ++distinct; });
-    return distinct;
-}
-
-void forEachNGram(NGramCountTable& table, const std::function<void(std::string_view, std::int64_t)>& visit) {
-    TableForTests::forEach(table, visit);
-}

@@ -35,8 +35,8 @@ inline constexpr std::int64_t LeastCountingMemory = std::int64_t{8} << 20;
 
 // A producer's last sorted list may stay in the producer's buffer, read by
 // the final merge as it is, instead of being copied into a run. The table
-// owns the list, buffer and all, from holdSortedCounts() on. Its pieces
-// become a run on every thread.
+// owns the list, buffer and all, from holdSortedCounts() on, and never hands
+// it back. Its pieces become a run on every thread.
 class HeldCounts : public PiecewiseSource {
 public:
     // A reader from the list's start.
@@ -45,6 +45,7 @@ public:
     // entries from it to the next.
     virtual void sampleTexts(std::size_t count, std::vector<WeightedText>& texts) const = 0;
 };
+
 // The count of one file, or of a byte range of it, within its limits: the
 // word table, the runs and a producer's held list are its own, so that two
 // counts can live in one process.
@@ -92,10 +93,11 @@ public:
     void beginSortedCounts(std::int64_t largestBytes);
     void addSortedCount(std::string_view text, std::int64_t count);
     void endSortedCounts();
+    // The same, the run read whole from `source`.
+    void addSortedRun(const PiecewiseSource& source);
+    // The producer's last sorted list, kept as it is for the final merge. A
+    // list held before becomes a run.
     void holdSortedCounts(std::unique_ptr<HeldCounts> held);
-    // Writes the held list, if any, as a run and hands it back, for its
-    // producer to reuse the buffer; null when none is held.
-    std::unique_ptr<HeldCounts> releaseHeldCounts();
 
     // Writes the whole table to the path; the old file there stays until
     // the new one is complete. Throws IoError on any failure to create,
@@ -117,8 +119,6 @@ private:
     std::int64_t wordTableShare() const;
     std::size_t heldSources() const { return held_ ? 1 : 0; }
     std::size_t othersThanRuns() const;
-    template <typename Visit>
-    void mergeEverything(Visit&& visit);
     void sortWordTables();
     // The final merge into the count file, on as many threads as it may.
     void writeMerged(OutputFile& file, const std::string& path);

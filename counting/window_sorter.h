@@ -1,13 +1,13 @@
 // Character mode above the direct counters: the windows of a chunk sorted
-// in batches, each handed to the count table as one run of distinct texts.
+// in batches, each of which becomes one run of distinct texts; the last
+// batch of the input is never copied into a run, but read by the final
+// merge where it lies.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <memory>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,170 +16,33 @@
 #include "counting/counting_console.h"
 #include "counting/ngram_count_table.h"
 #include "counting/radix_sort.h"
-#include "formats/record_codec.h"
-#include "runs/run_format.h"
-
-namespace window_sorter_detail {
-
-inline bool hasZeroByte(std::uint64_t word) {
-    return ((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) != 0;
-}
-
-// The window's bytes, the first lowest, cut at the first NUL: the lowest
-// high bit of the zero-byte mask marks the first zero byte exactly (higher
-// ones may be false), and the bytes from there on are dropped.
-inline std::uint64_t cutAtFirstNul(std::uint64_t window) {
-    std::uint64_t zeroBytes = (window - 0x0101010101010101u) & ~window & 0x8080808080808080u;
-    return window & (((zeroBytes & (0 - zeroBytes)) >> 7) - 1);
-}
-
-inline std::uint64_t lowBytesMask(int n) {
-    return n >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1;
-}
-
-}  // namespace window_sorter_detail
-
-// The windows of one chunk, read from a buffer that holds `available` bytes.
-struct Windows {
-    const char* data;
-    std::int64_t available;
-    int n;
-
-    // The bytes at p + offset, at most 8 and not past the buffer, packed
-    // with the first byte lowest.
-    std::uint64_t load(std::int64_t p, int offset, int bytes) const {
-        std::uint64_t word = 0;
-        if (bytes <= 0) return 0;
-        if (p + offset + 8 <= available)
-            std::memcpy(&word, data + p + offset, sizeof word);
-        else
-            std::memcpy(&word, data + p + offset, static_cast<std::size_t>(bytes));
-        return word & window_sorter_detail::lowBytesMask(bytes);
-    }
-};
-
-// A window of up to 8 x Words bytes, cut at its first NUL.
-template <std::size_t Words>
-struct WindowKey {
-    std::uint64_t words[Words];
-    bool operator==(const WindowKey&) const = default;
-    std::size_t text(char* text) const { return BigEndianWords<Words>::text(words, text); }
-
-    static WindowKey at(const Windows& windows, std::int64_t p) {
-        using namespace window_sorter_detail;
-        WindowKey key;
-        bool cut = false;
-        for (std::size_t i = 0; i < Words; ++i) {
-            int offset = static_cast<int>(8 * i);
-            std::uint64_t bytes = cut ? 0 : windows.load(p, offset, std::min(8, windows.n - offset));
-            cut = cut || hasZeroByte(bytes);
-            key.words[i] = __builtin_bswap64(cutAtFirstNul(bytes));
-        }
-        return key;
-    }
-};
-
-// The distinct texts of sorted keys, with their numbers of equal neighbours.
-template <std::size_t Words>
-class SortedKeys final : public CountSource {
-public:
-    SortedKeys(const WindowKey<Words>* keys, std::size_t size) : keys_(keys), size_(size) {}
-    // A binary search: equal keys have equal texts, so the first key not
-    // below `from` starts its group.
-    void skipTowards(std::string_view from) override {
-        position_ = static_cast<std::size_t>(
-            std::partition_point(keys_, keys_ + size_,
-                                 [&](const WindowKey<Words>& key) {
-                                     return std::string_view(textBytes_, key.text(textBytes_)) < from;
-                                 }) -
-            keys_);
-    }
-    bool next() override {
-        if (position_ == size_) return false;
-        std::size_t end = position_ + 1;
-        while (end < size_ && keys_[end] == keys_[position_]) ++end;
-        text_ = std::string_view(textBytes_, keys_[position_].text(textBytes_));
-        count_ = static_cast<std::int64_t>(end - position_);
-        position_ = end;
-        return true;
-    }
-
-    // The most bytes a run of the keys takes, found without making their
-    // texts.
-    static std::int64_t largestRunBytes(const WindowKey<Words>* keys, std::size_t count) {
-        std::int64_t runBytes = 0;
-        for (std::size_t position = 0, end; position < count; position = end) {
-            for (end = position + 1; end < count && keys[end] == keys[position];) ++end;
-            runBytes += static_cast<std::int64_t>(mostRecordBytes(8 * Words, end - position));
-        }
-        return runBytes;
-    }
-
-private:
-    const WindowKey<Words>* keys_;
-    std::size_t size_, position_ = 0;
-    char textBytes_[8 * Words];
-};
+#include "counting/sorted_batch.h"
+#include "counting/window_keys.h"
+#include "runs/run_storage.h"
 
 // Kept from chunk to chunk by the character scanner: fresh pages cost more
-// here than sorting. `keys` is with the count table while it holds the last
-// batch.
+// here than sorting. The batch's buffer holds the batch being sorted, then
+// the sorted batch until the next one needs the buffer.
 struct SortBuffers {
-    LargePages keys, scratch;
+    SortedBatch batch;
+    LargePages scratch;
     std::size_t keyBytes = 0;
     std::vector<std::uint32_t> pairSizes, pairNext;
 };
 
-// A sorted batch left in its buffer for the final merge: the buffer goes to
-// the count table with it and comes back when the table writes it as a run,
-// in pieces of about PieceKeys keys cut where the text changes.
-template <std::size_t Words>
-struct HeldKeys final : HeldCounts {
-    static constexpr std::size_t PieceKeys = std::size_t{1} << 16;
-
-    HeldKeys(LargePages pages, std::size_t count) : keys(std::move(pages)), count(count) {}
-    const WindowKey<Words>* data() const { return reinterpret_cast<const WindowKey<Words>*>(keys.data); }
-    std::unique_ptr<CountSource> open() const override {
-        return std::make_unique<SortedKeys<Words>>(data(), count);
-    }
-    std::size_t pieces() const override { return (count + PieceKeys - 1) / PieceKeys; }
-    std::unique_ptr<CountSource> piece(std::size_t index) const override {
-        std::size_t from = pieceStart(index);
-        return std::make_unique<SortedKeys<Words>>(data() + from, pieceStart(index + 1) - from);
-    }
-    std::int64_t largestPieceBytes(std::size_t index) const override {
-        std::size_t from = pieceStart(index);
-        return SortedKeys<Words>::largestRunBytes(data() + from, pieceStart(index + 1) - from);
-    }
-    void sampleTexts(std::size_t samples, std::vector<WeightedText>& texts) const override {
-        std::size_t stride = std::max<std::size_t>(count / std::max<std::size_t>(samples, 1), 1);
-        char text[8 * Words];
-        for (std::size_t i = 0; i < count; i += stride)
-            texts.push_back({std::string(text, data()[i].text(text)),
-                             static_cast<std::int64_t>(std::min(stride, count - i))});
-    }
-    LargePages keys;
-    std::size_t count;
-
-private:
-    // The first key of its text at or after index x PieceKeys: equal keys
-    // stay in one piece.
-    std::size_t pieceStart(std::size_t index) const {
-        std::size_t at = std::min(index * PieceKeys, count);
-        if (at == 0 || at == count) return at;
-        const WindowKey<Words>& before = data()[at - 1];
-        return static_cast<std::size_t>(
-            std::partition_point(data() + at, data() + count,
-                                 [&](const WindowKey<Words>& key) { return key == before; }) -
-            data());
-    }
-};
+// After the input's last chunk: the count table keeps the last batch, its
+// buffer and all, for the final merge.
+inline void leaveLastBatch(NGramCountTable& table, SortBuffers& buffers) {
+    if (buffers.batch.count == 0) return;
+    table.holdSortedCounts(std::make_unique<SortedBatch>(std::move(buffers.batch)));
+    buffers.batch = SortedBatch{};
+}
 
 // The windows of a chunk in batches of consecutive windows, as many as the
-// working memory allows: each batch is sorted and handed over as one run of
-// distinct texts. The keys go straight into their buckets by first byte
-// (the byte counts of the chunk say where each bucket starts), so the
-// scratch of the sort only has to hold the largest bucket, not the batch.
+// working memory allows: each batch is sorted and kept in its buffer until
+// the next one needs it, then written as one run of distinct texts. The keys go straight into their buckets
+// by first byte (the byte counts of the chunk say where each bucket starts), so the scratch of the sort only
+// has to hold the largest bucket, not the batch.
 template <std::size_t Words>
 class WindowSorter {
 public:
@@ -207,10 +70,10 @@ public:
             std::max<std::int64_t>(std::min(table.workingMemory(), MostSortBytes) / perWindow, 4096);
         std::size_t wanted = static_cast<std::size_t>(std::min(windowCount, fits));
         if (buffers.keyBytes < wanted * sizeof(Key)) {
-            takeBackHeld();
+            writeHeldBatch();
             buffers = SortBuffers{};  // the old pages go before the new ones come
             buffers.keyBytes = wanted * sizeof(Key);
-            buffers.keys = LargePages(buffers.keyBytes);
+            buffers.batch.keys = LargePages(buffers.keyBytes);
             buffers.scratch = LargePages(std::max<std::size_t>(wanted / ScratchShare, 1) * sizeof(Key));
         }
         scratch_ = reinterpret_cast<Key*>(buffers.scratch.data);
@@ -224,31 +87,34 @@ public:
             std::int64_t take = std::min(to, batchStart_ + static_cast<std::int64_t>(capacity_));
             batchEnd_ = take;
             from = take;
-            if (batchEnd_ - batchStart_ == static_cast<std::int64_t>(capacity_)) handOver();
+            if (batchEnd_ - batchStart_ == static_cast<std::int64_t>(capacity_)) endBatch();
         }
     }
 
     void finish() {
-        if (batchEnd_ > batchStart_) handOver();
+        if (batchEnd_ > batchStart_) endBatch();
     }
 
 private:
-    // The batch before, if the table still holds it, becomes a run, and its
-    // buffer comes back; a table cleared meanwhile has freed it.
-    void takeBackHeld() {
-        std::unique_ptr<HeldCounts> back = table_.releaseHeldCounts();
-        if (auto* keys = dynamic_cast<HeldKeys<Words>*>(back.get())) buffers_.keys = std::move(keys->keys);
+    // The batch before becomes a run, so that the next takes its buffer.
+    void writeHeldBatch() {
+        SortedBatch& held = buffers_.batch;
+        if (held.count == 0) return;
+        table_.addSortedRun(held);
+        held.count = 0;
     }
 
-    // The last batch of the whole input is never copied into a run: the
-    // final merge reads it where it is.
-    void handOver() {
+    // Sorts the batch taken and keeps it.
+    void endBatch() {
         std::size_t count = static_cast<std::size_t>(batchEnd_ - batchStart_);
-        takeBackHeld();
-        if (buffers_.keys.data == nullptr) buffers_.keys = LargePages(buffers_.keyBytes);
-        keys_ = reinterpret_cast<Key*>(buffers_.keys.data);
+        writeHeldBatch();
+        SortedBatch& batch = buffers_.batch;
+        // Left with the table by an earlier scan.
+        if (batch.keys.data == nullptr) batch.keys = LargePages(buffers_.keyBytes);
+        keys_ = reinterpret_cast<Key*>(batch.keys.data);
         sortBatch(count);
-        table_.holdSortedCounts(std::make_unique<HeldKeys<Words>>(std::move(buffers_.keys), count));
+        batch.count = count;
+        batch.words = Words;
         batchStart_ = batchEnd_;
     }
 

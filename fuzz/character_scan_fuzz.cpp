@@ -10,7 +10,7 @@
 
 #include "counting/character_ngrams.h"
 #include "counting/chunked_input.h"
-#include "counting/table_for_tests.h"
+#include "tests/support/table_for_tests.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     if (size < 2) return 0;
@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         std::memcpy(chunk.get(), text.data() + plan.start(k), static_cast<std::size_t>(available));
         scanner.scanChunk(chunk.get(), plan.length(k), available, n, CountingConsole());
     }
+    scanner.finish();
 
     std::map<std::string, std::int64_t> expected;
     for (std::int64_t p = 0; p + n <= length; ++p) {

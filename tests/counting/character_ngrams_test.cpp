@@ -3,11 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "counting/chunked_input.h"
-#include "counting/table_for_tests.h"
 #include "tests/counting/table_contents.h"
+#include "tests/support/table_for_tests.h"
 
 namespace {
 
@@ -20,8 +21,10 @@ std::string randomBytes(std::size_t length, unsigned seed) {
 Counts scanned(const std::string& bytes, int n, std::int64_t chunkLength, std::string* dots = nullptr) {
     NGramCountTable table(NoLimits);
     std::ostringstream progress;
-    CharacterScanner(table).scanChunk(bytes.data(), chunkLength, static_cast<std::int64_t>(bytes.size()), n,
-                                      PrintedConsole(progress));
+    CharacterScanner scanner(table);
+    scanner.scanChunk(bytes.data(), chunkLength, static_cast<std::int64_t>(bytes.size()), n,
+                      PrintedConsole(progress));
+    scanner.finish();
     if (dots) *dots = progress.str();
     return tableContents(table);
 }
@@ -64,8 +67,42 @@ TEST(CharacterChunk, CountsAddUpOverChunks) {
         scanner.scanChunk(bytes.data(), half, half + n - 1, n, PrintedConsole(progress));
         scanner.scanChunk(bytes.data() + half, static_cast<std::int64_t>(bytes.size()) - half,
                           static_cast<std::int64_t>(bytes.size()) - half, n, PrintedConsole(progress));
+        scanner.finish();
         EXPECT_EQ(tableContents(table), everyWindow(bytes, n, bytes.size() - static_cast<std::size_t>(n) + 1))
             << "N " << n;
+    }
+}
+
+TEST(CharacterChunk, EveryLastBatchLeftWithTheTableIsCounted) {
+    // A scanner keeps its last sorted batch until finish() leaves it with
+    // the table; a second batch left there makes the first a run, and a
+    // scan after finish() sorts into a buffer of its own.
+    struct Case {
+        const char* what;
+        bool oneScanner;
+        int n;
+    };
+    const Case cases[] = {
+        {"one scanner, finished after each chunk", true, 8},
+        {"a scanner for each chunk, keys of one word", false, 8},
+        {"a scanner for each chunk, keys of three words", false, 19},
+        {"a sorted chunk, then a direct one", true, 3},
+    };
+    // The second chunk is large enough for N of 3's direct counters.
+    std::string bytes = randomBytes((1 << 20) + 6000, 9);
+    const std::int64_t first = 5000, size = static_cast<std::int64_t>(bytes.size());
+    for (const Case& c : cases) {
+        NGramCountTable table(NoLimits);
+        std::ostringstream progress;
+        auto scanner = std::make_unique<CharacterScanner>(table);
+        scanner->scanChunk(bytes.data(), first, first + c.n - 1, c.n, PrintedConsole(progress));
+        scanner->finish();
+        if (!c.oneScanner) scanner = std::make_unique<CharacterScanner>(table);
+        scanner->scanChunk(bytes.data() + first, size - first, size - first, c.n, PrintedConsole(progress));
+        scanner->finish();
+        EXPECT_EQ(tableContents(table),
+                  everyWindow(bytes, c.n, bytes.size() - static_cast<std::size_t>(c.n) + 1))
+            << c.what;
     }
 }
 

@@ -9,9 +9,9 @@
 
 #include "common/file_io.h"
 #include "counting/chunk_reader.h"
-#include "counting/table_for_tests.h"
 #include "tests/counting/table_contents.h"
 #include "tests/support/run_program.h"
+#include "tests/support/table_for_tests.h"
 #include "tests/support/test_inputs.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <random>
 
 #include "common/file_io.h"
-#include "counting/table_for_tests.h"
 #include "tests/counting/table_contents.h"
 #include "tests/support/run_program.h"
+#include "tests/support/table_for_tests.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <sstream>
 
 #include "counting/chunked_input.h"
-#include "counting/table_for_tests.h"
 #include "tests/support/run_program.h"
+#include "tests/support/table_for_tests.h"
 #include "tests/support/test_inputs.h"
 
 namespace {

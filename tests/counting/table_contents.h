@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "counting/table_for_tests.h"
+#include "tests/support/table_for_tests.h"
 #include "tests/support/test_inputs.h"
 
 // Limits that no test reaches: a table counts in memory.

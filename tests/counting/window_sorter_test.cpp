@@ -44,6 +44,7 @@ Entries sorted(const std::string& bytes, int n, int threads, std::int64_t budget
         sorter.finish();
         start += chunk.windows;
     }
+    leaveLastBatch(table, buffers);
     Entries entries;
     table.visitCountsInOrder(
         [&](std::string_view text, std::int64_t count) { entries.emplace_back(text, count); });

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "counting/chunked_input.h"
-#include "counting/table_for_tests.h"
 #include "counting/word_chunk.h"
 #include "counting/word_ngrams.h"
 #include "tests/counting/table_contents.h"
 #include "tests/support/run_program.h"
+#include "tests/support/table_for_tests.h"
 
 namespace word_texts {
 

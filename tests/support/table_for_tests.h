@@ -1,5 +1,7 @@
 // The counting table as tests see it: what it holds, read without
-// writing it out, its hash, and how far its entries are from their home slots.
+// writing it out, its hash, and how far its entries are from their home
+// slots. Built into the tests alone (tests/CMakeLists.txt: table_for_tests),
+// never into the programs.
 #pragma once
 
 #include <cstdint>
