@@ -1,10 +1,10 @@
-// The final merge of a count into its count file, through the threaded
-// merge (runs/threaded_merge.h): its sources are the held batch, the runs
-// and the sorted word tables; with several threads the texts are cut into
-// key ranges at texts sampled from every source (the runs' checkpoints,
-// the word tables and the held batch where they lie), weighted by the
-// entries they stand for, and every source is read from a range's start
-// (skipTowards).
+// The final merge of a count, into its count file or to a visitor of its
+// entries in order, through the threaded merge (runs/threaded_merge.h):
+// its sources are the held batch, the runs and the sorted word tables;
+// with several threads the texts are cut into key ranges at texts sampled
+// from every source (the runs' checkpoints, the word tables and the held
+// batch where they lie), weighted by the entries they stand for, and every
+// source is read from a range's start (skipTowards).
 #include <algorithm>
 
 #include "common/output_file.h"
@@ -22,7 +22,7 @@ constexpr std::int64_t LineBytesBesideText = 4;
 
 }  // namespace
 
-void NGramCountTable::writeMerged(OutputFile& file, const std::string& path) {
+void NGramCountTable::mergeInRanges(const RangeMerge& merge) {
     sortWordTables();
     std::vector<const Run*> runs = runs_.allRuns();
     std::vector<WordTable*> tables;
@@ -65,5 +65,5 @@ void NGramCountTable::writeMerged(OutputFile& file, const std::string& path) {
         if (range.from.empty() && !range.to) return reader;
         return std::make_unique<KeyRangeSource>(std::move(reader), range);
     };
-    writeMergedRanges(sources, open, ranges, plan, file, path);
+    merge(sources, open, ranges, plan);
 }

@@ -147,26 +147,18 @@ void NGramCountTable::writeCountFile(const std::string& path) {
     // their failures leave no count file behind.
     runs_.mergeDownTo(othersThanRuns());
     OutputFile file(path);
-    writeMerged(file, path);
+    mergeInRanges(
+        [&](std::size_t sources, const RangeOpener& open, const std::vector<KeyRange>& ranges,
+            const ThreadedMergePlan& plan) { writeMergedRanges(sources, open, ranges, plan, file, path); });
     file.close();
 }
 
-// The runs, the sorted word tables and the held list merged on this thread.
-void NGramCountTable::visitCountsInOrder(const std::function<void(std::string_view, std::int64_t)>& visit) {
-    sortWordTables();
-    std::vector<std::unique_ptr<SortedTable>> sorted(words_.size());
-    for (std::size_t i = 0; i < words_.size(); ++i)
-        if (words_[i]->distinct() > 0) sorted[i] = std::make_unique<SortedTable>(*words_[i]);
+void NGramCountTable::visitCountsInOrder(const std::function<void(std::string_view, std::int64_t)>& visit,
+                                         const std::string& path) {
     runs_.mergeDownTo(othersThanRuns());
-    std::vector<std::unique_ptr<CountSource>> readers;
-    if (held_) readers.push_back(held_->open());
-    runs_.openAll(readers);
-    std::vector<CountSource*> sources;
-    for (auto& reader : readers) sources.push_back(reader.get());
-    for (auto& table : sorted)
-        if (table) sources.push_back(table.get());
-    if (sources.empty()) return;
-    mergeCounts(sources, visit);
+    mergeInRanges(
+        [&](std::size_t sources, const RangeOpener& open, const std::vector<KeyRange>& ranges,
+            const ThreadedMergePlan& plan) { visitMergedRanges(sources, open, ranges, plan, path, visit); });
 }
 
 CountingStatistics NGramCountTable::countingStatistics() const { return runs_.statistics(); }

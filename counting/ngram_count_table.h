@@ -25,6 +25,7 @@
 #include "counting/text_hash.h"
 #include "runs/run_store.h"
 #include "runs/split_points.h"
+#include "runs/threaded_merge.h"
 
 struct WordTable;
 class OutputFile;
@@ -105,7 +106,10 @@ public:
     void writeCountFile(const std::string& path);
     // Hands every counted text once, in ascending order, with its count, to
     // visit: what writeCountFile writes, for writers of other formats.
-    void visitCountsInOrder(const std::function<void(std::string_view text, std::int64_t count)>& visit);
+    // `visit` is called by one thread at a time; `path` names what a sum
+    // past 64 bits is reported against.
+    void visitCountsInOrder(const std::function<void(std::string_view text, std::int64_t count)>& visit,
+                            const std::string& path = "count");
 
     CountingStatistics countingStatistics() const;
 
@@ -121,7 +125,12 @@ private:
     std::size_t othersThanRuns() const;
     void sortWordTables();
     // The final merge into the count file, on as many threads as it may.
-    void writeMerged(OutputFile& file, const std::string& path);
+    using RangeMerge =
+        std::function<void(std::size_t sources, const RangeOpener& open, const std::vector<KeyRange>& ranges,
+                           const ThreadedMergePlan& plan)>;
+    // The final merge of everything, on as many threads as it may: its
+    // sources, its plan and key ranges, for `merge` to merge.
+    void mergeInRanges(const RangeMerge& merge);
 
     RunStore runs_;
     std::vector<std::unique_ptr<WordTable>> words_;

@@ -5,9 +5,9 @@
 
 #include "common/parallel.h"
 
-OrderedOutput::OrderedOutput(OutputFile& output, std::size_t pieces, std::size_t window,
+OrderedOutput::OrderedOutput(OrderedBytes output, std::size_t pieces, std::size_t window,
                              std::int64_t heldBytes, std::string temporaryFolder)
-    : output_(output),
+    : output_(std::move(output)),
       temporaryFolder_(std::move(temporaryFolder)),
       window_(std::max<std::size_t>(window, 1)),
       heldLimit_(heldBytes),
@@ -43,7 +43,7 @@ void OrderedOutput::take(std::size_t index, CountBlock& block) {
     // Only this thread touches the piece until it is done.
     if (piece.direct) {
         writeHeld(piece);
-        output_.write(block.view());
+        output_(block.view());
     } else if (inMemory) {
         if (replacement.empty()) replacement.assign(block.bytes.size(), '\0');
         piece.blocks.push_back({std::move(block.bytes), block.used});
@@ -58,7 +58,7 @@ void OrderedOutput::take(std::size_t index, CountBlock& block) {
 void OrderedOutput::writeHeld(Piece& piece) {
     std::int64_t freed = 0;
     for (CountBlock& block : piece.blocks) {
-        output_.write(block.view());
+        output_(block.view());
         freed += static_cast<std::int64_t>(block.bytes.size());
     }
     if (piece.spilled) {
@@ -66,7 +66,7 @@ void OrderedOutput::writeHeld(Piece& piece) {
         std::string buffer(CountLines::BlockBytes, '\0');
         for (std::int64_t at = 0; at < piece.spilled->size();) {
             std::size_t got = piece.spilled->readAt(at, buffer.data(), buffer.size());
-            output_.write({buffer.data(), got});
+            output_({buffer.data(), got});
             at += static_cast<std::int64_t>(got);
         }
         piece.spilled.reset();

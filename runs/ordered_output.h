@@ -23,12 +23,16 @@
 #include "common/temporary_file.h"
 #include "formats/count_lines.h"
 
+// Where an ordered output's bytes go, in order: a file, or what reads them
+// back (runs/record_blocks.h).
+using OrderedBytes = std::function<void(std::string_view bytes)>;
+
 class OrderedOutput {
 public:
     // Thrown by take() once another thread has failed: its thread stops.
     struct Stopped {};
 
-    OrderedOutput(OutputFile& output, std::size_t pieces, std::size_t window, std::int64_t heldBytes,
+    OrderedOutput(OrderedBytes output, std::size_t pieces, std::size_t window, std::int64_t heldBytes,
                   std::string temporaryFolder);
 
     // Waits until the piece may start; false once a thread has failed.
@@ -51,7 +55,7 @@ private:
     // that writes the output now, without the lock.
     void writeHeld(Piece& piece);
 
-    OutputFile& output_;
+    OrderedBytes output_;
     std::string temporaryFolder_;
     std::size_t window_;
     std::int64_t heldLimit_;

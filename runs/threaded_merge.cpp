@@ -5,6 +5,7 @@
 #include "formats/count_lines.h"
 #include "runs/group_merge.h"
 #include "runs/ordered_output.h"
+#include "runs/record_blocks.h"
 
 namespace {
 
@@ -18,14 +19,16 @@ constexpr std::size_t LeastSourcesPerThread = 64;
 // Ranges a thread at least, and in all at most.
 constexpr std::size_t LeastRangesPerThread = 4, MostRanges = 4096;
 
+// Merges one range into `lines` (CountLines, or RecordBlocks for a reader
+// of the entries).
+template <typename Lines>
 MergeTotals mergeRange(std::size_t sources, const RangeOpener& open, const KeyRange& range,
-                       const ThreadedMergePlan& plan, std::int64_t leastCount, BlockSink& sink,
+                       const ThreadedMergePlan& plan, std::int64_t leastCount, Lines& lines,
                        const std::string& outputPath) {
     std::vector<SourceOpener> openers;
     for (std::size_t source = 0; source < sources; ++source)
         openers.push_back([&open, &range, source](std::size_t bytes) { return open(source, range, bytes); });
     MergeTotals totals;
-    CountLines lines(sink);
     totals.temporaryBytesPeak =
         mergeInGroups(openers, plan.limits, outputPath, [&](std::string_view text, std::int64_t count) {
             // The sum is final here: every source's count of the text is in it.
@@ -38,7 +41,6 @@ MergeTotals mergeRange(std::size_t sources, const RangeOpener& open, const KeyRa
             ++totals.distinct;
             totals.total += static_cast<std::uint64_t>(count);
         });
-    lines.finish();
     return totals;
 }
 
@@ -88,21 +90,9 @@ std::vector<KeyRange> piecesOf(const SplitPoints& points, std::int64_t k, std::i
     return cut;
 }
 
-MergeTotals writeMergedRanges(std::size_t sources, const RangeOpener& open,
-                              const std::vector<KeyRange>& ranges, const ThreadedMergePlan& plan,
-                              OutputFile& output, const std::string& outputPath, std::int64_t leastCount) {
-    std::vector<MergeTotals> totals(ranges.size());
-    if (plan.threads == 1 || ranges.size() == 1) {
-        OutputFileSink sink(output);
-        for (std::size_t range = 0; range < ranges.size(); ++range)
-            totals[range] = mergeRange(sources, open, ranges[range], plan, leastCount, sink, outputPath);
-    } else {
-        OrderedOutput ordered(output, ranges.size(), plan.window, plan.heldBytes,
-                              plan.limits.temporaryFolder);
-        producePiecesInOrder(ordered, ranges.size(), plan.threads, [&](std::size_t range, BlockSink& sink) {
-            totals[range] = mergeRange(sources, open, ranges[range], plan, leastCount, sink, outputPath);
-        });
-    }
+namespace {
+
+MergeTotals sumOf(const std::vector<MergeTotals>& totals) {
     MergeTotals sum;
     for (const MergeTotals& range : totals) {
         sum.distinct += range.distinct;
@@ -112,4 +102,60 @@ MergeTotals writeMergedRanges(std::size_t sources, const RangeOpener& open,
         sum.temporaryBytesPeak = std::max(sum.temporaryBytesPeak, range.temporaryBytesPeak);
     }
     return sum;
+}
+
+// Merges every range into the lines that make(sink) gives, on the plan's
+// threads, their bytes handed to `output` in order.
+template <typename MakeLines>
+MergeTotals mergeRangesInOrder(std::size_t sources, const RangeOpener& open,
+                               const std::vector<KeyRange>& ranges, const ThreadedMergePlan& plan,
+                               const OrderedBytes& output, const std::string& outputPath,
+                               std::int64_t leastCount, MakeLines make) {
+    std::vector<MergeTotals> totals(ranges.size());
+    OrderedOutput ordered(output, ranges.size(), plan.window, plan.heldBytes, plan.limits.temporaryFolder);
+    producePiecesInOrder(ordered, ranges.size(), plan.threads, [&](std::size_t range, BlockSink& sink) {
+        auto lines = make(sink);
+        totals[range] = mergeRange(sources, open, ranges[range], plan, leastCount, lines, outputPath);
+        lines.finish();
+    });
+    return sumOf(totals);
+}
+
+}  // namespace
+
+MergeTotals writeMergedRanges(std::size_t sources, const RangeOpener& open,
+                              const std::vector<KeyRange>& ranges, const ThreadedMergePlan& plan,
+                              OutputFile& output, const std::string& outputPath, std::int64_t leastCount) {
+    if (plan.threads == 1 || ranges.size() == 1) {
+        std::vector<MergeTotals> totals(ranges.size());
+        OutputFileSink sink(output);
+        CountLines lines(sink);
+        for (std::size_t range = 0; range < ranges.size(); ++range)
+            totals[range] = mergeRange(sources, open, ranges[range], plan, leastCount, lines, outputPath);
+        lines.finish();
+        return sumOf(totals);
+    }
+    return mergeRangesInOrder(
+        sources, open, ranges, plan, [&](std::string_view bytes) { output.write(bytes); }, outputPath,
+        leastCount, [](BlockSink& sink) { return CountLines(sink); });
+}
+
+MergeTotals visitMergedRanges(std::size_t sources, const RangeOpener& open,
+                              const std::vector<KeyRange>& ranges, const ThreadedMergePlan& plan,
+                              const std::string& outputPath,
+                              const std::function<void(std::string_view text, std::int64_t count)>& visit) {
+    if (plan.threads == 1 || ranges.size() == 1) {
+        struct Direct {
+            const std::function<void(std::string_view, std::int64_t)>& visit;
+            void add(std::string_view text, std::int64_t count) { visit(text, count); }
+        } direct{visit};
+        std::vector<MergeTotals> totals(ranges.size());
+        for (std::size_t range = 0; range < ranges.size(); ++range)
+            totals[range] = mergeRange(sources, open, ranges[range], plan, 1, direct, outputPath);
+        return sumOf(totals);
+    }
+    RecordReplay replay(visit);
+    return mergeRangesInOrder(
+        sources, open, ranges, plan, [&](std::string_view bytes) { replay.write(bytes); }, outputPath, 1,
+        [](BlockSink& sink) { return RecordBlocks(sink); });
 }

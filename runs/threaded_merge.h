@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/count_source.h"
@@ -78,3 +79,11 @@ using RangeOpener = std::function<std::unique_ptr<CountSource>(std::size_t sourc
 MergeTotals writeMergedRanges(std::size_t sources, const RangeOpener& open,
                               const std::vector<KeyRange>& ranges, const ThreadedMergePlan& plan,
                               OutputFile& output, const std::string& outputPath, std::int64_t leastCount = 1);
+
+// Hands every entry of the merge, in order, to `visit`, which is called by
+// one thread at a time: the ranges are merged on the plan's threads, each
+// coded as records in blocks (runs/record_blocks.h) and decoded in order.
+MergeTotals visitMergedRanges(std::size_t sources, const RangeOpener& open,
+                              const std::vector<KeyRange>& ranges, const ThreadedMergePlan& plan,
+                              const std::string& outputPath,
+                              const std::function<void(std::string_view text, std::int64_t count)>& visit);

@@ -136,10 +136,12 @@ void countPartAndWrite(const Arguments& arguments, const PartRange& range, const
     table.reserveMemory(PartWriter::MemoryBytes);
     PartWriter part(arguments.output, header);
     progress.startPhase("writing the part", std::nullopt);
-    table.visitCountsInOrder([&](std::string_view text, std::int64_t count) {
-        part.add(text, count);
-        if ((part.entries() & 0xFFFF) == 0) progress.set(part.bytesWritten());
-    });
+    table.visitCountsInOrder(
+        [&](std::string_view text, std::int64_t count) {
+            part.add(text, count);
+            if ((part.entries() & 0xFFFF) == 0) progress.set(part.bytesWritten());
+        },
+        arguments.output);
     part.commit();
     progress.finish();
     std::cout << arguments.output << ": " << part.entries() << " distinct n-grams, " << part.totalCount()

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "runs/key_range_source.h"
+#include "runs/record_blocks.h"
 #include "runs/run_format.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_inputs.h"
@@ -167,6 +168,64 @@ TEST(ThreadedMerge, UsesFewerThreadsWhenTheBudgetCannotGiveEachItsBuffers) {
     EXPECT_LT(tight.threads, 4u);
     EXPECT_GE(tight.threads, 1u);
     EXPECT_EQ(tight.threads == 1, rangesFor(tight, std::int64_t{1} << 30) == 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The merge's entries handed to a visitor, in order, for any threads, held
+// ranges or spilled ones, and groups merged again.
+TEST(ThreadedMerge, VisitsTheSumsInOrderForAnyThreadsAndWidth) {
+    const Fixture fixture = sources(30);
+    const std::vector<std::pair<std::string, std::int64_t>> expected(fixture.sum.begin(), fixture.sum.end());
+    for (std::size_t width : {64, 6})
+        for (std::int64_t heldBytes : {std::int64_t{1} << 30, std::int64_t{0}})
+            for (std::size_t threads : {1, 2, 3, 7}) {
+                TempDir dir;
+                ThreadedMergePlan plan{threads, 2 * threads, MergeLimits{width, 4096, dir.path("")},
+                                       heldBytes};
+                RangeOpener open = [&](std::size_t source, const KeyRange& range,
+                                       std::size_t bytes) -> std::unique_ptr<CountSource> {
+                    return std::make_unique<KeyRangeSource>(
+                        std::make_unique<RunReader>(*fixture.runs[source], bytes), range);
+                };
+                std::vector<std::pair<std::string, std::int64_t>> visited;
+                MergeTotals totals = visitMergedRanges(
+                    fixture.runs.size(), open, rangesOf(fixture.sum, plan), plan, dir.path("counts"),
+                    [&](std::string_view text, std::int64_t count) { visited.emplace_back(text, count); });
+                EXPECT_TRUE(visited == expected)
+                    << "width " << width << ", held " << heldBytes << ", threads " << threads;
+                EXPECT_EQ(totals.distinct, static_cast<std::int64_t>(expected.size()));
+            }
+}
+
+// Records coded in blocks and read back from their bytes cut anywhere, a
+// text longer than a block included.
+TEST(RecordBlocks, ReadBackWhereverTheirBytesAreCut) {
+    std::vector<std::pair<std::string, std::int64_t>> entries;
+    for (int i = 0; i < 3000; ++i) entries.emplace_back("t" + std::to_string(i * 37), i % 300);
+    entries.emplace_back("u" + std::string(10'000, 'x'), 1 << 30);
+    entries.emplace_back("v", INT64_MAX);
+    struct Collect final : BlockSink {
+        std::string bytes;
+        void take(CountBlock& block) override {
+            bytes.append(block.view());
+            block.used = 0;
+        }
+    } sink;
+    RecordBlocks blocks(sink, 4096);
+    for (const auto& [text, count] : entries) blocks.add(text, count);
+    blocks.finish();
+    for (std::size_t cut :
+         {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{4096}, sink.bytes.size()}) {
+        std::vector<std::pair<std::string, std::int64_t>> read;
+        RecordReplay replay(
+            [&](std::string_view text, std::int64_t count) { read.emplace_back(text, count); });
+        for (std::size_t at = 0; at < sink.bytes.size(); at += cut)
+            replay.write(std::string_view(sink.bytes).substr(at, cut));
+        EXPECT_TRUE(read == entries) << "cut every " << cut << " bytes";
+    }
 }
 
 }  // namespace
