@@ -68,7 +68,8 @@ class CountOfCounts:
             for key, number in zip(keys.tolist(), numbers.tolist()):
                 self.other[key] = self.other.get(key, 0) + number
             values = values[small]
-        self.small += np.bincount(values, minlength=self.SMALL)
+        numbers = np.bincount(values)
+        self.small[:numbers.size] += numbers
 
     def items(self):
         """(value, number of entries) for every value that occurs, ascending."""
