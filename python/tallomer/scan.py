@@ -249,8 +249,11 @@ def _read_short_counts(padded, block):
     line_ends = block.line_ends
     before = [padded[_PAD - k:].take(line_ends) for k in (1, 2, 3)]
     block.has_cr = before[0] == _CR
-    digit = np.where(block.has_cr, before[1], before[0])
-    separator = np.where(block.has_cr, before[2], before[1])
+    if block.has_cr.all():  # as tallomer writes them: no choosing needed
+        digit, separator = before[1], before[2]
+    else:
+        digit = np.where(block.has_cr, before[1], before[0])
+        separator = np.where(block.has_cr, before[2], before[1])
     digit -= _ZERO
     ends_in_digit = digit < 10
     block.is_entry = ends_in_digit & (separator == _SEMICOLON)
@@ -292,9 +295,19 @@ def _with_separator(padded, line_ends, lines):
     """Those of the lines that hold a ';', or are too long to tell at once,
     in order: a line without one is no entry (most often the front part of
     a text cut by its own LF)."""
-    at = line_ends[lines] + (_PAD - 1)
-    kept = [lines[:0]]
-    for _ in range(_SEPARATOR_REACH):
+    # The 8 bytes before each line end at once, the last the most
+    # significant: the line holds a ';' there when the flags of its ';'
+    # bytes outweigh those of its LF bytes (the one before the line, at
+    # the latest). Lines with neither in those 8 bytes are walked back.
+    words = np.ndarray((padded.size - 7,), "<u8", padded, strides=(1,))
+    ends = line_ends[lines] + (_PAD - 8)
+    last = words[ends]
+    separators, line_starts = _flags(last, _SEMICOLON), _flags(last, _LF)
+    kept = [lines[separators > line_starts]]
+    longer = (separators | line_starts) == 0
+    lines = lines[longer]
+    at = ends[longer] - 1
+    for _ in range(_SEPARATOR_REACH - 8):
         if not lines.size:
             break
         byte = padded.take(at)
@@ -304,3 +317,12 @@ def _with_separator(padded, line_ends, lines):
         lines, at = lines[going], at[going] - 1
     kept.append(lines)
     return np.sort(np.concatenate(kept))
+
+
+_ONES, _LOW7 = np.uint64(0x0101010101010101), np.uint64(0x7F7F7F7F7F7F7F7F)
+
+
+def _flags(words, byte):
+    """The top bit of each byte of the words that equals `byte`, the rest 0."""
+    differ = words ^ (_ONES * np.uint64(byte))
+    return ~(((differ & _LOW7) + _LOW7) | differ | _LOW7)

@@ -10,7 +10,7 @@ import pytest
 
 import tallomer
 import tallomer.scan
-from conftest import program, run
+from conftest import program, run, written
 from tallomer.format import entries_of_bytes
 
 INT64_MAX = (1 << 63) - 1
@@ -52,6 +52,10 @@ CASES = [
     ("a count of 0", b"a;0\r\nb;2\r\n", [(b"a", 0), (b"b", 2)]),
     ("counts summing to 0", b"a;5\r\nb;-5\r\n", [(b"a", 5), (b"b", -5)]),
     ("only negative counts", b"a;-1\r\nb;-3\r\n", [(b"a", -1), (b"b", -3)]),
+    ("NUL and 0xFF bytes in texts", b"\x00a;1\r\nb\xff;2\r\n\x00\r\n\xff;3\r\n",
+     [(b"\x00a", 1), (b"b\xff", 2), (b"\x00\n\xff", 3)]),
+    ("every byte value in the texts", b"x;1\r\n" + written([(bytes(range(256)), 7)]) + b"y;2\r\n",
+     [(b"x", 1), (bytes(range(256)), 7), (b"y", 2)]),
     ("a count beyond 64 bits", b"a;1\r\nb\r\nc;-9223372036854775809\r\n", TooLarge(3)),
     ("a text without its count at the end", b"a;1\r\nb\r\nc\r\n", Unfinished(2)),
     ("not a count file", b"\x89PNG\r\n\x1a\n\x00\x00;x", Unfinished(1)),
