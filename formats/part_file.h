@@ -145,6 +145,7 @@ private:
     bool started_ = false, done_ = false, restricted_ = false, beforeFrom_ = false, checkTo_ = false;
     std::string from_;
     std::optional<std::string> to_;
+    std::string toPrefix_;  // to_'s indexed prefix: a block whose prefix is past it holds no text before to_
     std::uint64_t countSum_ = 0;
     std::int64_t rangeStart_ = -1;  // the file offset rangeBytesRead counts from; -1: not met yet
 };

@@ -79,7 +79,10 @@ void PartReader::restrictTo(std::string_view from, std::optional<std::string_vie
     beforeFrom_ = !from.empty();
     if (beforeFrom_) rangeStart_ = -1;
     from_ = std::string(from);
-    if (to) to_ = std::string(*to);
+    if (to) {
+        to_ = std::string(*to);
+        toPrefix_ = std::string(indexedPrefix(*to));
+    }
     // The blocks before one whose prefix is less than from's hold only
     // texts less than `from`; a block whose prefix is not less may begin
     // at `from` or past it, also where the prefixes are equal, so the range
@@ -110,12 +113,14 @@ void PartReader::restrictTo(std::string_view from, std::optional<std::string_vie
 }
 
 // As many whole blocks of the index page as the buffer holds, at least
-// one, each checked before a record of it is read.
+// one, each checked before a record of it is read; none whose prefix is
+// past to's, which holds no text of the range.
 void PartReader::loadBlocks() {
     const std::vector<PartBlock>& page = pages_->page();
     std::size_t last = inPage_ + 1;
     std::int64_t bytes = page[inPage_].bytes;
-    while (last < page.size() && bytes + page[last].bytes <= static_cast<std::int64_t>(bufferBytes_))
+    while (last < page.size() && bytes + page[last].bytes <= static_cast<std::int64_t>(bufferBytes_) &&
+           !(to_ && page[last].prefix > toPrefix_))
         bytes += page[last++].bytes;
     if (static_cast<std::size_t>(bytes) > bufferCapacity_) {
         // A buffer of its share, which later loads reuse, but no larger than

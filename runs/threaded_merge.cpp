@@ -16,6 +16,10 @@ constexpr std::int64_t MostHeldBytesPerThread = std::int64_t{64} << 20;
 // The sources a thread is given buffers for at the least, when choosing
 // how many threads the memory allows: more merge in groups.
 constexpr std::size_t LeastSourcesPerThread = 64;
+// A range opens every source that is `reopened` again, reads its header and
+// its index up to the range: at least this much of the output a source,
+// so that those reads stay a small part of the range's.
+constexpr std::int64_t LeastRangeBytesPerSource = std::int64_t{4} << 20;
 // Ranges a thread at least, and in all at most.
 constexpr std::size_t LeastRangesPerThread = 4, MostRanges = 4096;
 
@@ -72,11 +76,14 @@ ThreadedMergePlan planThreadedMerge(std::size_t sources, std::size_t cpus, std::
     return plan;
 }
 
-std::size_t rangesFor(const ThreadedMergePlan& plan, std::int64_t outputBytes) {
+std::size_t rangesFor(const ThreadedMergePlan& plan, std::int64_t outputBytes, std::size_t reopened) {
     if (plan.threads == 1) return 1;
     auto threads = static_cast<std::int64_t>(plan.threads);
-    std::int64_t wanted =
-        std::max<std::int64_t>(outputBytes, 0) / std::max<std::int64_t>(plan.heldBytes, 1) * 2 * threads;
+    outputBytes = std::max<std::int64_t>(outputBytes, 0);
+    std::int64_t wanted = outputBytes / std::max<std::int64_t>(plan.heldBytes, 1) * 2 * threads;
+    if (reopened > 0)
+        wanted =
+            std::min(wanted, outputBytes / (static_cast<std::int64_t>(reopened) * LeastRangeBytesPerSource));
     return static_cast<std::size_t>(
         std::clamp<std::int64_t>(wanted, static_cast<std::int64_t>(LeastRangesPerThread) * threads,
                                  static_cast<std::int64_t>(MostRanges)));

@@ -57,8 +57,10 @@ ThreadedMergePlan planThreadedMerge(std::size_t sources, std::size_t cpus, std::
 // The ranges a merge whose output is about `outputBytes` is cut into: one
 // for one thread; else ranges of about half what a thread may hold ahead
 // of its turn, so that they seldom spill, at least four a thread (a slow
-// range holds up no more than the window), at most 4096.
-std::size_t rangesFor(const ThreadedMergePlan& plan, std::int64_t outputBytes);
+// range holds up no more than the window), at most 4096; fewer where each
+// range opens `reopened` sources again (parts read from their files), so
+// that each range has a few MiB of output a source.
+std::size_t rangesFor(const ThreadedMergePlan& plan, std::int64_t outputBytes, std::size_t reopened = 0);
 
 // Range k of K of the texts the split points weigh, cut into `pieces`
 // ranges: pieces (k - 1) * pieces + 1 to k * pieces of K * pieces ranges,

@@ -37,12 +37,12 @@ struct Pieces {
 };
 
 Pieces piecesFor(std::vector<WeightedText> sample, const KeyRangeChoice& choice,
-                 const ThreadedMergePlan& plan) {
+                 const ThreadedMergePlan& plan, std::size_t sources) {
     SplitPoints points(std::move(sample));
     Pieces pieces;
     pieces.bytes = points.weightIn(points.range(choice.k, choice.ranges));
     // The parts' records are about the size of the count file's lines.
-    pieces.ranges = piecesOf(points, choice.k, choice.ranges, rangesFor(plan, pieces.bytes));
+    pieces.ranges = piecesOf(points, choice.k, choice.ranges, rangesFor(plan, pieces.bytes, sources));
     return pieces;
 }
 
@@ -58,7 +58,7 @@ void mergeRange(const MergeOptions& options, const KeyRangeChoice& choice, const
     if (std::optional<IoError> problem = coverageProblem(indexes.parts)) throw *problem;
     ThreadedMergePlan plan = planThreadedMerge(paths.size(), static_cast<std::size_t>(usableCpus()),
                                                memoryBudget(), temporaryFolderOrTmpdir(outputPath), false);
-    Pieces pieces = piecesFor(std::move(indexes.firstTexts), choice, plan);
+    Pieces pieces = piecesFor(std::move(indexes.firstTexts), choice, plan, paths.size());
     OutputFile output(outputPath);
     auto open = [&](std::size_t part, const KeyRange& range,
                     std::size_t bufferBytes) -> std::unique_ptr<CountSource> {
