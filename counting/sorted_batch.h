@@ -15,6 +15,20 @@
 #include "counting/window_keys.h"
 #include "runs/run_storage.h"
 
+// The first key of its text at or after index x PieceKeys of the `count`
+// sorted keys: equal keys stay in one piece.
+template <std::size_t Words>
+std::size_t sortedPieceStart(const WindowKey<Words>* keys, std::size_t count, std::size_t pieceKeys,
+                             std::size_t index) {
+    std::size_t at = std::min(index * pieceKeys, count);
+    if (at == 0 || at == count) return at;
+    const WindowKey<Words>& before = keys[at - 1];
+    return static_cast<std::size_t>(
+        std::partition_point(keys + at, keys + count,
+                             [&](const WindowKey<Words>& key) { return key == before; }) -
+        keys);
+}
+
 struct SortedBatch final : HeldCounts {
     static constexpr std::size_t PieceKeys = std::size_t{1} << 16;
 
@@ -45,14 +59,16 @@ struct SortedBatch final : HeldCounts {
     std::size_t pieces() const override { return (count + PieceKeys - 1) / PieceKeys; }
     std::unique_ptr<CountSource> piece(std::size_t index) const override {
         return withKeys([&]<std::size_t Words>(const WindowKey<Words>* keys) -> std::unique_ptr<CountSource> {
-            std::size_t from = pieceStart(keys, index);
-            return std::make_unique<SortedKeys<Words>>(keys + from, pieceStart(keys, index + 1) - from);
+            std::size_t from = sortedPieceStart(keys, count, PieceKeys, index);
+            return std::make_unique<SortedKeys<Words>>(
+                keys + from, sortedPieceStart(keys, count, PieceKeys, index + 1) - from);
         });
     }
     std::int64_t largestPieceBytes(std::size_t index) const override {
         return withKeys([&]<std::size_t Words>(const WindowKey<Words>* keys) {
-            std::size_t from = pieceStart(keys, index);
-            return SortedKeys<Words>::largestRunBytes(keys + from, pieceStart(keys, index + 1) - from);
+            std::size_t from = sortedPieceStart(keys, count, PieceKeys, index);
+            return SortedKeys<Words>::largestRunBytes(
+                keys + from, sortedPieceStart(keys, count, PieceKeys, index + 1) - from);
         });
     }
     void sampleTexts(std::size_t samples, std::vector<WeightedText>& texts) const override {
@@ -63,19 +79,5 @@ struct SortedBatch final : HeldCounts {
                 texts.push_back({std::string(text, keys[i].text(text)),
                                  static_cast<std::int64_t>(std::min(stride, count - i))});
         });
-    }
-
-private:
-    // The first key of its text at or after index x PieceKeys: equal keys
-    // stay in one piece.
-    template <std::size_t Words>
-    std::size_t pieceStart(const WindowKey<Words>* keys, std::size_t index) const {
-        std::size_t at = std::min(index * PieceKeys, count);
-        if (at == 0 || at == count) return at;
-        const WindowKey<Words>& before = keys[at - 1];
-        return static_cast<std::size_t>(
-            std::partition_point(keys + at, keys + count,
-                                 [&](const WindowKey<Words>& key) { return key == before; }) -
-            keys);
     }
 };

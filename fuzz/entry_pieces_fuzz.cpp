@@ -23,6 +23,7 @@
 #include "common/output_file.h"
 #include "formats/count_file.h"
 #include "formats/count_file_reader.h"
+#include "formats/count_lines.h"
 #include "formats/entry_locator.h"
 #include "formats/entry_pieces.h"
 
@@ -134,14 +135,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::string file;
     {
         OutputFile out(scratchPath());
+        OutputFileSink sink(out);
+        CountLines lines(sink);
         for (std::size_t start = 0; start <= input.size();) {
             std::size_t end = std::min(input.find('\0', start), input.size());
             std::string text(input.substr(start, end - start));
             anyLineFeed |= text.find('\n') != std::string::npos;
             written.emplace_back(text, static_cast<std::int64_t>(written.size() * 37 % 1000));
-            writeCountEntry(out, text, written.back().second);
+            lines.add(text, written.back().second);
             start = end + 1;
         }
+        lines.finish();
         out.close();
     }
     if (anyLineFeed) return 0;
