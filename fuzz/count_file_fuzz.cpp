@@ -22,24 +22,12 @@
 #include "formats/count_file.h"
 #include "formats/count_file_reader.h"
 #include "formats/count_lines.h"
+#include "fuzz/fuzz_scratch.h"
 
 namespace {
 
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-const std::string& scratchPath() {
-    static const std::string path = [] {
-        std::atexit([] { std::remove(scratchPath().c_str()); });
-        // Every count file is fsynced before it takes its name: on a memory
-        // file system that is free, on a disk it halves the executions.
-        std::filesystem::path folder =
-            std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-        return (folder / ("count_file_fuzz." + std::to_string(getpid()))).string();
-    }();
-    return path;
-}
+constexpr char Target[] = "count_file_fuzz";
+const std::string& scratchPath() { return ::scratchPath<Target>(); }
 
 }  // namespace
 

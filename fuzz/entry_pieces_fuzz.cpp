@@ -26,22 +26,12 @@
 #include "formats/count_lines.h"
 #include "formats/entry_locator.h"
 #include "formats/entry_pieces.h"
+#include "fuzz/fuzz_scratch.h"
 
 namespace {
 
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-const std::string& scratchPath() {
-    static const std::string path = [] {
-        std::atexit([] { std::remove(scratchPath().c_str()); });
-        std::filesystem::path folder =
-            std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-        return (folder / ("entry_pieces_fuzz." + std::to_string(getpid()))).string();
-    }();
-    return path;
-}
+constexpr char Target[] = "entry_pieces_fuzz";
+const std::string& scratchPath() { return ::scratchPath<Target>(); }
 
 using Read = std::tuple<std::int64_t, std::string, std::int64_t>;
 

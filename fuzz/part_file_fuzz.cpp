@@ -18,22 +18,12 @@
 #include <vector>
 
 #include "formats/part_file.h"
+#include "fuzz/fuzz_scratch.h"
 
 namespace {
 
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-const std::string& scratchPath() {
-    static const std::string path = [] {
-        std::atexit([] { std::remove(scratchPath().c_str()); });
-        std::filesystem::path folder =
-            std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-        return (folder / ("part_file_fuzz." + std::to_string(getpid()))).string();
-    }();
-    return path;
-}
+constexpr char Target[] = "part_file_fuzz";
+const std::string& scratchPath() { return ::scratchPath<Target>(); }
 
 using Entries = std::vector<std::pair<std::string, std::int64_t>>;
 
