@@ -87,6 +87,13 @@ void shareAllocatorArenas(const MemoryLimits& limits) {
     if (limits.addressSpaceLeft) mallopt(M_ARENA_MAX, 1);
 }
 
+void keepFreedMemory() {
+    // Blocks up to 32 MiB (the most allowed) come from the arenas, and an
+    // arena's free top is kept up to 1 GiB.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+}
+
 MemoryLimits currentMemoryLimits() {
     MemoryLimits limits;
     long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);

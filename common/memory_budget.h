@@ -27,6 +27,13 @@ MemoryLimits currentMemoryLimits();
 // a thread that cannot have it fails to allocate.
 void shareAllocatorArenas(const MemoryLimits& limits);
 
+// The allocator keeps the memory freed, up to 1 GiB, for the allocations
+// after, where it would give blocks of over 128 KiB back to the kernel and
+// fault them in again when taken anew. For a program that frees and takes
+// the same buffers over and over (a merge range after range), so that what
+// is kept is what was in use before.
+void keepFreedMemory();
+
 // A control group's limit or usage file (memory.max, memory.limit_in_bytes,
 // memory.current), blanks around it aside: nothing for "max", for a number
 // that is not positive, and for one of 2^60 or more (v1 writes "no limit"

@@ -89,8 +89,11 @@ public:
     // Restricts the entries next() yields to texts t with from <= t < to
     // (no `to`: to the end): reads the index up to the last block whose
     // indexed prefix is less than from's (a block before it holds only
-    // texts before `from`), and starts there. Call before the first next().
-    void restrictTo(std::string_view from, std::optional<std::string_view> to);
+    // texts before `from`), and starts there: from the last of the `pages`
+    // noted before `from` when they are given, else from the index's start.
+    // Call before the first next().
+    void restrictTo(std::string_view from, std::optional<std::string_view> to,
+                    const PartPages* pages = nullptr);
     bool next() override;
     bool nextBatch(RecordBatch& batch) override;
     // The body bytes read of the range so far: from the end of its first

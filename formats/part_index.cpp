@@ -1,5 +1,7 @@
 #include "formats/part_index.h"
 
+#include <algorithm>
+
 #include "common/output_file.h"
 #include "formats/part_format.h"
 
@@ -137,4 +139,19 @@ void PartIndexCursor::readPage(const unsigned char* in, const unsigned char* end
 void PartIndexCursor::returnTo(const Position& position) {
     next_ = position;
     if (!nextPage()) fail(BadStructure);
+}
+
+void PartPages::add(std::string_view firstPrefix, const PartIndexCursor::Position& position) {
+    prefixes_.emplace_back(firstPrefix);
+    positions_.push_back(position);
+    bytes_ += static_cast<std::int64_t>(sizeof(std::string) + sizeof(PartIndexCursor::Position) +
+                                        firstPrefix.size() + position.lastPrefix.size());
+}
+
+const PartIndexCursor::Position* PartPages::before(std::string_view text) const {
+    std::string_view key = indexedPrefix(text);
+    auto after = std::lower_bound(prefixes_.begin(), prefixes_.end(), key,
+                                  [](const std::string& prefix, std::string_view k) { return prefix < k; });
+    if (after == prefixes_.begin()) return nullptr;
+    return &positions_[static_cast<std::size_t>(after - prefixes_.begin()) - 1];
 }

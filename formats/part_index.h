@@ -96,3 +96,23 @@ private:
     std::string bytes_;
     std::vector<PartBlock> page_;
 };
+
+// Some of an index's pages, each with the prefix of its first block, noted
+// as the index is read through once: a reader of a key range starts at the
+// last page noted before its range (PartReader::restrictTo) instead of
+// reading the index from its start.
+class PartPages {
+public:
+    // Pages in the order of the index.
+    void add(std::string_view firstPrefix, const PartIndexCursor::Position& position);
+    // The last page noted whose first block's prefix is less than the
+    // text's indexed prefix; null when none is.
+    const PartIndexCursor::Position* before(std::string_view text) const;
+    // What the noted pages hold, for a memory budget.
+    std::int64_t bytes() const { return bytes_; }
+
+private:
+    std::vector<std::string> prefixes_;
+    std::vector<PartIndexCursor::Position> positions_;
+    std::int64_t bytes_ = 0;
+};

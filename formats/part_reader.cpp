@@ -73,7 +73,8 @@ void PartReader::readHeader(std::int64_t bodyEnd) {
     bounds_.bodyOffset = static_cast<std::int64_t>(bytesInHeader);
 }
 
-void PartReader::restrictTo(std::string_view from, std::optional<std::string_view> to) {
+void PartReader::restrictTo(std::string_view from, std::optional<std::string_view> to,
+                            const PartPages* pages) {
     if (started_) throw std::logic_error("PartReader::restrictTo after next()");
     restricted_ = true;
     beforeFrom_ = !from.empty();
@@ -91,7 +92,10 @@ void PartReader::restrictTo(std::string_view from, std::optional<std::string_vie
     if (key.empty()) return;
     auto before = [](const PartBlock& block, std::string_view text) { return block.prefix < text; };
     std::optional<PartIndexCursor::Position> previous;
-    while (pages_->nextPage()) {
+    // A noted page starts before `from`: the range starts in it or past it.
+    const PartIndexCursor::Position* noted = pages ? pages->before(from) : nullptr;
+    for (bool loaded = noted ? (pages_->returnTo(*noted), true) : pages_->nextPage(); loaded;
+         loaded = pages_->nextPage()) {
         const std::vector<PartBlock>& page = pages_->page();
         auto notBefore = std::lower_bound(page.begin(), page.end(), key, before);
         if (notBefore != page.begin()) {

@@ -63,7 +63,7 @@ void mergeRange(const MergeOptions& options, const KeyRangeChoice& choice, const
     auto open = [&](std::size_t part, const KeyRange& range,
                     std::size_t bufferBytes) -> std::unique_ptr<CountSource> {
         auto reader = std::make_unique<PartReader>(paths[part], bufferBytes);
-        reader->restrictTo(range.from, range.to);
+        reader->restrictTo(range.from, range.to, &indexes.pages[part]);
         if (!progress.active()) return reader;
         return std::make_unique<PartProgress>(std::move(reader), progress);
     };
@@ -85,6 +85,7 @@ void mergeRange(const MergeOptions& options, const KeyRangeChoice& choice, const
 int main(int argc, char** argv) {
     cleanUpTemporaryFilesOnSignals();
     shareAllocatorArenas(currentMemoryLimits());
+    keepFreedMemory();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     ParsedOptions parsed = parseOptions(arguments);
     if (!parsed.error.empty()) {

@@ -154,13 +154,26 @@ TEST(PartFile, RestrictToSeeksByTheIndex) {
             {"from the last text before a page", beforePage, std::nullopt},
             {"from past the last text", std::string(200, '\xFF'), std::nullopt},
         };
+        // A reader starts from the index's start, or from the last page
+        // noted before its range: of every page, or of every other one.
+        PartPages everyPage, everyOther;
+        PartReader indexed(dir.path("part"), 0);
+        PartIndexCursor cursor = indexed.index();
+        for (int page = 0; cursor.nextPage(); ++page) {
+            everyPage.add(cursor.page().front().prefix, cursor.position());
+            if (page % 2 == 1) everyOther.add(cursor.page().front().prefix, cursor.position());
+        }
         for (const Case& c : cases) {
             Entries expected;
             for (const auto& entry : entries)
                 if (entry.first >= c.from && (!c.to || entry.first < *c.to)) expected.push_back(entry);
-            PartReader reader(dir.path("part"), 4096);
-            reader.restrictTo(c.from, c.to ? std::optional<std::string_view>(*c.to) : std::nullopt);
-            EXPECT_TRUE(readPart(reader) == expected) << c.what << ", " << entries.size() << " entries";
+            for (const PartPages* pages : {static_cast<PartPages*>(nullptr), &everyPage, &everyOther}) {
+                PartReader reader(dir.path("part"), 4096);
+                reader.restrictTo(c.from, c.to ? std::optional<std::string_view>(*c.to) : std::nullopt,
+                                  pages);
+                EXPECT_TRUE(readPart(reader) == expected)
+                    << c.what << ", " << entries.size() << " entries, pages noted: " << (pages != nullptr);
+            }
         }
     }
 }
