@@ -1,5 +1,6 @@
 #include "common/file_io.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -106,6 +107,12 @@ void BufferedWriter::writeAll(const char* bytes, std::size_t length) {
         if (written <= 0) throw IoError(path_, failure_ + systemReason());
         bytes += written;
         length -= static_cast<std::size_t>(written);
+    }
+    if (writebackStep_ > 0 && written_ - writebackFrom_ >= writebackStep_) {
+        // Only a hint: a pipe or a device refuses it, and the sync at the
+        // end tells any failure to write.
+        sync_file_range(descriptor_, writebackFrom_, written_ - writebackFrom_, SYNC_FILE_RANGE_WRITE);
+        writebackFrom_ = written_;
     }
 }
 

@@ -78,6 +78,11 @@ public:
     // Flushes and frees the buffer: nothing more is written.
     void finish();
     std::int64_t size() const { return written_ + static_cast<std::int64_t>(used_); }
+    // For a file that will be synced to disk: has the kernel start writing
+    // each `bytes` written out at once, while the rest is made, so that the
+    // sync at the end does not wait for all of it. Not for temporary files,
+    // which may never need to reach the disk.
+    void startWritebackEvery(std::int64_t bytes) { writebackStep_ = bytes; }
 
 private:
     static constexpr std::size_t BufferSize = 1 << 20;
@@ -86,6 +91,7 @@ private:
     int descriptor_;
     std::string path_, failure_;
     std::unique_ptr<char[]> buffer_;
+    std::int64_t writebackStep_ = 0, writebackFrom_ = 0;
     std::size_t used_ = 0;
     std::int64_t written_ = 0;
 };

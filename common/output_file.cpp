@@ -2,7 +2,9 @@
 
 #include <charconv>
 
-OutputFile::OutputFile(const std::string& path) : file_(path), out_(file_.descriptor(), path) {}
+OutputFile::OutputFile(const std::string& path) : file_(path), out_(file_.descriptor(), path) {
+    out_.startWritebackEvery(WritebackStep);
+}
 
 void OutputFile::writeDecimal(std::int64_t value) {
     char digits[24];

@@ -16,6 +16,10 @@
 // was.
 class OutputFile {
 public:
+    // The disk starts writing each this many bytes as they are written
+    // (BufferedWriter::startWritebackEvery).
+    static constexpr std::int64_t WritebackStep = std::int64_t{32} << 20;
+
     explicit OutputFile(const std::string& path);
 
     void write(std::string_view bytes) { out_.write(bytes); }

@@ -134,8 +134,8 @@ void ReplacementFile::commit() {
     if (target_.empty()) return closeDescriptor();
     // The bytes reach the disk before the name moves to them: a crash right
     // after the rename must not leave an empty file where the old one was.
-    // Writeback mostly runs while the file is written, so on a 3.3 GB count
-    // file this waits about half a second.
+    // An OutputFile has the disk start on every 32 MiB as they are written,
+    // so this waits for what the disk has not caught up with.
     if (fsync(descriptor_) != 0) throw IoError(path_, systemReason());
     if (unnamed_) linkIn();
     closeDescriptor();

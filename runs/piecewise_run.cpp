@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -110,8 +112,10 @@ std::int64_t largestRunBytes(const PiecewiseSource& source, int threads) {
 
 // Each thread takes the next piece not yet taken, encodes it and waits for
 // the pieces before it to be appended: a piece is only awaited by pieces
-// taken after it, so the first one not yet appended never waits. A failure
-// (a full disk) wakes the waiting threads, which give up.
+// taken after it, so the first one not yet appended never waits. In turn a
+// thread only takes the room for its piece in a memory run, and copies it
+// in (the first touch of fresh pages) side by side with the others. A
+// failure (a full disk) wakes the waiting threads, which give up.
 void writePieces(Run& run, const PiecewiseSource& source, int threads) {
     std::size_t pieces = source.pieces();
     std::size_t workers = std::clamp<std::size_t>(pieces, 1, static_cast<std::size_t>(std::max(threads, 1)));
@@ -131,11 +135,19 @@ void writePieces(Run& run, const PiecewiseSource& source, int threads) {
                 turn.wait(held, [&] { return appended == piece || failed; });
                 if (failed) return;
                 checkpoints.addPiece(encoded, before);
-                if (encoded.used > 0) run.append(encoded.bytes.get(), encoded.used);
+                std::vector<std::span<char>> room;
+                if (encoded.used > 0 && (room = run.reserve(encoded.used)).empty())
+                    run.append(encoded.bytes.get(), encoded.used);
                 run.entries += encoded.entries;
                 if (encoded.entries > 0) before = encoded.last;
                 ++appended;
+                held.unlock();
                 turn.notify_all();
+                const char* from = encoded.bytes.get();
+                for (std::span<char> part : room) {
+                    std::memcpy(part.data(), from, part.size());
+                    from += part.size();
+                }
             }
         } catch (...) {
             {

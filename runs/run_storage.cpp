@@ -93,6 +93,24 @@ void Run::appendSlowly(const char* bytes, std::size_t length) {
     }
 }
 
+std::vector<std::span<char>> Run::reserve(std::size_t length) {
+    std::vector<std::span<char>> spans;
+    if (file_) return spans;
+    while (length > 0) {
+        if (cursor_ == blockEnd_) {
+            blocks_.push_back(pool_->take(blockBytes_));
+            cursor_ = blocks_.back().data;
+            blockEnd_ = cursor_ + blockBytes_;
+        }
+        std::size_t part = std::min(length, static_cast<std::size_t>(blockEnd_ - cursor_));
+        spans.emplace_back(cursor_, part);
+        cursor_ += part;
+        size_ += static_cast<std::int64_t>(part);
+        length -= part;
+    }
+    return spans;
+}
+
 void Run::finish() {
     if (file_) file_->finish();
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,6 +86,11 @@ public:
         cursor_ += bytes;
         size_ += static_cast<std::int64_t>(bytes);
     }
+    // Room for `length` bytes at the end of a memory run, as the pieces of
+    // its blocks they fall in, taken at once and filled by the caller
+    // before the run is read: threads that append in turn copy their bytes
+    // in side by side. Empty for a file run, which append() writes.
+    std::vector<std::span<char>> reserve(std::size_t length);
     // Ends the writing; the run can be read from now on.
     void finish();
     bool onDisk() const { return file_ != nullptr; }
