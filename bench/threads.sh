@@ -61,6 +61,9 @@ run() {
 serial() {
   local limit=$1
   shift
+  # As the timed runs: a new output, not one replacing the last run's,
+  # whose freeing would be timed as well.
+  rm -f "$work/out-serial"
   (if [ -n "$limit" ]; then ulimit -v "$limit"; fi
     exec "$serialShare" "$@" >/dev/null 2>"$work/serial") || true
   sed -nE 's/.*serial fraction ([0-9.]+%).*/\1/p' "$work/serial"

@@ -1,9 +1,10 @@
 // The part-file reader on any bytes, and against the part-file writer. The
 // raw input is read as a part file, whole and from its last indexed prefix
-// on: the reader may refuse it (IoError) but never crash or read outside
-// what it holds. Then the input, cut at LF into texts (NUL and every other
-// byte kept), sorted and made distinct, is written as a part and must read
-// back the same, whole and from a text on.
+// on, from the index's start and from a page noted as it was read through:
+// the reader may refuse it (IoError) but never crash or read outside what
+// it holds, and both starts must give the same entries. Then the input, cut at LF into texts (NUL and every
+// other byte kept), sorted and made distinct, is written as a part and must read back the same, whole and
+// from a text on.
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,11 +34,27 @@ Entries readAll(PartReader& reader) {
     return read;
 }
 
-std::string lastIndexedPrefix(const PartReader& reader) {
+// The last indexed prefix, and every page noted in `pages`.
+std::string lastIndexedPrefix(const PartReader& reader, PartPages& pages) {
     std::string last;
     PartIndexCursor index = reader.index();
-    while (index.nextPage()) last = index.page().back().prefix;
+    while (index.nextPage()) {
+        pages.add(index.page().front().prefix, index.position());
+        last = index.page().back().prefix;
+    }
     return last;
+}
+
+// The entries from `from` on, read from the index's start and from the
+// page noted before `from`, which must agree.
+Entries readFrom(const std::string& from, std::size_t bufferBytes, const PartPages& pages) {
+    PartReader restricted(scratchPath(), bufferBytes);
+    restricted.restrictTo(from, std::nullopt);
+    Entries read = readAll(restricted);
+    PartReader fromPage(scratchPath(), bufferBytes);
+    fromPage.restrictTo(from, std::nullopt, &pages);
+    require(readAll(fromPage) == read);
+    return read;
 }
 
 void readRaw(std::string_view bytes, std::size_t bufferBytes) {
@@ -47,11 +64,10 @@ void readRaw(std::string_view bytes, std::size_t bufferBytes) {
     std::fclose(file);
     try {
         PartReader reader(scratchPath(), bufferBytes);
-        std::string from = lastIndexedPrefix(reader);
+        PartPages pages;
+        std::string from = lastIndexedPrefix(reader, pages);
         readAll(reader);
-        PartReader restricted(scratchPath(), bufferBytes);
-        restricted.restrictTo(from, std::nullopt);
-        readAll(restricted);
+        readFrom(from, bufferBytes, pages);
     } catch (const IoError&) {
         // refused, as a damaged file must be
     }
@@ -86,9 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     PartReader reader(scratchPath(), bufferBytes);
     require(readAll(reader) == written);
     std::string from = written[written.size() / 2].first;
-    PartReader restricted(scratchPath(), bufferBytes);
-    restricted.restrictTo(from, std::nullopt);
-    require(readAll(restricted) ==
+    PartPages pages;
+    lastIndexedPrefix(reader, pages);
+    require(readFrom(from, bufferBytes, pages) ==
             Entries(written.begin() + static_cast<std::ptrdiff_t>(written.size() / 2), written.end()));
     return 0;
 }
