@@ -78,18 +78,9 @@ void Run::appendSlowly(const char* bytes, std::size_t length) {
         size_ += static_cast<std::int64_t>(length);
         return;
     }
-    while (length > 0) {
-        if (cursor_ == blockEnd_) {
-            blocks_.push_back(pool_->take(blockBytes_));
-            cursor_ = blocks_.back().data;
-            blockEnd_ = cursor_ + blockBytes_;
-        }
-        std::size_t part = std::min(length, static_cast<std::size_t>(blockEnd_ - cursor_));
-        std::memcpy(cursor_, bytes, part);
-        cursor_ += part;
-        size_ += static_cast<std::int64_t>(part);
-        bytes += part;
-        length -= part;
+    for (std::span<char> part : reserve(length)) {
+        std::memcpy(part.data(), bytes, part.size());
+        bytes += part.size();
     }
 }
 
